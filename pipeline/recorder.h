@@ -1,0 +1,39 @@
+// The files of recordings and snapshot series: their names, the text record's header line and
+// data lines, and exclusive creation that never replaces an earlier file.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "frame_format.h"
+
+namespace kestrix {
+
+struct LocalTime {
+    int year, month, day, hour, minute, second, millisecond;
+};
+LocalTime CurrentLocalTime();
+
+// "/Record_YYYYMMDDhhmmss", with ".txt" for a text record; "/snapshot_YYYYMMDDhhmmssmm.raw" with
+// the millisecond in at least two digits.
+std::string RecordFileName(const LocalTime& t, bool text);
+std::string SnapshotFileName(const LocalTime& t);
+
+// The 118-byte header line of a text record, in code page 936.
+const std::string& TextRecordHeader();
+
+// One data line: the fourteen parameter words as unsigned numbers, each followed by two tabs, then
+// the centre gray value, then CR LF. Parts the image is too small for are written as 0. Returns the
+// line's length in `out` (which holds at least kMaxTextRecordLine bytes).
+constexpr int kMaxTextRecordLine = 14 * 7 + 12 + 2;
+int FormatTextRecord(const uint8_t* image, int32_t width, int32_t height, char* out);
+
+// Creates `path` for writing without replacing anything: when the name is taken, "_1", "_2", ...
+// go in front of the extension. Returns the descriptor (or -1) and the name used in `created`.
+int CreateUniqueFile(const std::string& path, std::string* created);
+
+// Writes all of `size` bytes, going on after short writes; false on an error.
+bool WriteAll(int fd, const void* data, size_t size);
+
+}  // namespace kestrix
