@@ -1,0 +1,166 @@
+// libyuv does the work: one conversion to 32 bits at the source size, then one bilinear scale
+// straight into the clipped destination.
+#include "platform/x11_convert.h"
+
+#include <algorithm>
+
+#include <libyuv/convert_argb.h>
+#include <libyuv/planar_functions.h>
+#include <libyuv/scale_argb.h>
+
+#include "orvenna.h"
+
+namespace orvenna::platform {
+namespace {
+
+struct Clip {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// The part of `rect` inside the image, in image coordinates.
+Clip ClipToImage(const XrgbImage& image, const RECT& rect) {
+    const int left = std::max<int>(rect.left, 0);
+    const int top = std::max<int>(rect.top, 0);
+    const int right = std::min<int>(rect.right, image.width);
+    const int bottom = std::min<int>(rect.bottom, image.height);
+    if (right <= left || bottom <= top) return {};
+    return {left, top, right - left, bottom - top};
+}
+
+uint8_t* PixelAt(const XrgbImage& image, int x, int y) {
+    return image.pixels + static_cast<ptrdiff_t>(y) * image.stride + static_cast<ptrdiff_t>(x) * 4;
+}
+
+// Converts the whole source into 32-bit pixels at `dst`. The layout was checked by the caller.
+bool ConvertWhole(const SurfaceMemory& src, const PlaneLayout& l, uint8_t* dst, int dst_stride) {
+    const int w = static_cast<int>(src.width);
+    const int h = static_cast<int>(src.height);
+    const uint8_t* p0 = src.bytes + l.offset[0];
+    const uint8_t* p1 = src.bytes + l.offset[1];
+    const uint8_t* p2 = src.bytes + l.offset[2];
+    const int s0 = static_cast<int>(l.pitch[0]);
+    const int s1 = static_cast<int>(l.pitch[1]);
+    const int s2 = static_cast<int>(l.pitch[2]);
+    int result = -1;
+    switch (src.format) {
+        case ORVD_FORMAT_RGB555:
+            result = libyuv::ARGB1555ToARGB(p0, s0, dst, dst_stride, w, h);
+            break;
+        case ORVD_FORMAT_RGB565:
+            result = libyuv::RGB565ToARGB(p0, s0, dst, dst_stride, w, h);
+            break;
+        case ORVD_FORMAT_RGB32:
+            result = libyuv::ARGBCopy(p0, s0, dst, dst_stride, w, h);
+            break;
+        case ORVD_FORMAT_UYVY:
+            result = libyuv::UYVYToARGB(p0, s0, dst, dst_stride, w, h);
+            break;
+        case ORVD_FORMAT_YUY2:
+            result = libyuv::YUY2ToARGB(p0, s0, dst, dst_stride, w, h);
+            break;
+        case ORVD_FORMAT_YV12:  // V plane first
+            result = libyuv::I420ToARGB(p0, s0, p2, s2, p1, s1, dst, dst_stride, w, h);
+            break;
+        case ORVD_FORMAT_IYUV:
+            result = libyuv::I420ToARGB(p0, s0, p1, s1, p2, s2, dst, dst_stride, w, h);
+            break;
+        case ORVD_FORMAT_YV16:  // V plane first
+            result = libyuv::I422ToARGB(p0, s0, p2, s2, p1, s1, dst, dst_stride, w, h);
+            break;
+        case ORVD_FORMAT_NV12:
+            result = libyuv::NV12ToARGB(p0, s0, p1, s1, dst, dst_stride, w, h);
+            break;
+        default:
+            break;
+    }
+    return result == 0;
+}
+
+}  // namespace
+
+bool X11CanConvert(unsigned format) {
+    switch (format) {
+        case ORVD_FORMAT_RGB555:
+        case ORVD_FORMAT_RGB565:
+        case ORVD_FORMAT_RGB32:
+        case ORVD_FORMAT_UYVY:
+        case ORVD_FORMAT_YV12:
+        case ORVD_FORMAT_YUY2:
+        case ORVD_FORMAT_IYUV:
+        case ORVD_FORMAT_YV16:
+        case ORVD_FORMAT_NV12:
+            return true;
+        default:
+            return false;
+    }
+}
+
+uint8_t* ConvertScratch::Reserve(size_t bytes) {
+    if (m_buffer.size() < bytes) m_buffer.resize(bytes);
+    return m_buffer.data();
+}
+
+bool ConvertAndScale(const SurfaceMemory& source, const XrgbImage& target, const RECT& dest,
+                     ConvertScratch& scratch) {
+    PlaneLayout layout;
+    if (source.bytes == nullptr || target.pixels == nullptr || !X11CanConvert(source.format) ||
+        source.width == 0 || source.height == 0 ||
+        !SurfacePlanes(source.format, source.width, source.height, source.pitch, &layout) ||
+        layout.bytes > source.capacity) {
+        return false;
+    }
+    const int64_t dest_w = int64_t{dest.right} - dest.left;
+    const int64_t dest_h = int64_t{dest.bottom} - dest.top;
+    if (dest_w <= 0 || dest_h <= 0 || dest_w > 32768 || dest_h > 32768) return false;
+    const Clip clip = ClipToImage(target, dest);
+    if (clip.width == 0) return true;
+
+    const int sw = static_cast<int>(source.width);
+    const int sh = static_cast<int>(source.height);
+    const bool same_size = dest_w == sw && dest_h == sh;
+    const bool whole =
+        clip.x == dest.left && clip.y == dest.top && clip.width == dest_w && clip.height == dest_h;
+    if (same_size && whole) {
+        return ConvertWhole(source, layout, PixelAt(target, clip.x, clip.y),
+                            static_cast<int>(target.stride));
+    }
+
+    // 32-bit pixels at the source size: the surface itself when it is RGB32, else converted.
+    const uint8_t* argb = source.bytes;
+    int argb_stride = static_cast<int>(source.pitch);
+    if (source.format != ORVD_FORMAT_RGB32) {
+        argb_stride = sw * 4;
+        uint8_t* converted = scratch.Reserve(static_cast<size_t>(argb_stride) * sh);
+        if (!ConvertWhole(source, layout, converted, argb_stride)) return false;
+        argb = converted;
+    }
+    const int into_x = clip.x - dest.left;  // where the visible part starts inside `dest`
+    const int into_y = clip.y - dest.top;
+    if (same_size) {
+        return libyuv::ARGBCopy(argb + static_cast<ptrdiff_t>(into_y) * argb_stride + into_x * 4,
+                                argb_stride, PixelAt(target, clip.x, clip.y),
+                                static_cast<int>(target.stride), clip.width, clip.height) == 0;
+    }
+    // The scaler takes the origin of the whole destination rectangle and writes only the clip; the
+    // origin may lie outside the image, so it is formed as an address rather than a pointer step.
+    const auto origin = reinterpret_cast<uintptr_t>(PixelAt(target, clip.x, clip.y)) -
+                        static_cast<uintptr_t>(static_cast<ptrdiff_t>(into_y) * target.stride +
+                                               static_cast<ptrdiff_t>(into_x) * 4);
+    return libyuv::ARGBScaleClip(argb, argb_stride, sw, sh, reinterpret_cast<uint8_t*>(origin),
+                                 static_cast<int>(target.stride), static_cast<int>(dest_w),
+                                 static_cast<int>(dest_h), into_x, into_y, clip.width, clip.height,
+                                 libyuv::kFilterBilinear) == 0;
+}
+
+void FillXrgb(const XrgbImage& target, const RECT& rect, uint32_t colour) {
+    if (target.pixels == nullptr) return;
+    const Clip clip = ClipToImage(target, rect);
+    if (clip.width == 0) return;
+    libyuv::ARGBRect(target.pixels, static_cast<int>(target.stride), clip.x, clip.y, clip.width,
+                     clip.height, colour);
+}
+
+}  // namespace orvenna::platform

@@ -1,0 +1,279 @@
+// The x11 device's conversions against a reference BT.601 conversion, and its scaling, clipping
+// and fills.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "orvenna.h"
+#include "platform/surface_layout.h"
+#include "platform/x11_convert.h"
+
+namespace orvenna::platform {
+namespace {
+
+constexpr int kTolerance = 3;  // per channel, against the floating-point reference
+
+struct Rgb {
+    int r, g, b;
+};
+
+Rgb FromYuv(int y, int u, int v) {
+    const double c = 1.164 * (y - 16);
+    auto clamp = [](double x) { return std::clamp(static_cast<int>(std::lround(x)), 0, 255); };
+    return {clamp(c + 1.596 * (v - 128)), clamp(c - 0.813 * (v - 128) - 0.391 * (u - 128)),
+            clamp(c + 2.018 * (u - 128))};
+}
+
+// Surface memory in one format whose samples are smooth gradients, with the reference colour of
+// each pixel worked out from the samples the format stores for it.
+struct Picture {
+    Picture(unsigned format_in, uint32_t w, uint32_t h) : format(format_in), width(w), height(h) {
+        const SurfaceLayout alloc = ComputeSurfaceLayout(kPixelFormatTable[format], w, h, 8);
+        EXPECT_TRUE(SurfacePlanes(format, w, h, alloc.lPitch, &layout));
+        memory.assign(layout.bytes, 0);
+        mem = {memory.data(), alloc.lPitch, w, h, format, layout.bytes};
+        for (uint32_t y = 0; y < h; ++y) {
+            for (uint32_t x = 0; x < w; ++x) Store(x, y);
+        }
+    }
+
+    // Sample values of pixel (x, y), kept inside video range.
+    static int Luma(uint32_t x, uint32_t y) { return 16 + static_cast<int>((x * 3 + y * 2) % 220); }
+    static int ChromaU(uint32_t x, uint32_t y) { return 40 + static_cast<int>((x * 5 + y) % 180); }
+    static int ChromaV(uint32_t x, uint32_t y) { return 200 - static_cast<int>((x + y * 4) % 170); }
+
+    uint8_t* At(int plane, uint32_t row, uint32_t byte) {
+        return memory.data() + layout.offset[plane] + row * layout.pitch[plane] + byte;
+    }
+
+    // Writes what the format keeps of pixel (x, y); shared chroma comes from the even pixel.
+    void Store(uint32_t x, uint32_t y) {
+        const uint32_t cx = x & ~1u, cy = y & ~1u;
+        const auto y8 = static_cast<uint8_t>(Luma(x, y));
+        const auto u8 = static_cast<uint8_t>(ChromaU(cx, cy));
+        const auto v8 = static_cast<uint8_t>(ChromaV(cx, cy));
+        const uint8_t r = static_cast<uint8_t>(x * 4), g = static_cast<uint8_t>(y * 5),
+                      b = static_cast<uint8_t>(x + y * 3);
+        switch (format) {
+            case ORVD_FORMAT_RGB555: {
+                const uint16_t p =
+                    static_cast<uint16_t>(((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3));
+                std::memcpy(At(0, y, 2 * x), &p, 2);
+                break;
+            }
+            case ORVD_FORMAT_RGB565: {
+                const uint16_t p =
+                    static_cast<uint16_t>(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
+                std::memcpy(At(0, y, 2 * x), &p, 2);
+                break;
+            }
+            case ORVD_FORMAT_RGB32: {
+                uint8_t* p = At(0, y, 4 * x);
+                p[0] = b, p[1] = g, p[2] = r, p[3] = 0;
+                break;
+            }
+            case ORVD_FORMAT_UYVY:
+                *At(0, y, 2 * x + 1) = y8;
+                *At(0, y, 2 * cx) = u8;
+                *At(0, y, 2 * cx + 2) = v8;
+                break;
+            case ORVD_FORMAT_YUY2:
+                *At(0, y, 2 * x) = y8;
+                *At(0, y, 2 * cx + 1) = u8;
+                *At(0, y, 2 * cx + 3) = v8;
+                break;
+            case ORVD_FORMAT_YV12:
+            case ORVD_FORMAT_IYUV:
+            case ORVD_FORMAT_YV16: {
+                const bool v_first = format != ORVD_FORMAT_IYUV;
+                const uint32_t crow = format == ORVD_FORMAT_YV16 ? y : y / 2;
+                *At(0, y, x) = y8;
+                *At(v_first ? 2 : 1, crow, x / 2) = u8;
+                *At(v_first ? 1 : 2, crow, x / 2) = v8;
+                break;
+            }
+            case ORVD_FORMAT_NV12:
+                *At(0, y, x) = y8;
+                *At(1, y / 2, cx) = u8;
+                *At(1, y / 2, cx + 1) = v8;
+                break;
+            default:
+                break;
+        }
+    }
+
+    Rgb Reference(uint32_t x, uint32_t y) const {
+        const uint8_t r = static_cast<uint8_t>(x * 4), g = static_cast<uint8_t>(y * 5),
+                      b = static_cast<uint8_t>(x + y * 3);
+        auto five = [](uint8_t c) { return ((c >> 3) << 3) | (c >> 5); };
+        auto six = [](uint8_t c) { return ((c >> 2) << 2) | (c >> 6); };
+        switch (format) {
+            case ORVD_FORMAT_RGB555:
+                return {five(r), five(g), five(b)};
+            case ORVD_FORMAT_RGB565:
+                return {five(r), six(g), five(b)};
+            case ORVD_FORMAT_RGB32:
+                return {r, g, b};
+            default:
+                break;
+        }
+        // Store gives both rows of a pair the same chroma, so every layout shares it.
+        const uint32_t cx = x & ~1u, cy = y & ~1u;
+        return FromYuv(Luma(x, y), ChromaU(cx, cy), ChromaV(cx, cy));
+    }
+
+    unsigned format;
+    uint32_t width, height;
+    PlaneLayout layout;
+    std::vector<uint8_t> memory;
+    SurfaceMemory mem;
+};
+
+struct Target {
+    Target(int w, int h, uint8_t fill = 0x5A)
+        : pixels(static_cast<size_t>(w) * 4 * h + 64, fill), image{pixels.data(), w * 4, w, h} {}
+    Rgb At(int x, int y) const {
+        const uint8_t* p = &pixels[static_cast<size_t>(y) * image.stride + x * 4];
+        return {p[2], p[1], p[0]};
+    }
+    std::vector<uint8_t> pixels;
+    XrgbImage image;
+};
+
+TEST(X11Convert, AcceptsTheFormatsItConvertsAndRefusesTheOthers) {
+    const bool expected[kPixelFormatCount] = {true,  true,  false, true, true, true,  true,
+                                              false, false, true,  true, true, false, false};
+    for (unsigned code = 0; code < kPixelFormatCount; ++code) {
+        EXPECT_EQ(X11CanConvert(code), expected[code]) << code;
+    }
+    SurfaceMemory rgb24{nullptr, 12, 4, 4, ORVD_FORMAT_RGB24, 48};
+    std::vector<uint8_t> bytes(48, 1);
+    rgb24.bytes = bytes.data();
+    Target target(4, 4);
+    ConvertScratch scratch;
+    EXPECT_FALSE(ConvertAndScale(rgb24, target.image, RECT{0, 0, 4, 4}, scratch));
+    EXPECT_EQ(target.pixels[0], 0x5A);
+}
+
+TEST(X11Convert, MatchesTheReferenceConversionForEveryAcceptedFormat) {
+    for (unsigned format = 0; format < kPixelFormatCount; ++format) {
+        if (!X11CanConvert(format)) continue;
+        for (const auto& size : {std::pair{64u, 48u}, std::pair{37u, 21u}}) {
+            SCOPED_TRACE(testing::Message()
+                         << "format " << format << " " << size.first << "x" << size.second);
+            Picture picture(format, size.first, size.second);
+            const int w = static_cast<int>(size.first), h = static_cast<int>(size.second);
+            Target target(w, h);
+            ConvertScratch scratch;
+            ASSERT_TRUE(ConvertAndScale(picture.mem, target.image, RECT{0, 0, w, h}, scratch));
+            int worst = 0;
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    const Rgb got = target.At(x, y);
+                    const Rgb want = picture.Reference(x, y);
+                    worst = std::max({worst, std::abs(got.r - want.r), std::abs(got.g - want.g),
+                                      std::abs(got.b - want.b)});
+                }
+            }
+            EXPECT_LE(worst, kTolerance);
+            EXPECT_EQ(target.pixels[static_cast<size_t>(w) * 4 * h], 0x5A);  // nothing past it
+        }
+    }
+}
+
+TEST(X11Convert, ScalesBilinearlyKeepingFlatAreasFlat) {
+    // Left half red, right half blue, scaled up 2.5 times and down to a third.
+    Picture picture(ORVD_FORMAT_RGB32, 40, 20);
+    for (uint32_t y = 0; y < 20; ++y) {
+        for (uint32_t x = 0; x < 40; ++x) {
+            uint8_t* p = picture.At(0, y, 4 * x);
+            p[0] = x < 20 ? 0 : 255, p[1] = 0, p[2] = x < 20 ? 255 : 0, p[3] = 0;
+        }
+    }
+    auto near = [](int got, int want) { return std::abs(got - want) <= kTolerance; };
+    for (int w : {100, 13}) {
+        SCOPED_TRACE(w);
+        const int h = w / 2;
+        Target target(w, h);
+        ConvertScratch scratch;
+        ASSERT_TRUE(ConvertAndScale(picture.mem, target.image, RECT{0, 0, w, h}, scratch));
+        for (auto [x, y] : {std::pair{0, 0}, std::pair{w / 4, h / 2}}) {
+            EXPECT_TRUE(near(target.At(x, y).r, 255) && near(target.At(x, y).b, 0)) << x;
+        }
+        for (auto [x, y] : {std::pair{w - 1, h - 1}, std::pair{3 * w / 4, h / 2}}) {
+            EXPECT_TRUE(near(target.At(x, y).b, 255) && near(target.At(x, y).r, 0)) << x;
+        }
+        // At the border the two blend.
+        const Rgb mid = target.At(w / 2, h / 2);
+        EXPECT_TRUE(near(mid.r + mid.b, 255)) << mid.r << " " << mid.b;
+    }
+}
+
+// A destination reaching past the image draws exactly the visible part of what the whole
+// destination would show, and nothing else.
+TEST(X11Convert, ClipsTheDestinationToTheImage) {
+    Picture picture(ORVD_FORMAT_UYVY, 64, 48);
+    const RECT dest{-30, -20, 170, 130};  // 200 x 150, partly left of and above the image
+    ConvertScratch scratch;
+    Target whole(200, 150);
+    ASSERT_TRUE(ConvertAndScale(picture.mem, whole.image, RECT{0, 0, 200, 150}, scratch));
+    for (RECT into : {dest, RECT{40, 30, 240, 180}}) {
+        Target clipped(100, 80);
+        ASSERT_TRUE(ConvertAndScale(picture.mem, clipped.image, into, scratch));
+        for (int y = 0; y < 80; ++y) {
+            for (int x = 0; x < 100; ++x) {
+                const int wx = x - into.left, wy = y - into.top;
+                const bool inside = wx >= 0 && wy >= 0 && wx < 200 && wy < 150;
+                const uint8_t* got = &clipped.pixels[static_cast<size_t>(y) * 400 + x * 4];
+                if (inside) {
+                    const uint8_t* want = &whole.pixels[static_cast<size_t>(wy) * 800 + wx * 4];
+                    ASSERT_TRUE(std::equal(got, got + 3, want)) << x << "," << y;
+                } else {
+                    ASSERT_EQ(got[0], 0x5A) << x << "," << y;
+                }
+            }
+        }
+    }
+    // The same size as the source with a clip, and a destination wholly outside.
+    Target same(64, 48);
+    ASSERT_TRUE(ConvertAndScale(picture.mem, same.image, RECT{0, 0, 64, 48}, scratch));
+    Target shifted(64, 48);
+    ASSERT_TRUE(ConvertAndScale(picture.mem, shifted.image, RECT{-10, 5, 54, 53}, scratch));
+    EXPECT_TRUE(
+        std::equal(&shifted.pixels[5 * 256], &shifted.pixels[5 * 256 + 3], &same.pixels[10 * 4]));
+    Target outside(16, 16);
+    EXPECT_TRUE(ConvertAndScale(picture.mem, outside.image, RECT{20, 20, 40, 40}, scratch));
+    EXPECT_TRUE(std::all_of(outside.pixels.begin(), outside.pixels.end(),
+                            [](uint8_t b) { return b == 0x5A; }));
+}
+
+TEST(X11Convert, RefusesSourcesThatDoNotFitTheirMemory) {
+    Picture picture(ORVD_FORMAT_YV12, 32, 16);
+    picture.mem.capacity -= 1;
+    Target target(32, 16);
+    ConvertScratch scratch;
+    EXPECT_FALSE(ConvertAndScale(picture.mem, target.image, RECT{0, 0, 32, 16}, scratch));
+    EXPECT_FALSE(ConvertAndScale(Picture(ORVD_FORMAT_YV12, 32, 16).mem, target.image,
+                                 RECT{0, 0, 0, 16}, scratch));
+    EXPECT_EQ(target.pixels[0], 0x5A);
+}
+
+TEST(X11Convert, FillsOnlyTheVisiblePartOfARectangle) {
+    Target target(8, 4);
+    FillXrgb(target.image, RECT{-2, 2, 3, 9}, 0x00102030);
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            const uint32_t want = (x < 3 && y >= 2) ? 0x00102030u : 0x5A5A5A5Au;
+            uint32_t got;
+            std::memcpy(&got, &target.pixels[static_cast<size_t>(y) * 32 + x * 4], 4);
+            EXPECT_EQ(got, want) << x << "," << y;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace orvenna::platform
