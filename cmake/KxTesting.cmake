@@ -20,8 +20,14 @@ function(kx_add_test name)
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS "${labels}" TIMEOUT 300
+    PROPERTIES TIMEOUT 300
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  # gtest_discover_tests flattens PROPERTIES, so a second label would turn into a property name;
+  # the labels are set by a script that ctest runs after the discovery.
+  set(label_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+  file(WRITE ${label_script}
+    "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${labels}\")\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_script})
 endfunction()
 
 function(kx_add_bench name)
