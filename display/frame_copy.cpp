@@ -143,7 +143,7 @@ void CopyRows(const uint8_t*& source, uint8_t*& dest, size_t len, ptrdiff_t pitc
     }
 }
 
-bool CopyFrame(const FrameSource& frame, const SurfaceMemory& surface) {
+bool CopyFrame(const FrameSource& frame, const SurfaceView& surface) {
     if (frame.bytes == nullptr || surface.bytes == nullptr) return false;
     if (frame.format == ORVD_FORMAT_YUV9) return false;  // the surface keeps its old content
 

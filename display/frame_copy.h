@@ -28,6 +28,6 @@ void CopyRows(const uint8_t*& source, uint8_t*& dest, size_t len, ptrdiff_t pitc
 // same size in practice); nothing is written outside the surface's planes and capacity.
 // Returns false, having copied nothing, for a YUV9 frame (never copied), a pair of formats without
 // a conversion, a missing pointer or a surface layout that does not fit its capacity.
-bool CopyFrame(const FrameSource& frame, const SurfaceMemory& surface);
+bool CopyFrame(const FrameSource& frame, const SurfaceView& surface);
 
 }  // namespace orvenna

@@ -56,7 +56,7 @@ bool FramePlanes(unsigned format, uint32_t width, uint32_t height, PlaneLayout* 
 // Locked surface memory as the copy and the conversions see it: `format` is the format the
 // surface was really made in (the frame's own or its substitute), `capacity` the bytes behind
 // `bytes`, so that nothing is ever written or read past the surface.
-struct SurfaceMemory {
+struct SurfaceView {
     uint8_t* bytes = nullptr;
     ptrdiff_t pitch = 0;
     uint32_t width = 0;

@@ -35,7 +35,7 @@ uint8_t* PixelAt(const XrgbImage& image, int x, int y) {
 }
 
 // Converts the whole source into 32-bit pixels at `dst`. The layout was checked by the caller.
-bool ConvertWhole(const SurfaceMemory& src, const PlaneLayout& l, uint8_t* dst, int dst_stride) {
+bool ConvertWhole(const SurfaceView& src, const PlaneLayout& l, uint8_t* dst, int dst_stride) {
     const int w = static_cast<int>(src.width);
     const int h = static_cast<int>(src.height);
     const uint8_t* p0 = src.bytes + l.offset[0];
@@ -103,7 +103,7 @@ uint8_t* ConvertScratch::Reserve(size_t bytes) {
     return m_buffer.data();
 }
 
-bool ConvertAndScale(const SurfaceMemory& source, const XrgbImage& target, const RECT& dest,
+bool ConvertAndScale(const SurfaceView& source, const XrgbImage& target, const RECT& dest,
                      ConvertScratch& scratch) {
     PlaneLayout layout;
     if (source.bytes == nullptr || target.pixels == nullptr || !X11CanConvert(source.format) ||

@@ -41,7 +41,7 @@ class ConvertScratch {
 // image is written. returns: false, writing nothing, for a format without a conversion, a source
 // whose planes do not fit its capacity, or an empty `dest`; true otherwise (also when `dest` lies
 // wholly outside the image).
-bool ConvertAndScale(const SurfaceMemory& source, const XrgbImage& target, const RECT& dest,
+bool ConvertAndScale(const orvenna::SurfaceView& source, const XrgbImage& target, const RECT& dest,
                      ConvertScratch& scratch);
 
 // Fills the part of `rect` inside `target` with `colour` (0xXXRRGGBB, stored as it is).

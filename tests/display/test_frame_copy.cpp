@@ -39,7 +39,7 @@ struct TestSurface {
 
     PlaneLayout layout;
     std::vector<uint8_t> memory;
-    SurfaceMemory mem;
+    SurfaceView mem;
 };
 
 struct TestFrame {
@@ -282,7 +282,7 @@ TEST(FrameCopy, NeverWritesPastTheSurface) {
         FrameSource no_bytes = frame.src;
         no_bytes.bytes = nullptr;
         EXPECT_FALSE(CopyFrame(no_bytes, surface.mem));
-        SurfaceMemory no_memory = surface.mem;
+        SurfaceView no_memory = surface.mem;
         no_memory.bytes = nullptr;
         EXPECT_FALSE(CopyFrame(frame.src, no_memory));
         EXPECT_TRUE(surface.Untouched());

@@ -130,7 +130,7 @@ struct Picture {
     uint32_t width, height;
     PlaneLayout layout;
     std::vector<uint8_t> memory;
-    SurfaceMemory mem;
+    SurfaceView mem;
 };
 
 struct Target {
@@ -150,7 +150,7 @@ TEST(X11Convert, AcceptsTheFormatsItConvertsAndRefusesTheOthers) {
     for (unsigned code = 0; code < kPixelFormatCount; ++code) {
         EXPECT_EQ(X11CanConvert(code), expected[code]) << code;
     }
-    SurfaceMemory rgb24{nullptr, 12, 4, 4, ORVD_FORMAT_RGB24, 48};
+    SurfaceView rgb24{nullptr, 12, 4, 4, ORVD_FORMAT_RGB24, 48};
     std::vector<uint8_t> bytes(48, 1);
     rgb24.bytes = bytes.data();
     Target target(4, 4);
