@@ -1,0 +1,101 @@
+// Picture conversion and overlay drawing of the drawing thread, on libyuv and cairo.
+#include "picture.h"
+
+#include <cairo.h>
+
+#include <libyuv/convert_argb.h>
+#include <libyuv/planar_functions.h>
+#include <libyuv/scale.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace glintra {
+
+void ExtractGrey(const uint8_t* uyvy, int width, int height, GreyPicture& out) {
+    const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height);
+    if (out.pixels.size() != size) out.pixels.resize(size);
+    out.width = width;
+    out.height = height;
+    libyuv::UYVYToY(uyvy, width * 2, out.pixels.data(), width, width, height);
+}
+
+void RenderGrey(const GreyPicture& grey, bool bilinear, std::vector<uint8_t>& scratch,
+                const RgbTarget& target) {
+    // Scaling the grey plane before widening it to 32 bits moves a quarter of the bytes; with the
+    // three colour channels equal the result is the same as scaling the RGB image.
+    const uint8_t* plane = grey.pixels.data();
+    int planeStride = grey.width;
+    if (grey.width != target.width || grey.height != target.height) {
+        const size_t size = static_cast<size_t>(target.width) * static_cast<size_t>(target.height);
+        if (scratch.size() != size) scratch.resize(size);
+        libyuv::ScalePlane(grey.pixels.data(), grey.width, grey.width, grey.height, scratch.data(),
+                           target.width, target.width, target.height,
+                           bilinear ? libyuv::kFilterBilinear : libyuv::kFilterNone);
+        plane = scratch.data();
+        planeStride = target.width;
+    }
+    // Full-range grey: g becomes exactly RGB(g, g, g), where a video-range matrix would stretch it.
+    libyuv::J400ToARGB(plane, planeStride, target.pixels, target.stride, target.width,
+                       target.height);
+}
+
+OverlayPainter::~OverlayPainter() {
+    if (m_cairo) cairo_destroy(m_cairo);
+    if (m_surface) {
+        cairo_surface_flush(m_surface);
+        cairo_surface_destroy(m_surface);
+    }
+}
+
+namespace {
+
+// Normalised coordinate to a pixel edge; far-out values are held where they cannot overflow.
+long PixelEdge(float normalised, int side) {
+    const double clamped = std::clamp(static_cast<double>(normalised), -4.0, 5.0);
+    return std::lround(clamped * side);
+}
+
+}  // namespace
+
+bool OverlayPainter::DrawRect(const float rect[4], const float colour[4], int lineWidth) {
+    for (int i = 0; i < 4; ++i) {
+        if (!std::isfinite(rect[i]) || !std::isfinite(colour[i])) return false;
+    }
+    if (lineWidth < 0) return false;
+    if (!m_cairo) {
+        m_surface = cairo_image_surface_create_for_data(m_target.pixels, CAIRO_FORMAT_RGB24,
+                                                        m_target.width, m_target.height,
+                                                        m_target.stride);
+        m_cairo = cairo_create(m_surface);
+        if (cairo_status(m_cairo) != CAIRO_STATUS_SUCCESS) return false;
+        cairo_set_antialias(m_cairo, CAIRO_ANTIALIAS_NONE);
+    }
+    long x0 = PixelEdge(rect[0], m_target.width);
+    long x1 = PixelEdge(rect[1], m_target.width);
+    long y0 = PixelEdge(rect[2], m_target.height);
+    long y1 = PixelEdge(rect[3], m_target.height);
+    if (x1 < x0) std::swap(x0, x1);
+    if (y1 < y0) std::swap(y0, y1);
+
+    auto channel = [](float c) { return std::clamp(static_cast<double>(c), 0.0, 1.0); };
+    cairo_set_source_rgba(m_cairo, channel(colour[0]), channel(colour[1]), channel(colour[2]),
+                          channel(colour[3]));
+    const double w = static_cast<double>(x1 - x0);
+    const double h = static_cast<double>(y1 - y0);
+    if (lineWidth == 0 || w <= 2.0 * lineWidth || h <= 2.0 * lineWidth) {
+        // A box no wider than its two outlines is all outline.
+        cairo_rectangle(m_cairo, static_cast<double>(x0), static_cast<double>(y0), w, h);
+        cairo_fill(m_cairo);
+    } else {
+        // The outline lies inside the box: its outer edge is on the box's pixel edges.
+        const double half = lineWidth / 2.0;
+        cairo_set_line_width(m_cairo, lineWidth);
+        cairo_rectangle(m_cairo, static_cast<double>(x0) + half, static_cast<double>(y0) + half,
+                        w - lineWidth, h - lineWidth);
+        cairo_stroke(m_cairo);
+    }
+    return true;
+}
+
+}  // namespace glintra
