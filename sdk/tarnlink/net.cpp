@@ -1,0 +1,132 @@
+// POSIX socket helpers of the SDK and the camera emulator.
+#include "net.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace tarnlink::net {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) Reset(std::exchange(other.m_fd, -1));
+    return *this;
+}
+
+void UniqueFd::Reset(int fd) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = fd;
+}
+
+bool ParseIpv4(const char* text, uint16_t port, sockaddr_in& out) {
+    if (!text) return false;
+    out = {};
+    out.sin_family = AF_INET;
+    out.sin_port = htons(port);
+    return inet_pton(AF_INET, text, &out.sin_addr) == 1;
+}
+
+std::string FormatAddress(const sockaddr_in& address) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+UniqueFd ConnectTcp(const sockaddr_in& address, int timeoutMs, bool& timedOut) {
+    timedOut = false;
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd.Valid()) return {};
+    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (errno != EINPROGRESS) return {};
+        pollfd p{fd.Get(), POLLOUT, 0};
+        int ready;
+        do {
+            ready = ::poll(&p, 1, timeoutMs);
+        } while (ready < 0 && errno == EINTR);
+        if (ready == 0) timedOut = true;
+        if (ready <= 0) return {};
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+            return {};
+        }
+    }
+    const int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return {};
+    return fd;
+}
+
+UniqueFd ListenTcp(const sockaddr_in& address) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.Valid()) return {};
+    const int on = 1;
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd.Get(), 16) != 0) {
+        return {};
+    }
+    return fd;
+}
+
+uint16_t LocalPort(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+    return ntohs(address.sin_port);
+}
+
+void SetSendTimeout(int fd, int timeoutMs) {
+    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+void SetNoDelay(int fd) {
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+bool SendAll(int fd, std::span<iovec> pieces) {
+    size_t first = 0;
+    while (first < pieces.size()) {
+        msghdr message{};
+        message.msg_iov = pieces.data() + first;
+        message.msg_iovlen = pieces.size() - first;
+        const ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        // Step over what went out, trimming a piece that went out in part.
+        auto left = static_cast<size_t>(sent);
+        while (first < pieces.size() && left >= pieces[first].iov_len) {
+            left -= pieces[first].iov_len;
+            ++first;
+        }
+        if (first < pieces.size() && left > 0) {
+            pieces[first].iov_base = static_cast<uint8_t*>(pieces[first].iov_base) + left;
+            pieces[first].iov_len -= left;
+        }
+    }
+    return true;
+}
+
+bool SendAll(int fd, const void* data, size_t size) {
+    iovec piece{const_cast<void*>(data), size};
+    return SendAll(fd, std::span<iovec>(&piece, 1));
+}
+
+int WaitReadable(int fd, int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    for (;;) {
+        const int ready = ::poll(&p, 1, timeoutMs);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return -1;
+        return ready > 0 ? 1 : 0;
+    }
+}
+
+}  // namespace tarnlink::net
