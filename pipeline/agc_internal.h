@@ -53,6 +53,8 @@ void CountValues(const uint16_t* image, size_t count, uint16_t* hist);
 void MapLinear(const uint16_t* image, size_t count, uint16_t gain, int32_t offset, uint8_t* gray);
 // lut[v] = clamp(offset + ((v * gain) >> 8)) for v = 0 .. 16383.
 void FillLinear(uint16_t gain, int32_t offset, uint8_t* lut);
+// levels[v] = clamp(offset + ((levels[v] * g) >> 8)) for v = 0 .. 16383, g <= 256.
+void ScaleLevels(uint8_t* levels, uint16_t g, int32_t offset);
 // gray[i] = lut[min(image[i], 16383)].
 void MapThroughLut(const uint16_t* image, size_t count, const uint8_t* lut, uint8_t* gray);
 // As MapLinear for samples up to knee, through lut above it.

@@ -1,0 +1,197 @@
+// The gain control's passes over pixels and over the 16,384-entry table: counting, the linear
+// stretch computed directly, and the table look-up. SSE2 (every x86-64 has it) with a plain
+// fallback elsewhere; both give the same bytes.
+#include <algorithm>
+#include <cstring>
+
+#include "agc_internal.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace kx::agc {
+namespace {
+
+inline uint8_t LinearLevel(uint32_t v, uint16_t gain, int32_t offset) {
+    return static_cast<uint8_t>(std::clamp(offset + static_cast<int32_t>((v * gain) >> 8), 0, 255));
+}
+
+inline uint32_t Limited(uint16_t sample) { return sample > kMaxValue ? kMaxValue : sample; }
+
+#if defined(__SSE2__)
+
+// min(sample, 16383) in each 16-bit lane.
+inline __m128i LimitSamples(__m128i s) {
+    return _mm_sub_epi16(s, _mm_subs_epu16(s, _mm_set1_epi16(static_cast<int16_t>(kMaxValue))));
+}
+
+// offset + ((v * gain) >> 8) for eight values below 2^14, saturated to 16 bits: the product has
+// at most 30 bits, so its two 16-bit halves are joined into 32-bit lanes.
+inline __m128i LinearLanes(__m128i v, __m128i gain, __m128i offset) {
+    const __m128i lo = _mm_mullo_epi16(v, gain);
+    const __m128i hi = _mm_mulhi_epu16(v, gain);
+    const __m128i a = _mm_add_epi32(_mm_srli_epi32(_mm_unpacklo_epi16(lo, hi), 8), offset);
+    const __m128i b = _mm_add_epi32(_mm_srli_epi32(_mm_unpackhi_epi16(lo, hi), 8), offset);
+    return _mm_packs_epi32(a, b);
+}
+
+// Sixteen levels clamped to 0 .. 255 from sixteen values.
+inline __m128i LinearBytes(__m128i v0, __m128i v1, __m128i gain, __m128i offset) {
+    return _mm_packus_epi16(LinearLanes(v0, gain, offset), LinearLanes(v1, gain, offset));
+}
+
+inline __m128i Load(const uint16_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+#endif
+
+}  // namespace
+
+void CountValues(const uint16_t* image, size_t count, uint16_t* hist) {
+    // Neighbouring pixels often share a value, and two increments of one counter in a row wait
+    // for each other. Even and odd pixels therefore count into separate sets (the second on the
+    // stack) that are added at the end; 16-bit sums wrap exactly as one set would.
+    alignas(16) uint16_t odd[kValues];
+    std::memset(hist, 0, kValues * sizeof *hist);
+    std::memset(odd, 0, sizeof odd);
+    size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 8 <= count; i += 8) {
+        const __m128i v = LimitSamples(Load(image + i));
+        // Eight equal values (flat or saturated areas) take a single addition.
+        const __m128i first = _mm_shuffle_epi32(_mm_shufflelo_epi16(v, 0), 0);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(v, first)) == 0xFFFF) {
+            const auto value = static_cast<uint16_t>(_mm_cvtsi128_si32(v));
+            hist[value] = static_cast<uint16_t>(hist[value] + 8);
+            continue;
+        }
+        const auto lo = static_cast<uint64_t>(_mm_cvtsi128_si64(v));
+        const auto hi = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(v, v)));
+        ++hist[lo & 0xFFFF];
+        ++odd[(lo >> 16) & 0xFFFF];
+        ++hist[(lo >> 32) & 0xFFFF];
+        ++odd[lo >> 48];
+        ++hist[hi & 0xFFFF];
+        ++odd[(hi >> 16) & 0xFFFF];
+        ++hist[(hi >> 32) & 0xFFFF];
+        ++odd[hi >> 48];
+    }
+#endif
+    for (; i + 2 <= count; i += 2) {
+        ++hist[Limited(image[i])];
+        ++odd[Limited(image[i + 1])];
+    }
+    if (i < count) ++hist[Limited(image[i])];
+    uint32_t v = 0;
+#if defined(__SSE2__)
+    for (; v < kValues; v += 8) {
+        auto* h = reinterpret_cast<__m128i*>(hist + v);
+        _mm_storeu_si128(h, _mm_add_epi16(_mm_loadu_si128(h), Load(odd + v)));
+    }
+#endif
+    for (; v < kValues; ++v) hist[v] = static_cast<uint16_t>(hist[v] + odd[v]);
+}
+
+void MapLinear(const uint16_t* image, size_t count, uint16_t gain, int32_t offset, uint8_t* gray) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i g = _mm_set1_epi16(static_cast<int16_t>(gain));
+    const __m128i o = _mm_set1_epi32(offset);
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v0 = LimitSamples(Load(image + i));
+        const __m128i v1 = LimitSamples(Load(image + i + 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(gray + i), LinearBytes(v0, v1, g, o));
+    }
+#endif
+    for (; i < count; ++i) gray[i] = LinearLevel(Limited(image[i]), gain, offset);
+}
+
+void FillLinear(uint16_t gain, int32_t offset, uint8_t* lut) {
+    uint32_t v = 0;
+#if defined(__SSE2__)
+    const __m128i g = _mm_set1_epi16(static_cast<int16_t>(gain));
+    const __m128i o = _mm_set1_epi32(offset);
+    const __m128i step = _mm_set1_epi16(16);
+    __m128i v0 = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+    __m128i v1 = _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15);
+    for (; v < kValues; v += 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lut + v), LinearBytes(v0, v1, g, o));
+        v0 = _mm_add_epi16(v0, step);
+        v1 = _mm_add_epi16(v1, step);
+    }
+#endif
+    for (; v < kValues; ++v) lut[v] = LinearLevel(v, gain, offset);
+}
+
+void ScaleLevels(uint8_t* levels, uint16_t g, int32_t offset) {
+    uint32_t v = 0;
+#if defined(__SSE2__)
+    // level x g <= 255 x 256 fits 16 bits; offset + (that >> 8) lies within -255 .. 510.
+    const __m128i gg = _mm_set1_epi16(static_cast<int16_t>(g));
+    const __m128i o = _mm_set1_epi16(static_cast<int16_t>(offset));
+    const __m128i zero = _mm_setzero_si128();
+    for (; v < kValues; v += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(levels + v));
+        const __m128i lo = _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), gg), 8), o);
+        const __m128i hi = _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), gg), 8), o);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(levels + v), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; v < kValues; ++v) {
+        levels[v] = static_cast<uint8_t>(std::clamp(offset + ((levels[v] * g) >> 8), 0, 255));
+    }
+}
+
+void MapThroughLut(const uint16_t* image, size_t count, const uint8_t* lut, uint8_t* gray) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // The limit is taken eight samples at a time; the look-ups themselves are scalar, with the
+    // indices taken from the vector rather than loaded again.
+    for (; i + 8 <= count; i += 8) {
+        const __m128i v = LimitSamples(Load(image + i));
+        const auto lo = static_cast<uint64_t>(_mm_cvtsi128_si64(v));
+        const auto hi = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(v, v)));
+        gray[i] = lut[lo & 0xFFFF];
+        gray[i + 1] = lut[(lo >> 16) & 0xFFFF];
+        gray[i + 2] = lut[(lo >> 32) & 0xFFFF];
+        gray[i + 3] = lut[lo >> 48];
+        gray[i + 4] = lut[hi & 0xFFFF];
+        gray[i + 5] = lut[(hi >> 16) & 0xFFFF];
+        gray[i + 6] = lut[(hi >> 32) & 0xFFFF];
+        gray[i + 7] = lut[hi >> 48];
+    }
+#endif
+    for (; i < count; ++i) gray[i] = lut[Limited(image[i])];
+}
+
+void MapKnee(const uint16_t* image, size_t count, uint16_t gain, int32_t offset, uint16_t knee,
+             const uint8_t* lut, uint8_t* gray) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i g = _mm_set1_epi16(static_cast<int16_t>(gain));
+    const __m128i o = _mm_set1_epi32(offset);
+    const __m128i k = _mm_set1_epi16(static_cast<int16_t>(knee));  // values and knee < 2^14
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v0 = LimitSamples(Load(image + i));
+        const __m128i v1 = LimitSamples(Load(image + i + 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(gray + i), LinearBytes(v0, v1, g, o));
+        auto tail = static_cast<uint32_t>(_mm_movemask_epi8(
+            _mm_packs_epi16(_mm_cmpgt_epi16(v0, k), _mm_cmpgt_epi16(v1, k))));
+        while (tail != 0) {
+            const size_t j = i + static_cast<size_t>(__builtin_ctz(tail));
+            gray[j] = lut[Limited(image[j])];
+            tail &= tail - 1;
+        }
+    }
+#else
+    (void)gain;
+    (void)offset;
+    (void)knee;
+#endif
+    // The table holds the linear form up to the knee too.
+    for (; i < count; ++i) gray[i] = lut[Limited(image[i])];
+}
+
+}  // namespace kx::agc
