@@ -137,16 +137,22 @@ TEST(FrameAssembly, HostileHeadersNeitherStopNorCrashTheWorker) {
     EXPECT_EQ(h.sink.readouts[0].width, 16);
 }
 
-TEST(FrameAssembly, ABufferFullWithoutAFrameIsEmptiedAndTheWorkerGoesOn) {
-    // A header announcing the largest image, never completed, then junk past the buffer's size,
-    // then good frames: the worker empties its buffer and finds them.
-    std::vector<uint8_t> stream(kFrameHeaderSize);
-    WriteFrameHeader(stream.data(), 4, 999972, 1, false, 0);
-    stream.resize(2100000, 0x11);
-    for (uint32_t i = 0; i < 3; ++i) Append(stream, MakeFrame({}, MakeImage(16, 8, i)));
+TEST(FrameAssembly, TheLargestFrameFitsAndAJunkFilledBufferIsEmptied) {
+    // A frame of the largest size that fits the assembly buffer (2,000,000 bytes in all) arrives
+    // in odd portions and is accepted; junk of more than a buffer's size follows, and the frames
+    // behind it still come through.
+    const auto big = MakeImage(999972, 1, 3);
+    std::vector<uint8_t> stream = {1, 2, 3, 4, 5, 6, 7};  // puts the frame's end off the portions
+    Append(stream, MakeFrame({.width = 999972, .height = 1}, big));
+    stream.resize(stream.size() + 2100000, 0x11);
+    for (uint32_t i = 0; i < 8; ++i) {
+        Append(stream, MakeFrame({.width = 400, .height = 400}, MakeImage(400, 400, i)));
+    }
     Harness h;
-    h.Run(stream, 1 << 20);
-    EXPECT_GE(h.sink.readouts.size(), 2u);
+    h.Run(stream, 1999);
+    ASSERT_GE(h.sink.readouts.size(), 7u);
+    EXPECT_EQ(h.sink.readouts[0].width, 999972);
+    EXPECT_EQ(h.sink.readouts[1].width, 400);
 }
 
 TEST(FrameAssembly, TooSmallImagesGiveEmptyReadouts) {
@@ -176,7 +182,9 @@ TEST(Worker, StreamOnItsOwnThreadReachesTheSink) {
     FramePipeline pipeline(&sink);
     pipeline.StartWorker();
     std::vector<uint8_t> stream;
-    for (uint32_t i = 0; i < 20; ++i) Append(stream, MakeFrame({}, MakeImage(64, 32, i, kWords)));
+    for (uint32_t i = 0; i < 20; ++i) {
+        Append(stream, MakeFrame({.width = 64, .height = 32}, MakeImage(64, 32, i, kWords)));
+    }
     std::thread producer([&] {
         for (size_t off = 0; off < stream.size(); off += 1500) {
             const size_t n = std::min<size_t>(1500, stream.size() - off);
