@@ -8,6 +8,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xcomposite.h>
 
 #include <atomic>
 #include <chrono>
@@ -114,6 +115,12 @@ protected:
         const Window window = XCreateSimpleWindow(
             m_display, RootWindow(m_display, screen), 0, 0, static_cast<unsigned>(width),
             static_cast<unsigned>(height), 0, 0, WhitePixel(m_display, screen));
+        // Tests running side by side on one display put their windows over each other; kept
+        // off screen, each window's contents read back whole.
+        int event = 0, error = 0;
+        if (XCompositeQueryExtension(m_display, &event, &error)) {
+            XCompositeRedirectWindow(m_display, window, CompositeRedirectAutomatic);
+        }
         XMapWindow(m_display, window);
         XSync(m_display, False);
         return window;
@@ -139,14 +146,33 @@ protected:
         return screen;
     }
 
-    // Reads the window back until `ok` holds or five seconds pass.
-    bool ShowsWithin(Window window, const std::function<bool(const Screen&)>& ok) {
+    // Reads the window back until `ok` holds or five seconds pass; says what it saw last if not.
+    ::testing::AssertionResult ShowsWithin(Window window,
+                                           const std::function<bool(const Screen&)>& ok) {
         const auto end = Clock::now() + std::chrono::seconds(5);
+        Screen last;
         do {
-            if (ok(ReadBack(window))) return true;
+            last = ReadBack(window);
+            if (ok(last)) return ::testing::AssertionSuccess();
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         } while (Clock::now() < end);
-        return false;
+        if (last.pixels.empty()) return ::testing::AssertionFailure() << "no read-back";
+        const RedBox red = FindRed(last);
+        RedBox black;  // where the window shows its background instead of a picture
+        for (int y = 0; y < last.height; ++y) {
+            for (int x = 0; x < last.width; ++x) {
+                if (last.At(x, y) != 0) continue;
+                black = {std::min(black.x0, x), std::max(black.x1, x), std::min(black.y0, y),
+                         std::max(black.y1, y)};
+            }
+        }
+        return ::testing::AssertionFailure()
+               << "window " << last.width << "x" << last.height << ", centre " << std::hex
+               << last.At(last.width / 2, last.height / 2) << ", corner "
+               << last.At(last.width - 1, last.height - 1) << std::dec << ", red x " << red.x0
+               << ".." << red.x1 << " y " << red.y0 << ".." << red.y1 << ", black x " << black.x0
+               << ".." << black.x1 << " y " << black.y0 << ".." << black.y1 << ", presented "
+               << glintra::testing::Presented(m_handle);
     }
 
     bool Show(const std::vector<uint8_t>& picture, int width, int height, Window window) {
@@ -272,12 +298,15 @@ TEST_F(GlintraDisplay, ShowsTheNewestOfPicturesGivenFasterThanDrawn) {
     const Window window = MakeWindow(320, 256);
     // A producer thread gives pictures of changing sizes as fast as it can, as the worker does
     // when the camera changes mode; the last one must be the one on screen.
+    const std::pair<int, int> sizes[] = {{640, 512}, {320, 256}, {640, 256}};
+    std::vector<std::vector<uint8_t>> pictures;
+    for (const auto& [w, h] : sizes) {
+        pictures.push_back(Picture(w, h, [&](int, int) { return uint8_t(w / 10 + h / 10); }));
+    }
     std::thread producer([&] {
         for (int i = 0; i < 300; ++i) {
-            const int w = i % 2 ? 640 : 320;
-            const int h = i % 3 ? 512 : 256;
-            const auto picture = Picture(w, h, [i](int, int) { return uint8_t(i % 200); });
-            GLT_UpdateFrameData(m_handle, picture.data(), w, h, 0);
+            const auto& [w, h] = sizes[i % 3];
+            GLT_UpdateFrameData(m_handle, pictures[i % 3].data(), w, h, 0);
             GLT_Display(m_handle, 0, window);
         }
         const auto last = Picture(640, 512, [](int, int) { return uint8_t{222}; });
