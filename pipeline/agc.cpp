@@ -19,6 +19,7 @@ static_assert(offsetof(AgcContext, mode) == 0 && offsetof(AgcContext, lowCut) ==
 static_assert(sizeof(AgcContext) <= kLutOffset, "the context record fits in front of the table");
 static_assert(kHistOffset + 2 * kValues == AGC_MEM_SIZE);
 static_assert(std::atomic<bool>::is_always_lock_free);
+static_assert(uint64_t{255} * AGC_MAX_PIXELS <= UINT32_MAX);
 
 __extension__ using Uint128 = unsigned __int128;
 
@@ -328,8 +329,8 @@ int32_t AGC_Create(const AgcParams* params, void* block, int32_t blockSize, AgcH
     if (!params || !block || !handle) return AGC_E_NULLPTR;
     if (blockSize < AGC_MEM_SIZE || reinterpret_cast<uintptr_t>(block) % alignof(AgcContext) != 0)
         return AGC_E_MEMSIZE;
-    // The width and height come from a stream header; the product must stay within what a frame
-    // can carry, which also keeps every per-mille count within 32 bits.
+    // The width and height come from a stream header. Beyond AGC_MAX_PIXELS a per-mille count
+    // (cut x height x width, cut up to 255) would no longer fit 32 bits.
     if (params->width <= 0 || params->height <= 0 ||
         int64_t{params->width} * params->height > AGC_MAX_PIXELS)
         return AGC_E_SIZE;

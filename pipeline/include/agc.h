@@ -35,7 +35,7 @@ extern "C" {
 #define AGC_E_SIZE (-22)    /* width or height not positive, or more than AGC_MAX_PIXELS pixels */
 
 #define AGC_MEM_SIZE 49280    /* bytes of the work block */
-#define AGC_MAX_PIXELS 999972 /* largest image: the biggest frame the stream can carry */
+#define AGC_MAX_PIXELS 16777216 /* largest image (4096 x 4096); a stream frame has <= 999,972 */
 
 typedef struct AgcParams {
     int32_t width;  /* pixels per image row */

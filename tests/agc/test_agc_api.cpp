@@ -1,0 +1,137 @@
+// The gain control's C entry points: result codes and guards, the work block's layout after
+// AGC_Create, and the mode presets that AGC_SetMode reloads.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+
+#include "agc_frames.h"
+#include "agc_harness.h"
+
+namespace kx::agc {
+namespace {
+
+using Words = std::vector<uint64_t>;
+
+TEST(AgcApi, MemSizeIsTheBlockSize) {
+    int32_t size = 0;
+    EXPECT_EQ(AGC_GetMemSize(nullptr, &size), AGC_OK);
+    EXPECT_EQ(size, 49280);
+    const AgcParams params{640, 512};
+    EXPECT_EQ(AGC_GetMemSize(&params, nullptr), AGC_E_NULLPTR);
+}
+
+TEST(AgcApi, CreateRefusesBadArgumentsAndLeavesTheBlockAlone) {
+    struct Row {
+        const char* name;
+        int32_t width, height;
+        bool nullParams, nullBlock, nullHandle;
+        int32_t blockSize;
+        size_t misalign;
+        int32_t result;
+    } const rows[] = {
+        {"null params", 640, 512, true, false, false, AGC_MEM_SIZE, 0, AGC_E_NULLPTR},
+        {"null block", 640, 512, false, true, false, AGC_MEM_SIZE, 0, AGC_E_NULLPTR},
+        {"null handle", 640, 512, false, false, true, AGC_MEM_SIZE, 0, AGC_E_NULLPTR},
+        {"short block", 640, 512, false, false, false, AGC_MEM_SIZE - 1, 0, AGC_E_MEMSIZE},
+        {"negative size", 640, 512, false, false, false, -1, 0, AGC_E_MEMSIZE},
+        {"misaligned block", 640, 512, false, false, false, AGC_MEM_SIZE, 2, AGC_E_MEMSIZE},
+        {"zero width", 0, 512, false, false, false, AGC_MEM_SIZE, 0, AGC_E_SIZE},
+        {"zero height", 640, 0, false, false, false, AGC_MEM_SIZE, 0, AGC_E_SIZE},
+        {"negative width", -640, 512, false, false, false, AGC_MEM_SIZE, 0, AGC_E_SIZE},
+        {"product wraps 32 bits", 65536, 65536, false, false, false, AGC_MEM_SIZE, 0, AGC_E_SIZE},
+        {"one pixel too many", 4097, 4096, false, false, false, AGC_MEM_SIZE, 0, AGC_E_SIZE},
+        {"largest", 4096, 4096, false, false, false, AGC_MEM_SIZE, 0, AGC_OK},
+        {"longer block is fine", 1, 1, false, false, false, AGC_MEM_SIZE + 100, 0, AGC_OK},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Words words(AGC_MEM_SIZE / 8 + 16, 0xABABABABABABABABull);
+        auto* block = reinterpret_cast<uint8_t*>(words.data()) + r.misalign;
+        const AgcParams params{r.width, r.height};
+        AgcHandle handle = nullptr;
+        EXPECT_EQ(AGC_Create(r.nullParams ? nullptr : &params, r.nullBlock ? nullptr : block,
+                             r.blockSize, r.nullHandle ? nullptr : &handle),
+                  r.result);
+        if (r.result != AGC_OK) {
+            EXPECT_EQ(handle, nullptr);
+            EXPECT_EQ(std::count(words.begin(), words.end(), 0xABABABABABABABABull), std::ssize(words));
+        } else {
+            EXPECT_EQ(static_cast<void*>(handle), block);
+        }
+    }
+}
+
+TEST(AgcApi, CreateLaysOutTheBlock) {
+    Words words(AGC_MEM_SIZE / 8 + 1, 0xABABABABABABABABull);
+    auto* block = reinterpret_cast<uint8_t*>(words.data());
+    const AgcParams params{640, 512};
+    AgcHandle h = nullptr;
+    ASSERT_EQ(AGC_Create(&params, block, AGC_MEM_SIZE, &h), AGC_OK);
+    EXPECT_EQ(h->mode, AGC_MODE_LINE);
+    EXPECT_EQ(h->width, 640u);
+    EXPECT_EQ(h->height, 512u);
+    EXPECT_EQ(h->lut, block + 128);
+    EXPECT_EQ(reinterpret_cast<uint8_t*>(h->hist), block + 16512);
+    EXPECT_EQ(std::count(block + 128, block + AGC_MEM_SIZE, 0), AGC_MEM_SIZE - 128);
+    EXPECT_EQ(block[AGC_MEM_SIZE], 0xAB) << "nothing written past the block";
+}
+
+std::vector<int> Settings(const AgcContext* c) {
+    return {c->mode, c->lowCut, c->highCut, c->brightness, c->contrast, c->minSpan};
+}
+
+TEST(AgcApi, EachModeChoiceReloadsItsPreset) {
+    testing::Block block(64, 48);
+    const AgcHandle h = block.Handle();
+    EXPECT_EQ(Settings(h), (std::vector<int>{1, 20, 20, 100, 220, 160})) << "after AGC_Create";
+    struct Step {
+        int32_t mode;
+        std::vector<int> settings;
+    } const steps[] = {
+        {AGC_MODE_HISTEQ, {2, 20, 20, 96, 220, 160}},   // contrast left as Line had it
+        {AGC_MODE_SPECIAL, {3, 10, 20, 80, 150, 120}},
+        {AGC_MODE_HISTEQ, {2, 20, 20, 96, 150, 160}},   // ... and as Special had it
+        {AGC_MODE_LINE, {1, 20, 20, 100, 220, 160}},
+        {AGC_MODE_LINE, {1, 20, 20, 100, 220, 160}},
+        {AGC_MODE_SPECIAL, {3, 10, 20, 80, 150, 120}},
+    };
+    for (const Step& s : steps) {
+        h->brightness = 7;  // a stray change is undone by the reload
+        ASSERT_EQ(AGC_SetMode(h, s.mode), AGC_OK);
+        EXPECT_EQ(Settings(h), s.settings) << "mode " << s.mode;
+    }
+}
+
+TEST(AgcApi, SetModeRefusesUnknownModesAndNullHandle) {
+    testing::Block block(64, 48, AGC_MODE_SPECIAL);
+    const std::vector<uint8_t> before(block.Bytes(), block.Bytes() + 128);
+    for (int32_t mode : {0, 4, -1, 255, 257}) EXPECT_EQ(AGC_SetMode(block.Handle(), mode), AGC_E_MODE);
+    EXPECT_EQ(std::vector<uint8_t>(block.Bytes(), block.Bytes() + 128), before);
+    EXPECT_EQ(AGC_SetMode(nullptr, AGC_MODE_LINE), AGC_E_NULLPTR);
+}
+
+TEST(AgcApi, ProcessRefusesNullPointersAndWritesNothing) {
+    testing::Block block(8, 4);
+    std::vector<uint16_t> image(32, 5000);
+    std::vector<uint8_t> gray(32, 0x5A);
+    EXPECT_EQ(AGC_Process(nullptr, image.data(), gray.data()), AGC_E_NULLPTR);
+    EXPECT_EQ(AGC_Process(block.Handle(), nullptr, gray.data()), AGC_E_NULLPTR);
+    EXPECT_EQ(AGC_Process(block.Handle(), image.data(), nullptr), AGC_E_NULLPTR);
+    EXPECT_EQ(std::count(gray.begin(), gray.end(), 0x5A), 32);
+    EXPECT_EQ(std::count(block.Bytes() + 128, block.Bytes() + AGC_MEM_SIZE, 0), AGC_MEM_SIZE - 128);
+}
+
+TEST(AgcApi, NoStateCarriesFromOneFrameToTheNext) {
+    const std::vector<uint16_t> first = frames::Uniform(64 * 48, 1, 0, 65535);
+    const std::vector<uint16_t> second = frames::Thermal(64, 48, 2);
+    for (int32_t mode : {AGC_MODE_LINE, AGC_MODE_HISTEQ, AGC_MODE_SPECIAL}) {
+        testing::Block fresh(64, 48, mode);
+        testing::Block used(64, 48, mode);
+        used.Process(first);
+        EXPECT_EQ(used.Process(second), fresh.Process(second)) << "mode " << mode;
+        EXPECT_TRUE(std::equal(used.Bytes() + 128, used.Bytes() + AGC_MEM_SIZE, fresh.Bytes() + 128));
+    }
+}
+
+}  // namespace
+}  // namespace kx::agc
