@@ -31,7 +31,7 @@ inline std::vector<uint8_t> MakeImage(int32_t width, int32_t height, uint32_t se
     return image;
 }
 
-struct FrameSpec {
+struct FrameShape {
     uint16_t format = 4;
     int32_t width = 16;
     int32_t height = 8;
@@ -39,11 +39,11 @@ struct FrameSpec {
     bool badCrc = false;
 };
 
-inline std::vector<uint8_t> MakeFrame(const FrameSpec& spec, const std::vector<uint8_t>& image) {
+inline std::vector<uint8_t> MakeFrame(const FrameShape& shape, const std::vector<uint8_t>& image) {
     std::vector<uint8_t> frame(kFrameHeaderSize + image.size());
     uint32_t crc = FrameCrc32(image.data(), static_cast<int32_t>(image.size()));
-    if (spec.badCrc) crc ^= 1;
-    WriteFrameHeader(frame.data(), spec.format, spec.width, spec.height, spec.withCrc, crc);
+    if (shape.badCrc) crc ^= 1;
+    WriteFrameHeader(frame.data(), shape.format, shape.width, shape.height, shape.withCrc, crc);
     std::memcpy(frame.data() + kFrameHeaderSize, image.data(), image.size());
     return frame;
 }

@@ -10,7 +10,7 @@ namespace kestrix {
 namespace {
 
 using testing::Append;
-using testing::FrameSpec;
+using testing::FrameShape;
 using testing::MakeFrame;
 using testing::MakeImage;
 using testing::RecordingSink;
