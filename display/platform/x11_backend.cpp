@@ -1,0 +1,499 @@
+// X11 devices, windows and surfaces.
+#include "platform/x11_backend.h"
+
+#include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/com_object.h"
+#include "platform/surface_memory.h"
+#include "platform/x11_connection.h"
+
+namespace orvenna::platform {
+
+// ---- The connection and its error trap -------------------------------------------------------
+
+X11Connection::~X11Connection() {
+    if (display != nullptr) XCloseDisplay(display);
+}
+
+namespace {
+
+std::mutex g_trapLock;                       // one trap at a time in the process
+Display* g_pTrapDisplay = nullptr;           // g_trapLock
+int g_nTrapError = 0;                        // g_trapLock
+XErrorHandler g_pPreviousHandler = nullptr;  // g_trapLock
+
+int TrapHandler(Display* display, XErrorEvent* event) {
+    if (display == g_pTrapDisplay) {
+        g_nTrapError = event->error_code;
+        return 0;
+    }
+    return g_pPreviousHandler != nullptr ? g_pPreviousHandler(display, event) : 0;
+}
+
+}  // namespace
+
+X11ErrorTrap::X11ErrorTrap(Display* display) : m_guard(g_trapLock), m_pDisplay(display) {
+    XSync(display, False);  // errors of earlier requests are not ours to catch
+    g_pTrapDisplay = display;
+    g_nTrapError = 0;
+    g_pPreviousHandler = XSetErrorHandler(&TrapHandler);
+}
+
+X11ErrorTrap::~X11ErrorTrap() {
+    XSync(m_pDisplay, False);
+    XSetErrorHandler(g_pPreviousHandler);
+    g_pTrapDisplay = nullptr;
+}
+
+bool X11ErrorTrap::Failed() {
+    XSync(m_pDisplay, False);
+    return g_nTrapError != 0;
+}
+
+bool TranslateToRoot(X11Connection& connection, HWND hwnd, int x, int y, int* root_x,
+                     int* root_y) {
+    std::lock_guard<std::recursive_mutex> guard(connection.lock);
+    X11ErrorTrap trap(connection.display);
+    Window child = 0;
+    const Bool ok = XTranslateCoordinates(connection.display, static_cast<Window>(hwnd),
+                                          connection.root, x, y, root_x, root_y, &child);
+    return !trap.Failed() && ok != 0;
+}
+
+namespace {
+
+// Window attributes, or false when the window does not exist.
+bool QueryWindow(X11Connection& connection, HWND hwnd, XWindowAttributes* attributes) {
+    std::lock_guard<std::recursive_mutex> guard(connection.lock);
+    X11ErrorTrap trap(connection.display);
+    const Status ok = XGetWindowAttributes(connection.display, static_cast<Window>(hwnd),
+                                           attributes);
+    return !trap.Failed() && ok != 0;
+}
+
+std::vector<X11Monitor> QueryMonitors(X11Connection& connection) {
+    std::lock_guard<std::recursive_mutex> guard(connection.lock);
+    std::vector<X11Monitor> monitors;
+    int event_base = 0;
+    int error_base = 0;
+    int major = 0;
+    int minor = 0;
+    if (!XRRQueryExtension(connection.display, &event_base, &error_base) ||
+        !XRRQueryVersion(connection.display, &major, &minor) ||
+        (major == 1 && minor < 5) || major < 1) {
+        return monitors;
+    }
+    int count = 0;
+    XRRMonitorInfo* info = XRRGetMonitors(connection.display, connection.root, True, &count);
+    if (info == nullptr) return monitors;
+    for (int i = 0; i < count; ++i) {
+        X11Monitor monitor;
+        monitor.rect = RECT{info[i].x, info[i].y, info[i].x + info[i].width,
+                            info[i].y + info[i].height};
+        monitor.bPrimary = info[i].primary != 0;
+        if (info[i].name != 0) {
+            char* name = XGetAtomName(connection.display, info[i].name);
+            if (name != nullptr) {
+                monitor.name = name;
+                XFree(name);
+            }
+        }
+        monitors.push_back(std::move(monitor));
+    }
+    XRRFreeMonitors(info);
+    // The primary monitor comes first, as Windows enumerates it.
+    std::stable_partition(monitors.begin(), monitors.end(),
+                          [](const X11Monitor& m) { return m.bPrimary; });
+    return monitors;
+}
+
+RECT ScreenRect(const X11Connection& connection) {
+    return RECT{0, 0, DisplayWidth(connection.display, connection.screen),
+                DisplayHeight(connection.display, connection.screen)};
+}
+
+// ---- Objects ---------------------------------------------------------------------------------
+
+class X11Clipper final : public ComObject<IDirectDrawClipper> {
+public:
+    HRESULT STDMETHODCALLTYPE GetHWnd(HWND* hwnd) override {
+        if (hwnd == nullptr) return DDERR_INVALIDPARAMS;
+        *hwnd = m_hWnd;
+        return DD_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetHWnd(DWORD /*flags*/, HWND hwnd) override {
+        m_hWnd = hwnd;
+        return DD_OK;
+    }
+private:
+    HWND m_hWnd = 0;
+};
+
+// The device kinds of format the surfaces take: what the presentation can convert.
+bool AcceptsFormat(const DDPIXELFORMAT& format) {
+    if ((format.dwFlags & DDPF_RGB) != 0) {
+        // 16-bit 555 and 565 and 32-bit; 24-bit is refused (RGB32 is its substitute).
+        return format.dwRGBBitCount == 16 || format.dwRGBBitCount == 32;
+    }
+    if ((format.dwFlags & DDPF_FOURCC) == 0) return false;
+    switch (format.dwFourCC) {
+        case MAKEFOURCC('U', 'Y', 'V', 'Y'):
+        case MAKEFOURCC('Y', 'U', 'Y', '2'):
+        case MAKEFOURCC('Y', 'V', '1', '2'):
+        case MAKEFOURCC('I', 'Y', 'U', 'V'):
+        case MAKEFOURCC('Y', 'V', '1', '6'):
+        case MAKEFOURCC('N', 'V', '1', '2'):
+            return true;
+        default:
+            return false;  // YVYU, YUV9, IUYV, IYU2 and unknown codes
+    }
+}
+
+class X11Surface final : public ComObject<IDirectDrawSurface7> {
+public:
+    X11Surface(std::shared_ptr<X11Connection> connection, RECT device_rect, bool primary)
+        : m_pConnection(std::move(connection)), m_rcDevice(device_rect), m_bPrimary(primary) {}
+    ~X11Surface() override {
+        if (m_pClipper != nullptr) m_pClipper->Release();
+    }
+
+    HRESULT Allocate(const DDSURFACEDESC2& desc) {
+        if ((desc.dwFlags & DDSD_PIXELFORMAT) != 0 && !AcceptsFormat(desc.ddpfPixelFormat)) {
+            return DDERR_INVALIDPIXELFORMAT;
+        }
+        return m_memory.Allocate(desc, 0, 16);
+    }
+
+    HRESULT STDMETHODCALLTYPE Blt(LPRECT dest_rect, IDirectDrawSurface7* src, LPRECT /*src_rect*/,
+                                  DWORD flags, LPDDBLTFX fx) override {
+        if ((flags & DDBLT_COLORFILL) != 0) {
+            if (fx == nullptr || src != nullptr) return DDERR_INVALIDPARAMS;
+            return m_bPrimary ? FillWindow(dest_rect, fx->dwFillColor)
+                              : FillMemory(dest_rect, fx->dwFillColor);
+        }
+        // Converting, scaling and presenting blits come with the pixel-format conversions.
+        return DDERR_UNSUPPORTED;
+    }
+    HRESULT STDMETHODCALLTYPE GetDC(HDC* hdc) override {
+        if (m_bPrimary) return DDERR_CANTCREATEDC;
+        return m_memory.GetDC(hdc);
+    }
+    HRESULT STDMETHODCALLTYPE GetPixelFormat(LPDDPIXELFORMAT format) override {
+        if (format == nullptr) return DDERR_INVALIDPARAMS;
+        *format = m_memory.Desc().ddpfPixelFormat;
+        return DD_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetSurfaceDesc(LPDDSURFACEDESC2 desc) override {
+        if (!m_bPrimary) return m_memory.GetDesc(desc);
+        if (desc == nullptr || desc->dwSize != sizeof(DDSURFACEDESC2)) return DDERR_INVALIDPARAMS;
+        std::memset(desc, 0, sizeof(*desc));
+        desc->dwSize = sizeof(*desc);
+        desc->dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
+        desc->dwWidth = static_cast<DWORD>(m_rcDevice.right - m_rcDevice.left);
+        desc->dwHeight = static_cast<DWORD>(m_rcDevice.bottom - m_rcDevice.top);
+        desc->ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
+        return DD_OK;
+    }
+    HRESULT STDMETHODCALLTYPE IsLost() override { return DD_OK; }
+    HRESULT STDMETHODCALLTYPE Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD /*flags*/,
+                                   HANDLE /*event*/) override {
+        if (m_bPrimary) return DDERR_UNSUPPORTED;  // the screen is not memory here
+        if (rect != nullptr) return DDERR_INVALIDRECT;
+        return m_memory.Lock(desc);
+    }
+    HRESULT STDMETHODCALLTYPE ReleaseDC(HDC hdc) override { return m_memory.ReleaseDC(hdc); }
+    HRESULT STDMETHODCALLTYPE Restore() override { return DD_OK; }
+    HRESULT STDMETHODCALLTYPE SetClipper(LPDIRECTDRAWCLIPPER clipper) override {
+        if (clipper != nullptr) clipper->AddRef();
+        if (m_pClipper != nullptr) m_pClipper->Release();
+        m_pClipper = clipper;
+        return DD_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetColorKey(DWORD flags, LPDDCOLORKEY key) override {
+        if (key == nullptr || (flags & DDCKEY_SRCBLT) == 0) return DDERR_INVALIDPARAMS;
+        m_srcColorKey = *key;
+        return DD_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Unlock(LPRECT /*rect*/) override { return m_memory.Unlock(); }
+
+private:
+    // A colour fill of a screen rectangle, clipped to the clipper's window.
+    HRESULT FillWindow(const RECT* dest, DWORD color) {
+        HWND hwnd = 0;
+        if (m_pClipper == nullptr || FAILED(m_pClipper->GetHWnd(&hwnd)) || hwnd == 0) {
+            return DDERR_NOCLIPPERATTACHED;
+        }
+        X11Connection& connection = *m_pConnection;
+        int origin_x = 0;
+        int origin_y = 0;
+        if (!TranslateToRoot(connection, hwnd, 0, 0, &origin_x, &origin_y)) {
+            return DDERR_INVALIDOBJECT;
+        }
+        const RECT r = dest != nullptr ? *dest : m_rcDevice;
+        if (r.right <= r.left || r.bottom <= r.top) return DD_OK;
+        std::lock_guard<std::recursive_mutex> guard(connection.lock);
+        X11ErrorTrap trap(connection.display);
+        GC gc = XCreateGC(connection.display, static_cast<Window>(hwnd), 0, nullptr);
+        XSetForeground(connection.display, gc, color);
+        XFillRectangle(connection.display, static_cast<Window>(hwnd), gc, r.left - origin_x,
+                       r.top - origin_y, static_cast<unsigned>(r.right - r.left),
+                       static_cast<unsigned>(r.bottom - r.top));
+        XFreeGC(connection.display, gc);
+        return trap.Failed() ? DDERR_INVALIDOBJECT : DD_OK;
+    }
+
+    // A colour fill of (part of) a 16- or 32-bit RGB memory surface.
+    HRESULT FillMemory(const RECT* dest, DWORD color) {
+        const DDSURFACEDESC2& desc = m_memory.Desc();
+        const DDPIXELFORMAT& format = desc.ddpfPixelFormat;
+        if ((format.dwFlags & DDPF_RGB) == 0 || m_memory.Locked()) return DDERR_UNSUPPORTED;
+        RECT r{0, 0, static_cast<LONG>(desc.dwWidth), static_cast<LONG>(desc.dwHeight)};
+        if (dest != nullptr) {
+            if (dest->left < 0 || dest->top < 0 || dest->right > r.right ||
+                dest->bottom > r.bottom || dest->left > dest->right || dest->top > dest->bottom) {
+                return DDERR_INVALIDRECT;
+            }
+            r = *dest;
+        }
+        const size_t bytes_per_pixel = format.dwRGBBitCount / 8;
+        auto memory = m_memory.Bytes();
+        for (LONG y = r.top; y < r.bottom; ++y) {
+            uint8_t* row = memory.data() + static_cast<size_t>(y) * desc.lPitch;
+            for (LONG x = r.left; x < r.right; ++x) {
+                std::memcpy(row + static_cast<size_t>(x) * bytes_per_pixel, &color,
+                            bytes_per_pixel);
+            }
+        }
+        return DD_OK;
+    }
+
+    std::shared_ptr<X11Connection> m_pConnection;
+    RECT m_rcDevice;  // the device's part of the virtual desktop
+    bool m_bPrimary;
+    SurfaceMemory m_memory;  // offscreen surfaces only
+    IDirectDrawClipper* m_pClipper = nullptr;  // one reference, while attached
+    DDCOLORKEY m_srcColorKey{};
+};
+
+class X11DirectDraw final : public ComObject<IDirectDraw7> {
+public:
+    X11DirectDraw(std::shared_ptr<X11Connection> connection, RECT device_rect)
+        : m_pConnection(std::move(connection)), m_rcDevice(device_rect) {}
+
+    HRESULT STDMETHODCALLTYPE CreateClipper(DWORD /*flags*/, LPDIRECTDRAWCLIPPER* clipper,
+                                            IUnknown* outer) override {
+        if (clipper == nullptr || outer != nullptr) return DDERR_INVALIDPARAMS;
+        *clipper = new X11Clipper;
+        return DD_OK;
+    }
+    HRESULT STDMETHODCALLTYPE CreateSurface(LPDDSURFACEDESC2 desc, LPDIRECTDRAWSURFACE7* surface,
+                                            IUnknown* outer) override {
+        if (surface != nullptr) *surface = nullptr;
+        if (desc == nullptr || surface == nullptr || outer != nullptr ||
+            desc->dwSize != sizeof(DDSURFACEDESC2) || (desc->dwFlags & DDSD_CAPS) == 0) {
+            return DDERR_INVALIDPARAMS;
+        }
+        const bool primary = (desc->ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) != 0;
+        auto* made = new X11Surface(m_pConnection, m_rcDevice, primary);
+        if (!primary) {
+            const HRESULT hr = made->Allocate(*desc);
+            if (FAILED(hr)) {
+                made->Release();
+                return hr;
+            }
+        }
+        *surface = made;
+        return DD_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetCaps(LPDDCAPS driver_caps, LPDDCAPS hel_caps) override {
+        if (driver_caps == nullptr && hel_caps == nullptr) return DDERR_INVALIDPARAMS;
+        for (LPDDCAPS caps : {driver_caps, hel_caps}) {
+            if (caps == nullptr) continue;
+            if (caps->dwSize != sizeof(DDCAPS)) return DDERR_INVALIDPARAMS;
+            // Blits convert FourCC formats, stretch and shrink both ways, and fill colours.
+            caps->dwCaps = DDCAPS_BLT | DDCAPS_BLTFOURCC | DDCAPS_BLTSTRETCH | DDCAPS_BLTCOLORFILL;
+            caps->dwFXCaps = DDFXCAPS_BLTSHRINKX | DDFXCAPS_BLTSHRINKY | DDFXCAPS_BLTSTRETCHX |
+                             DDFXCAPS_BLTSTRETCHY;
+        }
+        return DD_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RestoreDisplayMode() override { return DD_OK; }
+    HRESULT STDMETHODCALLTYPE SetCooperativeLevel(HWND /*hwnd*/, DWORD flags) override {
+        return (flags & DDSCL_NORMAL) != 0 ? DD_OK : DDERR_INVALIDPARAMS;
+    }
+    HRESULT STDMETHODCALLTYPE TestCooperativeLevel() override { return DD_OK; }
+
+private:
+    std::shared_ptr<X11Connection> m_pConnection;
+    RECT m_rcDevice;
+};
+
+int MonitorIndexOf(HMONITOR monitor) {
+    return static_cast<int>(reinterpret_cast<uintptr_t>(monitor)) - 1;
+}
+
+}  // namespace
+
+GUID X11MonitorGuid(int index) {
+    GUID guid{};
+    guid.Data1 = 0x4F52564Eu;  // "ORVN"
+    guid.Data2 = 0x5831;       // "X1"
+    guid.Data3 = 0x3100;
+    guid.Data4[7] = static_cast<uint8_t>(index + 1);
+    return guid;
+}
+
+// ---- The backend -----------------------------------------------------------------------------
+
+X11Backend::X11Backend() = default;
+X11Backend::~X11Backend() = default;
+
+std::shared_ptr<X11Connection> X11Backend::Connection() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_pConnection && !m_bOpenTried) {
+        m_bOpenTried = true;
+        Display* display = XOpenDisplay(nullptr);
+        if (display != nullptr) {
+            auto connection = std::make_shared<X11Connection>();
+            connection->display = display;
+            connection->screen = DefaultScreen(display);
+            connection->root = RootWindow(display, connection->screen);
+            m_pConnection = std::move(connection);
+        }
+    }
+    return m_pConnection;
+}
+
+bool X11Backend::IsDirectDrawLoaded() { return Connection() != nullptr; }
+
+HRESULT X11Backend::EnumerateDevices(LPDDENUMCALLBACKEXA callback, LPVOID context, DWORD flags) {
+    auto connection = Connection();
+    if (!connection) return DDERR_GENERIC;
+    std::vector<X11Monitor> monitors = QueryMonitors(*connection);
+    {
+        std::lock_guard<std::recursive_mutex> guard(connection->lock);
+        connection->monitors = monitors;
+    }
+    char description[] = "Primary Display Driver";
+    char driver[] = "display";
+    // One monitor: the primary display driver alone, as Windows reports a single display.
+    if (!callback(nullptr, description, driver, context, nullptr)) return DD_OK;
+    if (monitors.size() < 2 || (flags & DDENUM_ATTACHEDSECONDARYDEVICES) == 0) return DD_OK;
+    for (size_t i = 0; i < monitors.size(); ++i) {
+        GUID guid = X11MonitorGuid(static_cast<int>(i));
+        std::string name = monitors[i].name.empty() ? "monitor" : monitors[i].name;
+        HMONITOR monitor = reinterpret_cast<HMONITOR>(static_cast<uintptr_t>(i + 1));
+        if (!callback(&guid, name.data(), driver, context, monitor)) break;
+    }
+    return DD_OK;
+}
+
+HRESULT X11Backend::CreateDirectDraw(GUID* guid, IDirectDraw7** out) {
+    auto connection = Connection();
+    if (!connection) return DDERR_GENERIC;
+    RECT device_rect = ScreenRect(*connection);
+    if (!IsZeroGuid(guid)) {
+        std::lock_guard<std::recursive_mutex> guard(connection->lock);
+        int index = -1;
+        for (size_t i = 0; i < connection->monitors.size(); ++i) {
+            const GUID expected = X11MonitorGuid(static_cast<int>(i));
+            if (std::memcmp(guid, &expected, sizeof(GUID)) == 0) index = static_cast<int>(i);
+        }
+        if (index < 0) return DDERR_NOTFOUND;
+        device_rect = connection->monitors[static_cast<size_t>(index)].rect;
+    }
+    *out = new X11DirectDraw(connection, device_rect);
+    return DD_OK;
+}
+
+BOOL X11Backend::GetMonitorInfo(HMONITOR monitor, MONITORINFO* info) {
+    auto connection = Connection();
+    if (!connection) return FALSE;
+    std::lock_guard<std::recursive_mutex> guard(connection->lock);
+    const int index = MonitorIndexOf(monitor);
+    if (index < 0 || static_cast<size_t>(index) >= connection->monitors.size()) return FALSE;
+    const X11Monitor& found = connection->monitors[static_cast<size_t>(index)];
+    info->rcMonitor = found.rect;
+    info->rcWork = found.rect;
+    info->dwFlags = found.bPrimary ? MONITORINFOF_PRIMARY : 0;
+    if (info->cbSize == sizeof(MONITORINFOEXA)) {
+        std::snprintf(static_cast<MONITORINFOEXA*>(info)->szDevice, CCHDEVICENAME, "%s",
+                      found.name.c_str());
+    }
+    return TRUE;
+}
+
+int X11Backend::GetSystemMetrics(int index) {
+    auto connection = Connection();
+    if (!connection) return 0;
+    std::lock_guard<std::recursive_mutex> guard(connection->lock);
+    const RECT screen = ScreenRect(*connection);
+    switch (index) {
+        case SM_CXSCREEN:
+        case SM_CXVIRTUALSCREEN:
+            return screen.right;
+        case SM_CYSCREEN:
+        case SM_CYVIRTUALSCREEN:
+            return screen.bottom;
+        case SM_CMONITORS:
+            return std::max<int>(1, static_cast<int>(connection->monitors.size()));
+        default:
+            return 0;
+    }
+}
+
+BOOL X11Backend::IsWindow(HWND hwnd) {
+    auto connection = Connection();
+    XWindowAttributes attributes;
+    return connection && QueryWindow(*connection, hwnd, &attributes);
+}
+
+BOOL X11Backend::IsWindowVisible(HWND hwnd) {
+    auto connection = Connection();
+    XWindowAttributes attributes;
+    return connection && QueryWindow(*connection, hwnd, &attributes) &&
+           attributes.map_state == IsViewable;
+}
+
+BOOL X11Backend::GetClientRect(HWND hwnd, LPRECT rect) {
+    auto connection = Connection();
+    XWindowAttributes attributes;
+    if (!connection || !QueryWindow(*connection, hwnd, &attributes)) return FALSE;
+    *rect = RECT{0, 0, attributes.width, attributes.height};
+    return TRUE;
+}
+
+BOOL X11Backend::GetWindowRect(HWND hwnd, LPRECT rect) {
+    // An X11 window has no frame of its own: its rectangle is its client area on the screen.
+    auto connection = Connection();
+    XWindowAttributes attributes;
+    int x = 0;
+    int y = 0;
+    if (!connection || !QueryWindow(*connection, hwnd, &attributes) ||
+        !TranslateToRoot(*connection, hwnd, 0, 0, &x, &y)) {
+        return FALSE;
+    }
+    *rect = RECT{x, y, x + attributes.width, y + attributes.height};
+    return TRUE;
+}
+
+BOOL X11Backend::ClientToScreen(HWND hwnd, LPPOINT point) {
+    auto connection = Connection();
+    int x = 0;
+    int y = 0;
+    if (!connection || !TranslateToRoot(*connection, hwnd, point->x, point->y, &x, &y)) {
+        return FALSE;
+    }
+    point->x = x;
+    point->y = y;
+    return TRUE;
+}
+
+}  // namespace orvenna::platform

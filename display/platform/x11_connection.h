@@ -1,0 +1,57 @@
+// The x11 backend's connection to the X server, shared by every object it makes, and the error
+// trap that keeps X errors of our own requests from ending the process. Include only from the
+// x11 backend's files: Xlib's macros (None, Bool, Status) leak into whatever includes this.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/ddraw_layer.h"
+
+namespace orvenna::platform {
+
+struct X11Monitor {
+    RECT rect{};
+    bool bPrimary = false;
+    std::string name;
+};
+
+struct X11Connection {
+    Display* display = nullptr;
+    int screen = 0;
+    Window root = 0;
+    std::recursive_mutex lock;         // held for every Xlib call on `display`; any thread
+    std::vector<X11Monitor> monitors;  // as the last enumeration found them; lock
+
+    X11Connection() = default;
+    X11Connection(const X11Connection&) = delete;
+    X11Connection& operator=(const X11Connection&) = delete;
+    ~X11Connection();
+};
+
+// While it lives, X errors caused on `display` are recorded instead of reaching the process's
+// handler (whose default ends the process); errors of other displays go on to that handler.
+// One trap at a time in the process. Take the connection's lock before the trap.
+class X11ErrorTrap {
+public:
+    explicit X11ErrorTrap(Display* display);
+    ~X11ErrorTrap();
+    X11ErrorTrap(const X11ErrorTrap&) = delete;
+    X11ErrorTrap& operator=(const X11ErrorTrap&) = delete;
+
+    // Waits for the server's answers; true when one of the trapped requests failed.
+    bool Failed();
+
+private:
+    std::unique_lock<std::mutex> m_guard;
+    Display* m_pDisplay;
+};
+
+// A point of `window` in root (screen) coordinates; false when the window is gone.
+bool TranslateToRoot(X11Connection& connection, HWND window, int x, int y, int* root_x,
+                     int* root_y);
+
+}  // namespace orvenna::platform

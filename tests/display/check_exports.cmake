@@ -1,0 +1,18 @@
+# Checks that LIBRARY exports exactly the nine ORVD_ functions (nm -D, defined symbols).
+execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[0-9a-f]+ [TDBRVW] [^\n]+" lines "${symbols}")
+set(names)
+foreach(line ${lines})
+  string(REGEX REPLACE "^[0-9a-f]+ [A-Za-z] " "" name "${line}")
+  list(APPEND names ${name})
+endforeach()
+list(SORT names)
+set(expected ORVD_DisplayFrame ORVD_InitByDisEngine ORVD_RefreshDisplay ORVD_RegisterDCCallback
+    ORVD_Release ORVD_SetDisplayMode ORVD_SetDisplayRect ORVD_SetDisplayWindow ORVD_SetRotationAngle)
+if(NOT names STREQUAL expected)
+  message(FATAL_ERROR "exports differ: ${names}")
+endif()
+message(STATUS "1 passed, 0 failed")

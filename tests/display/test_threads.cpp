@@ -1,0 +1,92 @@
+// Eight threads calling the exports at once, each on its own handle and all on shared ones:
+// the library lock serialises them (run under ThreadSanitizer in CI).
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "fake_display_fixture.h"
+#include "handle_table.h"
+
+namespace orvenna {
+namespace {
+
+using ThreadsTest = FakeDisplayTest;
+
+constexpr int kThreads = 8;
+constexpr int kRounds = 200;
+
+void ORVD_CALL CountDC(int32_t, ORVD_HDC, intptr_t user) {
+    reinterpret_cast<std::atomic<int>*>(user)->fetch_add(1);
+}
+
+TEST_F(ThreadsTest, EightThreadsOnOwnAndSharedHandles) {
+    Fake().SetMonitors({RECT{0, 0, 1920, 1080}, RECT{1920, 0, 3840, 1080}});
+    const HWND window = Fake().AddWindow(RECT{1800, 100, 2440, 580});
+    std::atomic<int> unexpected{0};
+    std::atomic<int> dc_calls{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            unsigned char pixels[32 * 32 * 2] = {};
+            for (int round = 0; round < kRounds; ++round) {
+                int32_t own = -1;
+                if (ORVD_InitByDisEngine(&own, ORVD_ENGINE_DDRAW) != ORVD_OK) {
+                    ++unexpected;
+                    continue;
+                }
+                tagRECT rect{0, 0, t, round};
+                tagORVD_FRAME frame{pixels, 0, ORVD_FORMAT_YUY2, 32, 32};
+                const int32_t results[] = {
+                    ORVD_SetDisplayWindow(own, window),
+                    ORVD_SetDisplayRect(own, &rect),
+                    ORVD_SetDisplayMode(own, static_cast<uint32_t>(round % 3)),
+                    ORVD_RegisterDCCallback(own, &CountDC, reinterpret_cast<intptr_t>(&dc_calls)),
+                    ORVD_DisplayFrame(own, &frame),
+                    ORVD_RefreshDisplay(own),
+                    ORVD_SetRotationAngle(own, 90) == ORVD_E_UNSUPPORTED ? ORVD_OK : ORVD_E_FAIL,
+                    ORVD_Release(own),
+                };
+                for (int32_t r : results) {
+                    if (r != ORVD_OK) ++unexpected;
+                }
+                // Shared handles 490..499: any outcome is allowed, but each must be a code the
+                // export can give.
+                const int32_t shared = 490 + (round + t) % 10;
+                const int32_t mode = ORVD_SetDisplayMode(shared, 1);
+                const int32_t refresh = ORVD_RefreshDisplay(shared);
+                if (mode != ORVD_OK || (refresh != ORVD_E_NOT_READY && refresh != ORVD_OK)) {
+                    ++unexpected;
+                }
+                if (round % 7 == 0 && ORVD_Release(shared) != ORVD_OK) ++unexpected;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(unexpected.load(), 0);
+    for (int32_t i = 0; i < 490; ++i) {
+        ASSERT_NE(testing::SlotStateForTesting(i), kSlotEngine) << i;  // every own handle released
+    }
+}
+
+TEST_F(ThreadsTest, AnotherThreadWaitsWhileTheLockIsHeld) {
+    const int32_t handle = NewHandle();
+    std::atomic<bool> done{false};
+    std::thread other;
+    {
+        std::lock_guard<std::recursive_mutex> held(LibraryLock());
+        other = std::thread([&] {
+            ORVD_SetDisplayMode(handle, 2);
+            done = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_FALSE(done.load());
+        EXPECT_EQ(EngineOf(handle)->DisplayMode(), 0u);
+    }
+    other.join();
+    EXPECT_TRUE(done.load());
+    EXPECT_EQ(EngineOf(handle)->DisplayMode(), 2u);
+}
+
+}  // namespace
+}  // namespace orvenna

@@ -1,0 +1,226 @@
+// The x11 backend under Xvfb: window functions on real windows (mapped, unmapped, destroyed),
+// the devices of a one-monitor screen, and two monitors defined with `xrandr --setmonitor` on a
+// private Xvfb that the test starts and ends itself.
+// GoogleTest before Xlib, whose macros (None, Bool) would break its templates.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "device_table.h"
+#include "ddraw_engine.h"
+#include "orvenna.h"
+#include "orvenna_testing.h"
+#include "platform/x11_backend.h"
+
+namespace orvenna {
+namespace {
+
+// An X connection of the test's own, to make the windows the library is given.
+class X11Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+        m_pDisplay = XOpenDisplay(nullptr);
+        ASSERT_NE(m_pDisplay, nullptr);
+        testing::UseBackendForTesting(std::make_shared<platform::X11Backend>());
+    }
+    void TearDown() override {
+        testing::UseBackendForTesting(nullptr);
+        if (m_pDisplay != nullptr) XCloseDisplay(m_pDisplay);
+    }
+
+    Window MakeWindow(int x, int y, unsigned width, unsigned height, bool mapped,
+                      Window parent = 0) {
+        if (parent == 0) parent = DefaultRootWindow(m_pDisplay);
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = True;  // placed where asked, with or without a manager
+        const Window window = XCreateWindow(m_pDisplay, parent, x, y, width, height, 0,
+                                            CopyFromParent, InputOutput, CopyFromParent,
+                                            CWOverrideRedirect, &attributes);
+        if (mapped) XMapWindow(m_pDisplay, window);
+        XSync(m_pDisplay, False);
+        return window;
+    }
+
+    Display* m_pDisplay = nullptr;
+};
+
+TEST_F(X11Test, WindowFunctionsAnswerForRealWindows) {
+    const Window window = MakeWindow(50, 60, 320, 240, /*mapped=*/false);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_FALSE(IsWindowVisible(window));
+    XMapWindow(m_pDisplay, window);
+    XSync(m_pDisplay, False);
+    EXPECT_TRUE(IsWindowVisible(window));
+
+    RECT client{};
+    ASSERT_TRUE(GetClientRect(window, &client));
+    EXPECT_EQ(client.right, 320);
+    EXPECT_EQ(client.bottom, 240);
+    POINT corner{client.right, client.bottom};
+    ASSERT_TRUE(ClientToScreen(window, &corner));
+    EXPECT_EQ(corner.x, 370);
+    EXPECT_EQ(corner.y, 300);
+    RECT on_screen{};
+    ASSERT_TRUE(GetWindowRect(window, &on_screen));
+    EXPECT_EQ(on_screen.left, 50);
+    EXPECT_EQ(on_screen.top, 60);
+
+    // A mapped child of an unmapped parent is not visible.
+    const Window parent = MakeWindow(0, 0, 100, 100, /*mapped=*/false);
+    const Window child = MakeWindow(10, 10, 50, 50, /*mapped=*/true, parent);
+    EXPECT_FALSE(IsWindowVisible(child));
+    XDestroyWindow(m_pDisplay, parent);
+    XDestroyWindow(m_pDisplay, window);
+}
+
+TEST_F(X11Test, AWindowThatIsGoneIsNoWindowAndTheProcessGoesOn) {
+    const Window window = MakeWindow(0, 0, 64, 64, /*mapped=*/true);
+    XDestroyWindow(m_pDisplay, window);
+    XSync(m_pDisplay, False);
+    for (HWND hwnd : {HWND{window}, HWND{0x7FFFFFF0}, HWND{0}}) {
+        EXPECT_FALSE(IsWindow(hwnd));
+        EXPECT_FALSE(IsWindowVisible(hwnd));
+        RECT rect{};
+        EXPECT_FALSE(GetClientRect(hwnd, &rect));
+        POINT point{};
+        EXPECT_FALSE(ClientToScreen(hwnd, &point));
+    }
+    int32_t handle = -1;
+    ASSERT_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+    EXPECT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_E_PARAM);
+    EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
+}
+
+TEST_F(X11Test, OneMonitorIsTheDriverEntryAndTheEngineFollowsTheWindow) {
+    int32_t handle = -1;
+    ASSERT_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+    auto* engine = dynamic_cast<DDrawDisplayEngine*>(testing::EngineForTesting(handle));
+    ASSERT_NE(engine, nullptr);
+    ASSERT_TRUE(engine->IsInitialised());
+    const int width = DisplayWidth(m_pDisplay, DefaultScreen(m_pDisplay));
+    const int height = DisplayHeight(m_pDisplay, DefaultScreen(m_pDisplay));
+    // Xvfb's screen is one monitor unless a test has defined others.
+    ASSERT_EQ(DeviceTable().dwCount, 1u);
+    EXPECT_EQ(DeviceTable().entries[0]->pMonitorInfo, nullptr);
+    EXPECT_EQ(DeviceTable().entries[0]->dwCapabilities, kFullyCapable);
+    EXPECT_EQ(engine->DesktopBounds().right, width);
+    EXPECT_EQ(engine->DesktopBounds().bottom, height);
+
+    const Window window = MakeWindow(100, 80, 640, 480, /*mapped=*/true);
+    EXPECT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_OK);
+    EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
+    EXPECT_TRUE(engine->DeviceSet(0)->bVisible);
+    EXPECT_EQ(engine->DeviceSet(0)->rcDest.left, 100);
+    EXPECT_EQ(engine->DeviceSet(0)->rcDest.bottom, 560);
+
+    XUnmapWindow(m_pDisplay, window);
+    XSync(m_pDisplay, False);
+    EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_E_NOT_READY);
+    XDestroyWindow(m_pDisplay, window);
+    XSync(m_pDisplay, False);
+    EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_E_NOT_READY);
+    EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
+}
+
+// A private Xvfb of 3840 × 1080 that keeps its monitors (-noreset), split into two monitors
+// side by side with xrandr. Started and ended (by its PID) by the test.
+class TwoMonitorTest : public X11Test {
+protected:
+    void SetUp() override {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        m_xvfb = fork();
+        ASSERT_GE(m_xvfb, 0);
+        if (m_xvfb == 0) {
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "3840x1080x24",
+                   "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        char number[16] = {};
+        ssize_t got = 0;
+        while (got < static_cast<ssize_t>(sizeof(number)) - 1) {
+            const ssize_t n = read(fds[0], number + got, sizeof(number) - 1 - got);
+            if (n <= 0) break;
+            got += n;
+            if (number[got - 1] == '\n') break;
+        }
+        close(fds[0]);
+        ASSERT_GT(got, 0) << "Xvfb did not start";
+        m_display = ":" + std::string(number, number + std::strlen(number) - 1);
+        const char* saved = std::getenv("DISPLAY");
+        if (saved != nullptr) m_savedDisplay = saved;
+        setenv("DISPLAY", m_display.c_str(), 1);
+        const std::string xrandr = "DISPLAY=" + m_display + " xrandr";
+        ASSERT_EQ(std::system((xrandr + " --setmonitor left 1920/508x1080/286+0+0 screen"
+                                        " >/dev/null 2>&1").c_str()),
+                  0);
+        ASSERT_EQ(std::system((xrandr + " --setmonitor right 1920/508x1080/286+1920+0 none"
+                                        " >/dev/null 2>&1").c_str()),
+                  0);
+        X11Test::SetUp();
+    }
+    void TearDown() override {
+        X11Test::TearDown();
+        if (m_savedDisplay.empty()) {
+            unsetenv("DISPLAY");
+        } else {
+            setenv("DISPLAY", m_savedDisplay.c_str(), 1);
+        }
+        if (m_xvfb > 0) {
+            kill(m_xvfb, SIGTERM);
+            waitpid(m_xvfb, nullptr, 0);
+        }
+    }
+
+    pid_t m_xvfb = -1;
+    std::string m_display;
+    std::string m_savedDisplay;
+};
+
+TEST_F(TwoMonitorTest, EachMonitorIsADeviceAndTheWindowIsPlacedOnIt) {
+    int32_t handle = -1;
+    ASSERT_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+    auto* engine = dynamic_cast<DDrawDisplayEngine*>(testing::EngineForTesting(handle));
+    ASSERT_TRUE(engine->IsInitialised());
+    const DisplayDeviceTable& table = DeviceTable();
+    ASSERT_EQ(table.dwCount, 3u);
+    EXPECT_EQ(table.wMonitorCount, 2u);
+    EXPECT_EQ(table.entries[0]->hMonitor, nullptr);
+    EXPECT_EQ(table.entries[1]->pMonitorInfo->rcMonitor.right, 1920);
+    EXPECT_EQ(table.entries[2]->pMonitorInfo->rcMonitor.left, 1920);
+    EXPECT_EQ(engine->DesktopBounds().right, 3840);
+
+    const Window window = MakeWindow(2000, 100, 640, 480, /*mapped=*/true);
+    ASSERT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_OK);
+    EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
+    EXPECT_FALSE(engine->DeviceSet(1)->bVisible);
+    EXPECT_TRUE(engine->DeviceSet(2)->bVisible);
+    EXPECT_EQ(engine->DeviceSet(2)->rcDest.left, 80);
+    EXPECT_EQ(engine->DeviceSet(2)->rcDest.right, 720);
+
+    XMoveWindow(m_pDisplay, window, 1600, 100);
+    XSync(m_pDisplay, False);
+    EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
+    EXPECT_TRUE(engine->DeviceSet(1)->bVisible);
+    EXPECT_TRUE(engine->DeviceSet(2)->bVisible);
+    EXPECT_EQ(engine->DeviceSet(2)->rcDest.left, -320);
+    EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
+}
+
+}  // namespace
+}  // namespace orvenna
