@@ -58,7 +58,7 @@ private:
     std::mutex m_producerLock;
     GreyPicture m_back;  // the next picture, filled outside m_frameLock
 
-    // Guards everything down to m_badWindow. Held only to copy small values or swap pictures.
+    // Guards the fields from here to m_stop. Held only to copy small values or swap pictures.
     std::mutex m_frameLock;
     GreyPicture m_pending;            // latest picture not yet taken by the drawing thread
     uint64_t m_pendingSerial = 0;     // bumped by UpdateFrame

@@ -4,6 +4,7 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <atomic>
 #include <mutex>
 
 namespace glintra {
@@ -13,9 +14,11 @@ namespace {
 // The sink of the connection that this thread owns; only the drawing threads set it.
 thread_local XErrorSink* t_sink = nullptr;
 
-// Handlers that were installed before Glintra's; written once under the call_once below.
-XErrorHandler g_previousError = nullptr;
-XIOErrorHandler g_previousIOError = nullptr;
+// Handlers that were installed before Glintra's, to which errors of other connections go on.
+// Atomic: a handler may run on any thread while a new drawing thread re-installs Glintra's.
+std::atomic<XErrorHandler> g_previousError{nullptr};
+std::atomic<XIOErrorHandler> g_previousIOError{nullptr};
+std::mutex g_installLock;  // serialises installing
 
 }  // namespace
 
@@ -29,7 +32,8 @@ int OnXError(Display* display, XErrorEvent* event) {
         }
         return 0;
     }
-    return g_previousError ? g_previousError(display, event) : 0;
+    const XErrorHandler previous = g_previousError;
+    return previous ? previous(display, event) : 0;
 }
 
 int OnXIOError(Display* display) {
@@ -37,7 +41,8 @@ int OnXIOError(Display* display) {
         t_sink->m_lost = true;
         return 0;
     }
-    return g_previousIOError ? g_previousIOError(display) : 0;
+    const XIOErrorHandler previous = g_previousIOError;
+    return previous ? previous(display) : 0;
 }
 
 // Replaces Xlib's exit() after a lost connection: the drawing thread notices and ends.
@@ -46,11 +51,15 @@ void OnXIOErrorExit(Display* display, void*) {
 }
 
 Display* OpenPrivateDisplay() {
-    static std::once_flag installed;
-    std::call_once(installed, [] {
-        g_previousError = XSetErrorHandler(OnXError);
-        g_previousIOError = XSetIOErrorHandler(OnXIOError);
-    });
+    {
+        // Installed again for every connection: a program that set its own handlers since then
+        // (Xlib's default exits) gets them chained behind Glintra's instead of seeing our errors.
+        std::lock_guard lock(g_installLock);
+        const XErrorHandler error = XSetErrorHandler(OnXError);
+        if (error != OnXError) g_previousError = error;
+        const XIOErrorHandler ioError = XSetIOErrorHandler(OnXIOError);
+        if (ioError != OnXIOError) g_previousIOError = ioError;
+    }
     Display* display = XOpenDisplay(nullptr);
     if (display) XSetIOErrorExitHandler(display, OnXIOErrorExit, nullptr);
     return display;

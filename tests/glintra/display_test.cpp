@@ -379,6 +379,30 @@ TEST_F(GlintraDisplay, CallbackNeverRunsAfterTeardownReturns) {
     }
 }
 
+std::atomic<int> g_programErrors{0};
+int CountProgramError(Display*, XErrorEvent*) {
+    ++g_programErrors;
+    return 0;
+}
+
+TEST_F(GlintraDisplay, ProgramsOwnErrorHandlerSeesOnlyItsOwnErrors) {
+    XSetErrorHandler(CountProgramError);
+    const auto picture = Picture(32, 32, [](int, int) { return uint8_t{5}; });
+    ASSERT_NE(GLT_UpdateFrameData(m_handle, picture.data(), 32, 32, 0), 0);
+    // Glintra meets a window that does not exist ...
+    bool refused = false;
+    for (auto end = Clock::now() + std::chrono::seconds(5); !refused && Clock::now() < end;) {
+        refused = GLT_Display(m_handle, 0, 0x3fff0002) == 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(g_programErrors, 0) << "Glintra's errors stay Glintra's";
+    // ... and the program's own mistake still reaches the program's handler.
+    XMapWindow(m_display, 0x3fff0003);
+    XSync(m_display, False);
+    EXPECT_EQ(g_programErrors, 1);
+}
+
 void DestroyFromCallback(void* user, int32_t, int32_t, int32_t, int32_t, int32_t) {
     auto* result = static_cast<std::atomic<int32_t>*>(user);
     // The handle is in the record the test filled before setting the callback.
