@@ -11,13 +11,13 @@ namespace kx::agc {
 namespace {
 
 static_assert(offsetof(AgcContext, mode) == 0 && offsetof(AgcContext, lowCut) == 1 &&
-              offsetof(AgcContext, highCut) == 2 && offsetof(AgcContext, brightness) == 3 &&
-              offsetof(AgcContext, contrast) == 4 && offsetof(AgcContext, minSpan) == 6 &&
-              offsetof(AgcContext, width) == 8 && offsetof(AgcContext, height) == 12 &&
-              offsetof(AgcContext, lut) == 16 && offsetof(AgcContext, hist) == 24,
+                  offsetof(AgcContext, highCut) == 2 && offsetof(AgcContext, brightness) == 3 &&
+                  offsetof(AgcContext, contrast) == 4 && offsetof(AgcContext, minSpan) == 6 &&
+                  offsetof(AgcContext, width) == 8 && offsetof(AgcContext, height) == 12 &&
+                  offsetof(AgcContext, lut) == 16 && offsetof(AgcContext, hist) == 24,
               "the context record's fields keep their places in the work block");
 static_assert(sizeof(AgcContext) <= kLutOffset, "the context record fits in front of the table");
-static_assert(kHistOffset + 2 * kValues == AGC_MEM_SIZE);
+static_assert(kHistOffset + sizeof(uint16_t) * kValues == AGC_MEM_SIZE);
 static_assert(std::atomic<bool>::is_always_lock_free);
 static_assert(uint64_t{255} * AGC_MAX_PIXELS <= UINT32_MAX);
 
@@ -26,17 +26,19 @@ __extension__ using Uint128 = unsigned __int128;
 // x / d for x < 2^32 and 0 < d < 2^31 with one multiplication. With magic = floor(2^63 / d) + 1,
 // x * magic / 2^63 exceeds x / d by less than 2^-31 < 1 / d, which never reaches the next integer.
 class Divider {
-public:
+  public:
     explicit Divider(uint32_t d) : m_magic((uint64_t{1} << 63) / d + 1) {}
     uint32_t operator()(uint32_t x) const {
         return static_cast<uint32_t>((static_cast<Uint128>(x) * m_magic) >> 63);
     }
 
-private:
+  private:
     uint64_t m_magic;
 };
 
-uint8_t Clamp255(int32_t x) { return static_cast<uint8_t>(std::clamp(x, 0, 255)); }
+uint8_t Clamp255(int32_t x) {
+    return static_cast<uint8_t>(std::clamp(x, 0, 255));
+}
 
 // First value >= from whose counter is non-zero, kValues when there is none.
 uint32_t FirstNonZero(const uint16_t* hist, uint32_t from) {
@@ -82,8 +84,8 @@ Sums RangeSums(const uint16_t* hist, int32_t first, int32_t last) {
 // Rounded half up from the exact sums, in double precision; a range without pixels gives 0.
 uint16_t RoundedMean(const Sums& s) {
     if (s.count == 0) return 0;
-    return static_cast<uint16_t>(static_cast<double>(s.weighted) / static_cast<double>(s.count) +
-                                 0.5);
+    const double mean = static_cast<double>(s.weighted) / static_cast<double>(s.count);
+    return static_cast<uint16_t>(mean + 0.5);  // NOLINT(bugprone-incorrect-roundings): half up
 }
 
 // Limits the counters from..16383 to at most cap, in place, and returns their new total.
@@ -126,7 +128,8 @@ void ConvertHisteq(const Tuning& t, const Stats& s, const uint16_t* image, size_
     }
     // Flat scenes (span below minSpan) get a proportionally smaller swing around brightness.
     const uint32_t minSpan = t.minSpan != 0 ? t.minSpan : 1;
-    const auto g = static_cast<uint16_t>(std::min<uint32_t>(s.high - s.low, minSpan) * 256 / minSpan);
+    const auto g =
+        static_cast<uint16_t>(std::min<uint32_t>(s.high - s.low, minSpan) * 256 / minSpan);
     const int32_t offset = t.brightness - ((lut[s.mean] * g) >> 8);
     ScaleLevels(lut, g, offset);
     MapThroughLut(image, count, lut, gray);
@@ -148,7 +151,8 @@ void ConvertSpecial(const Tuning& t, const Stats& s, const uint16_t* image, size
     bool linear = knee >= s.peak;
     int32_t kneeLevel = 0;
     if (!linear) {
-        kneeLevel = static_cast<int16_t>(static_cast<int32_t>((uint32_t{knee} * gain) >> 8) + offset);
+        kneeLevel =
+            static_cast<int16_t>(static_cast<int32_t>((uint32_t{knee} * gain) >> 8) + offset);
         linear = kneeLevel >= 255;
     }
     if (!linear) {
@@ -294,7 +298,7 @@ namespace {
 using kx::agc::Tuning;
 
 class TuningGuard {
-public:
+  public:
     explicit TuningGuard(AgcContext* ctx) : m_lock(ctx->tuningLock) {
         while (m_lock.exchange(true, std::memory_order_acquire)) std::this_thread::yield();
     }
@@ -302,7 +306,7 @@ public:
     TuningGuard(const TuningGuard&) = delete;
     TuningGuard& operator=(const TuningGuard&) = delete;
 
-private:
+  private:
     std::atomic<bool>& m_lock;
 };
 
@@ -337,7 +341,8 @@ int32_t AGC_Create(const AgcParams* params, void* block, int32_t blockSize, AgcH
 
     auto* bytes = static_cast<uint8_t*>(block);
     std::memset(bytes, 0, AGC_MEM_SIZE);
-    auto* ctx = new (block) AgcContext{};
+    // The record lives in the caller's block, which the caller frees; nothing to destroy.
+    auto* ctx = new (block) AgcContext{};  // NOLINT(cppcoreguidelines-owning-memory)
     ctx->width = static_cast<uint32_t>(params->width);
     ctx->height = static_cast<uint32_t>(params->height);
     ctx->lut = bytes + kx::agc::kLutOffset;
@@ -361,7 +366,7 @@ int32_t AGC_Process(AgcHandle handle, const uint16_t* image, uint8_t* gray) {
     Tuning tuning;
     {
         TuningGuard guard(handle);
-        tuning = {handle->mode,     handle->lowCut,   handle->highCut,
+        tuning = {handle->mode,       handle->lowCut,   handle->highCut,
                   handle->brightness, handle->contrast, handle->minSpan};
     }
     kx::agc::ConvertFrame(tuning, handle->width, handle->height, image, gray, handle->lut,

@@ -67,8 +67,8 @@ void MapKnee(const uint16_t* image, size_t count, uint16_t gain, int32_t offset,
 // know them. Created by AGC_Create, written afterwards only by AGC_SetMode (any thread) and read by
 // AGC_Process (the converting thread), both under tuningLock.
 struct AgcContext {
-    uint8_t mode;        // AGC_MODE_*; guarded by tuningLock
-    uint8_t lowCut;      // guarded by tuningLock, as are the four settings below
+    uint8_t mode;    // AGC_MODE_*; guarded by tuningLock
+    uint8_t lowCut;  // guarded by tuningLock, as are the four settings below
     uint8_t highCut;
     uint8_t brightness;
     uint8_t contrast;

@@ -17,7 +17,9 @@ inline uint8_t LinearLevel(uint32_t v, uint16_t gain, int32_t offset) {
     return static_cast<uint8_t>(std::clamp(offset + static_cast<int32_t>((v * gain) >> 8), 0, 255));
 }
 
-inline uint32_t Limited(uint16_t sample) { return sample > kMaxValue ? kMaxValue : sample; }
+inline uint32_t Limited(uint16_t sample) {
+    return sample > kMaxValue ? kMaxValue : sample;
+}
 
 #if defined(__SSE2__)
 
@@ -58,25 +60,43 @@ void CountValues(const uint16_t* image, size_t count, uint16_t* hist) {
     std::memset(odd, 0, sizeof odd);
     size_t i = 0;
 #if defined(__SSE2__)
-    for (; i + 8 <= count; i += 8) {
-        const __m128i v = LimitSamples(Load(image + i));
-        // Eight equal values (flat or saturated areas) take a single addition.
-        const __m128i first = _mm_shuffle_epi32(_mm_shufflelo_epi16(v, 0), 0);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(v, first)) == 0xFFFF) {
-            const auto value = static_cast<uint16_t>(_mm_cvtsi128_si32(v));
-            hist[value] = static_cast<uint16_t>(hist[value] + 8);
+    const __m128i top = _mm_set1_epi16(static_cast<int16_t>(0xC000));
+    for (; i + 16 <= count; i += 16) {
+        const __m128i a = Load(image + i);
+        const __m128i b = Load(image + i + 8);
+        // Sixteen equal samples (flat or saturated areas) take a single addition.
+        const __m128i first = _mm_shuffle_epi32(_mm_shufflelo_epi16(a, 0), 0);
+        if (_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpeq_epi16(a, first), _mm_cmpeq_epi16(b, first))) == 0xFFFF) {
+            const uint32_t value = Limited(image[i]);
+            hist[value] = static_cast<uint16_t>(hist[value] + 16);
             continue;
         }
-        const auto lo = static_cast<uint64_t>(_mm_cvtsi128_si64(v));
-        const auto hi = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(v, v)));
-        ++hist[lo & 0xFFFF];
-        ++odd[(lo >> 16) & 0xFFFF];
-        ++hist[(lo >> 32) & 0xFFFF];
-        ++odd[lo >> 48];
-        ++hist[hi & 0xFFFF];
-        ++odd[(hi >> 16) & 0xFFFF];
-        ++hist[(hi >> 32) & 0xFFFF];
-        ++odd[hi >> 48];
+        const uint16_t* p = image + i;
+        const __m128i high = _mm_and_si128(_mm_or_si128(a, b), top);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xFFFF) {
+            for (int j = 0; j < 16; j += 2) {  // some sample above 16383: limit each
+                ++hist[Limited(p[j])];
+                ++odd[Limited(p[j + 1])];
+            }
+            continue;
+        }
+        ++hist[p[0]];
+        ++odd[p[1]];
+        ++hist[p[2]];
+        ++odd[p[3]];
+        ++hist[p[4]];
+        ++odd[p[5]];
+        ++hist[p[6]];
+        ++odd[p[7]];
+        ++hist[p[8]];
+        ++odd[p[9]];
+        ++hist[p[10]];
+        ++odd[p[11]];
+        ++hist[p[12]];
+        ++odd[p[13]];
+        ++hist[p[14]];
+        ++odd[p[15]];
     }
 #endif
     for (; i + 2 <= count; i += 2) {
@@ -134,8 +154,10 @@ void ScaleLevels(uint8_t* levels, uint16_t g, int32_t offset) {
     const __m128i zero = _mm_setzero_si128();
     for (; v < kValues; v += 16) {
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(levels + v));
-        const __m128i lo = _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), gg), 8), o);
-        const __m128i hi = _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), gg), 8), o);
+        const __m128i lo =
+            _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), gg), 8), o);
+        const __m128i hi =
+            _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), gg), 8), o);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(levels + v), _mm_packus_epi16(lo, hi));
     }
 #endif
@@ -177,8 +199,8 @@ void MapKnee(const uint16_t* image, size_t count, uint16_t gain, int32_t offset,
         const __m128i v0 = LimitSamples(Load(image + i));
         const __m128i v1 = LimitSamples(Load(image + i + 8));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(gray + i), LinearBytes(v0, v1, g, o));
-        auto tail = static_cast<uint32_t>(_mm_movemask_epi8(
-            _mm_packs_epi16(_mm_cmpgt_epi16(v0, k), _mm_cmpgt_epi16(v1, k))));
+        auto tail = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpgt_epi16(v0, k), _mm_cmpgt_epi16(v1, k))));
         while (tail != 0) {
             const size_t j = i + static_cast<size_t>(__builtin_ctz(tail));
             gray[j] = lut[Limited(image[j])];

@@ -20,8 +20,10 @@ void MemoryFloor(const uint16_t* in, size_t count, uint8_t* out) {
     size_t i = 0;
 #if defined(__SSE2__)
     for (; i + 16 <= count; i += 16) {
-        const __m128i a = _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)), 6);
-        const __m128i b = _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8)), 6);
+        const __m128i a =
+            _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)), 6);
+        const __m128i b =
+            _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8)), 6);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
     }
 #endif

@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(AGC_Process(agc, image.data(), gray.data()) == AGC_OK);
 
     using namespace kx::agc;
-    const Tuning tuning = PresetFor(static_cast<uint8_t>(mode), PresetFor(AGC_MODE_LINE, 0).contrast);
+    const Tuning tuning =
+        PresetFor(static_cast<uint8_t>(mode), PresetFor(AGC_MODE_LINE, 0).contrast);
     std::vector<uint8_t> wantGray(image.size()), wantLut(kValues);
     std::vector<uint16_t> wantHist(kValues);
     const Stats want = reference::Convert(tuning, width, height, image.data(), wantGray.data(),

@@ -34,7 +34,7 @@ extern "C" {
 #define AGC_E_MODE (-12)    /* mode not AGC_MODE_LINE, AGC_MODE_HISTEQ or AGC_MODE_SPECIAL */
 #define AGC_E_SIZE (-22)    /* width or height not positive, or more than AGC_MAX_PIXELS pixels */
 
-#define AGC_MEM_SIZE 49280    /* bytes of the work block */
+#define AGC_MEM_SIZE 49280      /* bytes of the work block */
 #define AGC_MAX_PIXELS 16777216 /* largest image (4096 x 4096); a stream frame has <= 999,972 */
 
 typedef struct AgcParams {
@@ -47,30 +47,23 @@ typedef struct AgcContext* AgcHandle;
 
 /* Writes AGC_MEM_SIZE to *size (params is not read and may be null).
  * returns: AGC_OK, or AGC_E_NULLPTR when size is null. */
-int32_t AGC_GetMemSize(const AgcParams* params,
-                       int32_t* size);
+int32_t AGC_GetMemSize(const AgcParams* params, int32_t* size);
 
 /* Sets up the work block for images of params->width x params->height pixels: clears the
  * context, zeroes the table and the histogram, loads the Line mode and its settings and writes the
  * handle to *handle. The block must stay valid, and unmoved, while the handle is used.
  * returns: AGC_OK; AGC_E_NULLPTR when params, block or handle is null; AGC_E_MEMSIZE when
  * blockSize < AGC_MEM_SIZE or block is misaligned; AGC_E_SIZE for an unusable image size. */
-int32_t AGC_Create(const AgcParams* params,
-                   void* block,
-                   int32_t blockSize,
-                   AgcHandle* handle);
+int32_t AGC_Create(const AgcParams* params, void* block, int32_t blockSize, AgcHandle* handle);
 
 /* Chooses the mode and reloads its settings (each call restores the same settings).
  * returns: AGC_OK; AGC_E_NULLPTR when handle is null; AGC_E_MODE for an unknown mode. */
-int32_t AGC_SetMode(AgcHandle handle,
-                    int32_t mode);
+int32_t AGC_SetMode(AgcHandle handle, int32_t mode);
 
 /* Converts one image of width x height samples (row after row) into width x height grey bytes.
  * Samples above 16383 count as 16383.
  * returns: AGC_OK; AGC_E_NULLPTR when handle, image or gray is null. */
-int32_t AGC_Process(AgcHandle handle,
-                    const uint16_t* image,
-                    uint8_t* gray);
+int32_t AGC_Process(AgcHandle handle, const uint16_t* image, uint8_t* gray);
 
 #ifdef __cplusplus
 }

@@ -15,7 +15,7 @@ namespace kx::agc::testing {
 
 // A work block set up by AGC_Create for width x height pixels, in the given mode.
 class Block {
-public:
+  public:
     Block(uint32_t width, uint32_t height, int32_t mode = AGC_MODE_LINE)
         : m_words(AGC_MEM_SIZE / sizeof(uint64_t)), m_width(width), m_height(height) {
         const AgcParams params{static_cast<int32_t>(width), static_cast<int32_t>(height)};
@@ -26,7 +26,9 @@ public:
     AgcHandle Handle() const { return m_handle; }
     const uint8_t* Bytes() const { return reinterpret_cast<const uint8_t*>(m_words.data()); }
     const uint8_t* Lut() const { return Bytes() + kLutOffset; }
-    const uint16_t* Hist() const { return reinterpret_cast<const uint16_t*>(Bytes() + kHistOffset); }
+    const uint16_t* Hist() const {
+        return reinterpret_cast<const uint16_t*>(Bytes() + kHistOffset);
+    }
 
     std::vector<uint8_t> Process(const std::vector<uint16_t>& image) {
         std::vector<uint8_t> gray(size_t{m_width} * m_height, 0xA5);
@@ -35,7 +37,7 @@ public:
     }
     int32_t Result() const { return m_result; }
 
-private:
+  private:
     std::vector<uint64_t> m_words;
     uint32_t m_width;
     uint32_t m_height;

@@ -7,7 +7,9 @@
 namespace kx::agc::reference {
 namespace {
 
-uint8_t Clamp255(int64_t x) { return static_cast<uint8_t>(std::clamp<int64_t>(x, 0, 255)); }
+uint8_t Clamp255(int64_t x) {
+    return static_cast<uint8_t>(std::clamp<int64_t>(x, 0, 255));
+}
 
 // Counter-weighted mean of a .. b, rounded half up; 0 for a range without pixels.
 uint16_t Mean(const uint16_t* hist, int32_t a, int32_t b) {
@@ -18,7 +20,8 @@ uint16_t Mean(const uint16_t* hist, int32_t a, int32_t b) {
         weighted += static_cast<uint64_t>(v) * hist[v];
     }
     if (count == 0) return 0;
-    return static_cast<uint16_t>(static_cast<double>(weighted) / static_cast<double>(count) + 0.5);
+    const double mean = static_cast<double>(weighted) / static_cast<double>(count);
+    return static_cast<uint16_t>(mean + 0.5);  // NOLINT(bugprone-incorrect-roundings): half up
 }
 
 void LinearTable(uint16_t gain, int32_t offset, uint8_t* lut) {
@@ -101,9 +104,11 @@ Stats Convert(const Tuning& t, uint32_t width, uint32_t height, const uint16_t* 
         uint32_t run = 0;
         for (int v = 0; v <= 16383; ++v) {
             run += hist[v];
-            lut[v] = static_cast<uint8_t>(total == 0 ? 0 : run * 255 / total);  // nothing counted: 0
+            lut[v] =
+                static_cast<uint8_t>(total == 0 ? 0 : run * 255 / total);  // nothing counted: 0
         }
-        const auto g = static_cast<uint16_t>(std::min<uint32_t>(high - low, t.minSpan) * 256 / t.minSpan);
+        const auto g =
+            static_cast<uint16_t>(std::min<uint32_t>(high - low, t.minSpan) * 256 / t.minSpan);
         const int32_t offset = t.brightness - ((lut[st.mean] * g) >> 8);
         for (int v = 0; v <= 16383; ++v) lut[v] = Clamp255(offset + ((lut[v] * g) >> 8));
     } else if (t.mode == AGC_MODE_SPECIAL) {

@@ -54,7 +54,8 @@ TEST(AgcApi, CreateRefusesBadArgumentsAndLeavesTheBlockAlone) {
                   r.result);
         if (r.result != AGC_OK) {
             EXPECT_EQ(handle, nullptr);
-            EXPECT_EQ(std::count(words.begin(), words.end(), 0xABABABABABABABABull), std::ssize(words));
+            EXPECT_EQ(std::count(words.begin(), words.end(), 0xABABABABABABABABull),
+                      std::ssize(words));
         } else {
             EXPECT_EQ(static_cast<void*>(handle), block);
         }
@@ -88,9 +89,9 @@ TEST(AgcApi, EachModeChoiceReloadsItsPreset) {
         int32_t mode;
         std::vector<int> settings;
     } const steps[] = {
-        {AGC_MODE_HISTEQ, {2, 20, 20, 96, 220, 160}},   // contrast left as Line had it
+        {AGC_MODE_HISTEQ, {2, 20, 20, 96, 220, 160}},  // contrast left as Line had it
         {AGC_MODE_SPECIAL, {3, 10, 20, 80, 150, 120}},
-        {AGC_MODE_HISTEQ, {2, 20, 20, 96, 150, 160}},   // ... and as Special had it
+        {AGC_MODE_HISTEQ, {2, 20, 20, 96, 150, 160}},  // ... and as Special had it
         {AGC_MODE_LINE, {1, 20, 20, 100, 220, 160}},
         {AGC_MODE_LINE, {1, 20, 20, 100, 220, 160}},
         {AGC_MODE_SPECIAL, {3, 10, 20, 80, 150, 120}},
@@ -105,7 +106,8 @@ TEST(AgcApi, EachModeChoiceReloadsItsPreset) {
 TEST(AgcApi, SetModeRefusesUnknownModesAndNullHandle) {
     testing::Block block(64, 48, AGC_MODE_SPECIAL);
     const std::vector<uint8_t> before(block.Bytes(), block.Bytes() + 128);
-    for (int32_t mode : {0, 4, -1, 255, 257}) EXPECT_EQ(AGC_SetMode(block.Handle(), mode), AGC_E_MODE);
+    for (int32_t mode : {0, 4, -1, 255, 257})
+        EXPECT_EQ(AGC_SetMode(block.Handle(), mode), AGC_E_MODE);
     EXPECT_EQ(std::vector<uint8_t>(block.Bytes(), block.Bytes() + 128), before);
     EXPECT_EQ(AGC_SetMode(nullptr, AGC_MODE_LINE), AGC_E_NULLPTR);
 }
@@ -129,7 +131,8 @@ TEST(AgcApi, NoStateCarriesFromOneFrameToTheNext) {
         testing::Block used(64, 48, mode);
         used.Process(first);
         EXPECT_EQ(used.Process(second), fresh.Process(second)) << "mode " << mode;
-        EXPECT_TRUE(std::equal(used.Bytes() + 128, used.Bytes() + AGC_MEM_SIZE, fresh.Bytes() + 128));
+        EXPECT_TRUE(
+            std::equal(used.Bytes() + 128, used.Bytes() + AGC_MEM_SIZE, fresh.Bytes() + 128));
     }
 }
 
