@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "platform/com_object.h"
+#include "pixel_formats.h"
 #include "platform/surface_memory.h"
+#include "platform/x11_present.h"
 #include "platform/x11_connection.h"
 
 namespace orvenna::platform {
@@ -20,6 +22,37 @@ namespace orvenna::platform {
 
 X11Connection::~X11Connection() {
     if (display != nullptr) XCloseDisplay(display);
+}
+
+namespace {
+
+bool SameLayout(const std::vector<X11Monitor>& a, const std::vector<X11Monitor>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const X11Monitor& x, const X11Monitor& y) {
+                          return x.rect.left == y.rect.left && x.rect.top == y.rect.top &&
+                                 x.rect.right == y.rect.right && x.rect.bottom == y.rect.bottom &&
+                                 x.bPrimary == y.bPrimary;
+                      });
+}
+
+}  // namespace
+
+uint32_t X11Connection::CurrentGeneration() {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextLayoutCheck) return generation;
+    nextLayoutCheck = now + kLayoutCheckInterval;
+    NoteLayout(QueryMonitors(*this));
+    return generation;
+}
+
+void X11Connection::NoteLayout(const std::vector<X11Monitor>& layout) {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    if (!SameLayout(layout, observedLayout)) {
+        ++generation;
+        observedLayout = layout;
+    }
+    nextLayoutCheck = std::chrono::steady_clock::now() + kLayoutCheckInterval;
 }
 
 namespace {
@@ -78,6 +111,8 @@ bool QueryWindow(X11Connection& connection, HWND hwnd, XWindowAttributes* attrib
     return !trap.Failed() && ok != 0;
 }
 
+}  // namespace
+
 std::vector<X11Monitor> QueryMonitors(X11Connection& connection) {
     std::lock_guard<std::recursive_mutex> guard(connection.lock);
     std::vector<X11Monitor> monitors;
@@ -113,6 +148,8 @@ std::vector<X11Monitor> QueryMonitors(X11Connection& connection) {
                           [](const X11Monitor& m) { return m.bPrimary; });
     return monitors;
 }
+
+namespace {
 
 RECT ScreenRect(const X11Connection& connection) {
     return RECT{0, 0, DisplayWidth(connection.display, connection.screen),
@@ -158,8 +195,16 @@ bool AcceptsFormat(const DDPIXELFORMAT& format) {
 
 class X11Surface final : public ComObject<IDirectDrawSurface7> {
 public:
-    X11Surface(std::shared_ptr<X11Connection> connection, RECT device_rect, bool primary)
-        : m_pConnection(std::move(connection)), m_rcDevice(device_rect), m_bPrimary(primary) {}
+    X11Surface(std::shared_ptr<X11Connection> connection, RECT device_rect, bool primary,
+               uint32_t generation)
+        : m_pConnection(std::move(connection)),
+          m_rcDevice(device_rect),
+          m_bPrimary(primary),
+          m_nGeneration(generation) {}
+
+    // Lost for good once the monitor layout has changed since its device was made: the
+    // engine must make its devices and surfaces again.
+    bool IsLostNow() { return m_pConnection->CurrentGeneration() != m_nGeneration; }
     ~X11Surface() override {
         if (m_pClipper != nullptr) m_pClipper->Release();
     }
@@ -171,17 +216,34 @@ public:
         return m_memory.Allocate(desc, 0, 16);
     }
 
-    HRESULT STDMETHODCALLTYPE Blt(LPRECT dest_rect, IDirectDrawSurface7* src, LPRECT /*src_rect*/,
+    HRESULT STDMETHODCALLTYPE Blt(LPRECT dest_rect, IDirectDrawSurface7* src, LPRECT src_rect,
                                   DWORD flags, LPDDBLTFX fx) override {
+        if (IsLostNow()) return DDERR_SURFACELOST;
         if ((flags & DDBLT_COLORFILL) != 0) {
             if (fx == nullptr || src != nullptr) return DDERR_INVALIDPARAMS;
             return m_bPrimary ? FillWindow(dest_rect, fx->dwFillColor)
                               : FillMemory(dest_rect, fx->dwFillColor);
         }
-        // Converting, scaling and presenting blits come with the pixel-format conversions.
-        return DDERR_UNSUPPORTED;
+        // A whole source surface, converted and scaled: onto the screen into the clipper's
+        // window, or into a 32-bit memory surface.
+        auto* source = dynamic_cast<X11Surface*>(src);
+        if (source == nullptr || source->m_bPrimary || src_rect != nullptr) {
+            return DDERR_INVALIDPARAMS;
+        }
+        if (source->IsLostNow()) return DDERR_SURFACELOST;
+        if (source->m_memory.Locked() || m_memory.Locked()) return DDERR_SURFACEBUSY;
+        if (!m_bPrimary) return BltToMemory(source->View(), View(), dest_rect, m_scratch);
+        HWND hwnd = 0;
+        if (m_pClipper == nullptr || FAILED(m_pClipper->GetHWnd(&hwnd)) || hwnd == 0) {
+            return DDERR_NOCLIPPERATTACHED;
+        }
+        if (!m_pPresenter) m_pPresenter = std::make_unique<X11Presenter>(m_pConnection);
+        return m_pPresenter->Present(hwnd, source->View(),
+                                     dest_rect != nullptr ? *dest_rect : m_rcDevice);
     }
     HRESULT STDMETHODCALLTYPE GetDC(HDC* hdc) override {
+        if (hdc != nullptr) *hdc = nullptr;
+        if (IsLostNow()) return DDERR_SURFACELOST;
         if (m_bPrimary) return DDERR_CANTCREATEDC;
         return m_memory.GetDC(hdc);
     }
@@ -201,15 +263,20 @@ public:
         desc->ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
         return DD_OK;
     }
-    HRESULT STDMETHODCALLTYPE IsLost() override { return DD_OK; }
+    HRESULT STDMETHODCALLTYPE IsLost() override {
+        return IsLostNow() ? DDERR_SURFACELOST : DD_OK;
+    }
     HRESULT STDMETHODCALLTYPE Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD /*flags*/,
                                    HANDLE /*event*/) override {
+        if (IsLostNow()) return DDERR_SURFACELOST;
         if (m_bPrimary) return DDERR_UNSUPPORTED;  // the screen is not memory here
         if (rect != nullptr) return DDERR_INVALIDRECT;
         return m_memory.Lock(desc);
     }
     HRESULT STDMETHODCALLTYPE ReleaseDC(HDC hdc) override { return m_memory.ReleaseDC(hdc); }
-    HRESULT STDMETHODCALLTYPE Restore() override { return DD_OK; }
+    HRESULT STDMETHODCALLTYPE Restore() override {
+        return IsLostNow() ? DDERR_WRONGMODE : DD_OK;
+    }
     HRESULT STDMETHODCALLTYPE SetClipper(LPDIRECTDRAWCLIPPER clipper) override {
         if (clipper != nullptr) clipper->AddRef();
         if (m_pClipper != nullptr) m_pClipper->Release();
@@ -224,6 +291,15 @@ public:
     HRESULT STDMETHODCALLTYPE Unlock(LPRECT /*rect*/) override { return m_memory.Unlock(); }
 
 private:
+    // The memory as the conversions see it.
+    orvenna::SurfaceView View() {
+        const DDSURFACEDESC2& desc = m_memory.Desc();
+        const auto bytes = m_memory.Bytes();
+        const int format = FormatFromPixelFormat(desc.ddpfPixelFormat);
+        return {bytes.data(), desc.lPitch, desc.dwWidth, desc.dwHeight,
+                static_cast<unsigned>(format < 0 ? kPixelFormatCount : format), bytes.size()};
+    }
+
     // A colour fill of a screen rectangle, clipped to the clipper's window.
     HRESULT FillWindow(const RECT* dest, DWORD color) {
         HWND hwnd = 0;
@@ -277,15 +353,20 @@ private:
     std::shared_ptr<X11Connection> m_pConnection;
     RECT m_rcDevice;  // the device's part of the virtual desktop
     bool m_bPrimary;
+    uint32_t m_nGeneration;  // the layout generation of the device that made it
     SurfaceMemory m_memory;  // offscreen surfaces only
     IDirectDrawClipper* m_pClipper = nullptr;  // one reference, while attached
     DDCOLORKEY m_srcColorKey{};
+    std::unique_ptr<X11Presenter> m_pPresenter;  // primary surfaces: made on the first blit
+    ConvertScratch m_scratch;                    // blits into this memory surface
 };
 
 class X11DirectDraw final : public ComObject<IDirectDraw7> {
 public:
     X11DirectDraw(std::shared_ptr<X11Connection> connection, RECT device_rect)
-        : m_pConnection(std::move(connection)), m_rcDevice(device_rect) {}
+        : m_pConnection(std::move(connection)),
+          m_rcDevice(device_rect),
+          m_nGeneration(m_pConnection->CurrentGeneration()) {}
 
     HRESULT STDMETHODCALLTYPE CreateClipper(DWORD /*flags*/, LPDIRECTDRAWCLIPPER* clipper,
                                             IUnknown* outer) override {
@@ -301,7 +382,7 @@ public:
             return DDERR_INVALIDPARAMS;
         }
         const bool primary = (desc->ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) != 0;
-        auto* made = new X11Surface(m_pConnection, m_rcDevice, primary);
+        auto* made = new X11Surface(m_pConnection, m_rcDevice, primary, m_nGeneration);
         if (!primary) {
             const HRESULT hr = made->Allocate(*desc);
             if (FAILED(hr)) {
@@ -333,6 +414,7 @@ public:
 private:
     std::shared_ptr<X11Connection> m_pConnection;
     RECT m_rcDevice;
+    uint32_t m_nGeneration;  // the layout generation this device belongs to
 };
 
 int MonitorIndexOf(HMONITOR monitor) {
@@ -357,14 +439,16 @@ X11Backend::~X11Backend() = default;
 
 std::shared_ptr<X11Connection> X11Backend::Connection() {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (!m_pConnection && !m_bOpenTried) {
-        m_bOpenTried = true;
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_pConnection && now >= m_nextOpenAttempt) {
+        m_nextOpenAttempt = now + std::chrono::seconds(1);
         Display* display = XOpenDisplay(nullptr);
         if (display != nullptr) {
             auto connection = std::make_shared<X11Connection>();
             connection->display = display;
             connection->screen = DefaultScreen(display);
             connection->root = RootWindow(display, connection->screen);
+            connection->NoteLayout(QueryMonitors(*connection));
             m_pConnection = std::move(connection);
         }
     }
@@ -380,6 +464,7 @@ HRESULT X11Backend::EnumerateDevices(LPDDENUMCALLBACKEXA callback, LPVOID contex
     {
         std::lock_guard<std::recursive_mutex> guard(connection->lock);
         connection->monitors = monitors;
+        connection->NoteLayout(monitors);
     }
     char description[] = "Primary Display Driver";
     char driver[] = "display";

@@ -3,6 +3,7 @@
 // window that their clipper is bound to. "ddraw.dll is loaded" while an X display can be opened.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -29,12 +30,13 @@ public:
     BOOL ClientToScreen(HWND hwnd, LPPOINT point) override;
 
 private:
-    // The connection, opened on first use; null when no display can be opened.
+    // The connection, opened on first use; null while no display can be opened (tried again
+    // at most once a second).
     std::shared_ptr<X11Connection> Connection();
 
     std::mutex m_lock;                            // guards the two members below; any thread
     std::shared_ptr<X11Connection> m_pConnection;  // shared with every object made
-    bool m_bOpenTried = false;
+    std::chrono::steady_clock::time_point m_nextOpenAttempt{};
 };
 
 // The GUID that the x11 backend gives the device of monitor `index`.

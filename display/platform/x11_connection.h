@@ -5,6 +5,8 @@
 
 #include <X11/Xlib.h>
 
+#include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,11 +28,28 @@ struct X11Connection {
     std::recursive_mutex lock;         // held for every Xlib call on `display`; any thread
     std::vector<X11Monitor> monitors;  // as the last enumeration found them; lock
 
+    // The monitor layout's generation: it grows whenever the layout is seen to change. Objects
+    // made in an older generation report DDERR_SURFACELOST, as DirectDraw does after a mode
+    // change, so that the engine rebuilds its devices. lock, as the two fields below.
+    uint32_t generation = 1;
+    std::vector<X11Monitor> observedLayout;
+    std::chrono::steady_clock::time_point nextLayoutCheck{};
+
     X11Connection() = default;
     X11Connection(const X11Connection&) = delete;
     X11Connection& operator=(const X11Connection&) = delete;
     ~X11Connection();
+
+    // The current generation. Looks at the monitors again (one round trip) at most every
+    // kLayoutCheckInterval; monitor changes made with xrandr --setmonitor send no event.
+    uint32_t CurrentGeneration();
+    // Takes a layout just queried as the one observed (a new generation when it differs).
+    void NoteLayout(const std::vector<X11Monitor>& layout);
+    static constexpr std::chrono::milliseconds kLayoutCheckInterval{200};
 };
+
+// The monitors of the screen (XRandR 1.5), the primary first; empty without XRandR 1.5.
+std::vector<X11Monitor> QueryMonitors(X11Connection& connection);
 
 // While it lives, X errors caused on `display` are recorded instead of reaching the process's
 // handler (whose default ends the process); errors of other displays go on to that handler.

@@ -23,12 +23,22 @@
 namespace orvenna {
 namespace {
 
-// An X connection of the test's own, to make the windows the library is given.
+// Opens the display, waiting out a server that is resetting after its last client left.
+Display* OpenDisplayPatiently() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (Display* display = XOpenDisplay(nullptr)) return display;
+        usleep(20000);
+    }
+    return nullptr;
+}
+
+// An X connection of the test's own, to make the windows the library is given. It is open
+// before the library's and closed after it, so the server does not reset under the library.
 class X11Test : public ::testing::Test {
 protected:
     void SetUp() override {
         if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
-        m_pDisplay = XOpenDisplay(nullptr);
+        m_pDisplay = OpenDisplayPatiently();
         ASSERT_NE(m_pDisplay, nullptr);
         testing::UseBackendForTesting(std::make_shared<platform::X11Backend>());
     }
@@ -219,6 +229,28 @@ TEST_F(TwoMonitorTest, EachMonitorIsADeviceAndTheWindowIsPlacedOnIt) {
     EXPECT_TRUE(engine->DeviceSet(1)->bVisible);
     EXPECT_TRUE(engine->DeviceSet(2)->bVisible);
     EXPECT_EQ(engine->DeviceSet(2)->rcDest.left, -320);
+    EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
+}
+
+TEST_F(TwoMonitorTest, AChangedMonitorLayoutLosesTheSurfacesAndRecoveryRebuildsTheDevices) {
+    int32_t handle = -1;
+    ASSERT_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+    auto* engine = dynamic_cast<DDrawDisplayEngine*>(testing::EngineForTesting(handle));
+    ASSERT_EQ(DeviceTable().dwCount, 3u);
+    IDirectDrawSurface7* primary = DeviceTable().entries[2]->pPrimary.Get();
+    EXPECT_EQ(primary->IsLost(), DD_OK);
+
+    ASSERT_EQ(std::system(("DISPLAY=" + m_display + " xrandr --delmonitor right >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    // The layout is looked at again within a fifth of a second.
+    for (int i = 0; i < 50 && primary->IsLost() == DD_OK; ++i) usleep(20000);
+    EXPECT_EQ(primary->IsLost(), DDERR_SURFACELOST);
+    EXPECT_NE(primary->Restore(), DD_OK);
+
+    EXPECT_EQ(engine->RecoverLostSurface(2), ORVD_OK);
+    EXPECT_EQ(DeviceTable().dwCount, 1u);  // one monitor left: the driver entry alone
+    EXPECT_EQ(DeviceTable().entries[0]->pPrimary->IsLost(), DD_OK);
     EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
 }
 
