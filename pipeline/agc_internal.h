@@ -61,6 +61,21 @@ void MapThroughLut(const uint16_t* image, size_t count, const uint8_t* lut, uint
 void MapKnee(const uint16_t* image, size_t count, uint16_t gain, int32_t offset, uint16_t knee,
              const uint8_t* lut, uint8_t* gray);
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KX_AGC_HAVE_AVX2 1
+// AVX2 kernels (agc_kernels_avx2.cpp), as MapLinear and MapKnee: each converts whole steps of 32
+// pixels and returns how many pixels it converted; the caller does the rest.
+size_t MapLinearWide(const uint16_t* image, size_t count, uint16_t gain, int32_t offset,
+                     uint8_t* gray);
+size_t MapKneeWide(const uint16_t* image, size_t count, uint16_t gain, int32_t offset,
+                   uint16_t knee, const uint8_t* lut, uint8_t* gray);
+#endif
+
+// Whether the kernels use AVX2: yes where the processor has it. Tests turn it off to check the
+// SSE2 kernels as well; not meant to be switched while frames are being converted.
+bool WideKernels();
+void SetWideKernels(bool on);  // on has no effect without AVX2
+
 }  // namespace kx::agc
 
 // The record at the start of the work block; its first fields are laid out as the block's users

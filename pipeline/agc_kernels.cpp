@@ -2,6 +2,7 @@
 // stretch computed directly, and the table look-up. SSE2 (every x86-64 has it) with a plain
 // fallback elsewhere; both give the same bytes.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "agc_internal.h"
@@ -49,7 +50,29 @@ inline __m128i Load(const uint16_t* p) {
 
 #endif
 
+bool CpuHasAvx2() {
+#if defined(KX_AGC_HAVE_AVX2)
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
+#else
+    return false;
+#endif
+}
+
+std::atomic<bool> g_narrowOnly{false};  // set by tests only
+
 }  // namespace
+
+bool WideKernels() {
+    return CpuHasAvx2() && !g_narrowOnly.load(std::memory_order_relaxed);
+}
+
+void SetWideKernels(bool on) {
+    g_narrowOnly.store(!on, std::memory_order_relaxed);
+}
 
 void CountValues(const uint16_t* image, size_t count, uint16_t* hist) {
     // Neighbouring pixels often share a value, and two increments of one counter in a row wait
@@ -116,6 +139,9 @@ void CountValues(const uint16_t* image, size_t count, uint16_t* hist) {
 
 void MapLinear(const uint16_t* image, size_t count, uint16_t gain, int32_t offset, uint8_t* gray) {
     size_t i = 0;
+#if defined(KX_AGC_HAVE_AVX2)
+    if (WideKernels()) i = MapLinearWide(image, count, gain, offset, gray);
+#endif
 #if defined(__SSE2__)
     const __m128i g = _mm_set1_epi16(static_cast<int16_t>(gain));
     const __m128i o = _mm_set1_epi32(offset);
@@ -191,6 +217,9 @@ void MapThroughLut(const uint16_t* image, size_t count, const uint8_t* lut, uint
 void MapKnee(const uint16_t* image, size_t count, uint16_t gain, int32_t offset, uint16_t knee,
              const uint8_t* lut, uint8_t* gray) {
     size_t i = 0;
+#if defined(KX_AGC_HAVE_AVX2)
+    if (WideKernels()) i = MapKneeWide(image, count, gain, offset, knee, lut, gray);
+#endif
 #if defined(__SSE2__)
     const __m128i g = _mm_set1_epi16(static_cast<int16_t>(gain));
     const __m128i o = _mm_set1_epi32(offset);

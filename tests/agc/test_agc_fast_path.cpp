@@ -15,29 +15,39 @@ using testing::Block;
 using testing::FirstDifference;
 using testing::ReferenceRun;
 
+void ExpectModeSameAsReference(int32_t mode, uint32_t width, uint32_t height,
+                               const std::vector<uint16_t>& image) {
+    const testing::Expected want = ReferenceRun(mode, width, height, image);
+    Block block(width, height, mode);
+    ASSERT_EQ(block.Created(), AGC_OK);
+    const std::vector<uint8_t> gray = block.Process(image);
+    ASSERT_EQ(block.Result(), AGC_OK);
+    EXPECT_EQ(FirstDifference(gray.data(), want.gray.data(), gray.size()), "") << "picture";
+    EXPECT_EQ(FirstDifference(block.Lut(), want.lut.data(), kValues), "") << "table";
+    EXPECT_EQ(FirstDifference(block.Hist(), want.hist.data(), kValues), "") << "counters";
+
+    std::vector<uint16_t> hist(kValues);
+    CountValues(image.data(), image.size(), hist.data());
+    const Stats s = FindStats(hist.data(), testing::TuningAfterCreate(mode), width, height);
+    const Stats& r = want.stats;
+    EXPECT_EQ(std::vector<int>({s.low, s.high, s.peak, s.mean, s.lowMean, s.highMean}),
+              std::vector<int>({r.low, r.high, r.peak, r.mean, r.lowMean, r.highMean}))
+        << "low, high, peak, mean, lowMean, highMean";
+    EXPECT_TRUE(r.low < r.high && r.high <= r.peak && r.peak <= kMaxValue);
+}
+
+// Every mode, with the AVX2 kernels (where the processor has them) and with the SSE2 ones.
 void ExpectSameAsReference(const std::string& what, uint32_t width, uint32_t height,
                            const std::vector<uint16_t>& image) {
     for (int32_t mode : {AGC_MODE_LINE, AGC_MODE_HISTEQ, AGC_MODE_SPECIAL}) {
-        SCOPED_TRACE(what + " " + std::to_string(width) + "x" + std::to_string(height) + " mode " +
-                     std::to_string(mode));
-        const testing::Expected want = ReferenceRun(mode, width, height, image);
-        Block block(width, height, mode);
-        ASSERT_EQ(block.Created(), AGC_OK);
-        const std::vector<uint8_t> gray = block.Process(image);
-        ASSERT_EQ(block.Result(), AGC_OK);
-        EXPECT_EQ(FirstDifference(gray.data(), want.gray.data(), gray.size()), "") << "picture";
-        EXPECT_EQ(FirstDifference(block.Lut(), want.lut.data(), kValues), "") << "table";
-        EXPECT_EQ(FirstDifference(block.Hist(), want.hist.data(), kValues), "") << "counters";
-
-        std::vector<uint16_t> hist(kValues);
-        CountValues(image.data(), image.size(), hist.data());
-        const Stats s = FindStats(hist.data(), testing::TuningAfterCreate(mode), width, height);
-        const Stats& r = want.stats;
-        EXPECT_EQ(std::vector<int>({s.low, s.high, s.peak, s.mean, s.lowMean, s.highMean}),
-                  std::vector<int>({r.low, r.high, r.peak, r.mean, r.lowMean, r.highMean}))
-            << "low, high, peak, mean, lowMean, highMean";
-        EXPECT_TRUE(r.low < r.high && r.high <= r.peak && r.peak <= kMaxValue);
+        for (bool wide : {true, false}) {
+            SCOPED_TRACE(what + " " + std::to_string(width) + "x" + std::to_string(height) +
+                         " mode " + std::to_string(mode) + (wide ? " wide" : " SSE2"));
+            SetWideKernels(wide);
+            ExpectModeSameAsReference(mode, width, height, image);
+        }
     }
+    SetWideKernels(true);
 }
 
 using Generator =
