@@ -88,14 +88,19 @@ uint16_t RoundedMean(const Sums& s) {
     return static_cast<uint16_t>(mean + 0.5);  // NOLINT(bugprone-incorrect-roundings): half up
 }
 
-// Limits the counters from..16383 to at most cap, in place, and returns their new total.
-uint32_t LimitCounters(uint16_t* hist, uint32_t from, uint16_t cap) {
+// Limits the counters first..last to at most cap, in place; returns their total after limiting,
+// and before it in *before.
+uint32_t LimitCounters(uint16_t* hist, uint32_t first, uint32_t last, uint16_t cap,
+                       uint32_t* before) {
     uint32_t total = 0;
-    for (uint32_t v = from; v < kValues; ++v) {
-        const uint16_t c = std::min(hist[v], cap);
-        hist[v] = c;
-        total += c;
+    uint32_t raw = 0;
+    for (uint32_t v = first; v <= last; ++v) {
+        const uint16_t c = hist[v];
+        raw += c;
+        hist[v] = std::min(c, cap);
+        total += hist[v];
     }
+    *before = raw;
     return total;
 }
 
@@ -111,14 +116,15 @@ void ConvertLine(const Tuning& t, const Stats& s, const uint16_t* image, size_t 
 void ConvertHisteq(const Tuning& t, const Stats& s, const uint16_t* image, size_t count,
                    uint8_t* gray, uint8_t* lut, uint16_t* hist) {
     // The equalised levels cdf[v] = (limited counters up to v) x 255 / total go into the table
-    // first. When every counter has wrapped to 0 there is nothing to equalise: cdf is 0
-    // throughout, and the whole frame shows at the brightness level.
-    const uint32_t total = LimitCounters(hist, 0, 32);
+    // first; below the first and above the last non-zero counter they are 0 and 255. When every
+    // counter has wrapped to 0 there is nothing to equalise: cdf is 0 throughout, and the whole
+    // frame shows at the brightness level.
     std::memset(lut, 0, kValues);
-    if (total != 0) {
-        const uint32_t first = FirstNonZero(hist, 0);
+    const uint32_t first = FirstNonZero(hist, 0);
+    if (first < kValues) {
         const auto last = static_cast<uint32_t>(LastNonZero(hist));
-        const Divider divide(total);
+        uint32_t before = 0;
+        const Divider divide(LimitCounters(hist, first, last, 32, &before));
         uint32_t sum = 0;
         for (uint32_t v = first; v <= last; ++v) {
             sum += hist[v];
@@ -168,22 +174,17 @@ void ConvertSpecial(const Tuning& t, const Stats& s, const uint16_t* image, size
     // no counts above the knee (possible only when counters wrapped, or when the bounds were
     // lifted over an empty range) the tail stays at kneeLevel.
     uint32_t tailPixels = 0;  // before limiting, to choose the mapping kernel
-    for (uint32_t v = knee + 1u; v < kValues; ++v) tailPixels += hist[v];
-    const uint32_t total = LimitCounters(hist, knee + 1u, 4);
-    const auto swing = static_cast<uint32_t>(255 - kneeLevel);
-    uint32_t first = knee + 1u;
-    if (total != 0) {
-        first = FirstNonZero(hist, knee + 1u);
+    const uint32_t first = FirstNonZero(hist, knee + 1u);
+    if (first < kValues) {
         const auto last = static_cast<uint32_t>(LastNonZero(hist));
-        const Divider divide(total);
+        const Divider divide(LimitCounters(hist, first, last, 4, &tailPixels));
+        const auto swing = static_cast<uint32_t>(255 - kneeLevel);
         uint32_t cum = 0;
         for (uint32_t v = first; v <= last; ++v) {
             cum += hist[v];
             lut[v] = Clamp255(kneeLevel + static_cast<int32_t>(divide(swing * cum)));
         }
         std::memset(lut + last + 1, 255, kValues - last - 1);  // cum == total: 255 exactly
-    } else {
-        first = kValues;
     }
     std::memset(lut + knee + 1, Clamp255(kneeLevel), first - (knee + 1u));
 
