@@ -76,13 +76,8 @@ std::shared_ptr<const Frame> Camera::FrameAt(uint64_t index) {
     std::lock_guard lock(m_mutex);
     if (!m_prepared.empty()) return m_prepared[index % m_prepared.size()];
     if (m_cached && m_cachedIndex == index) return m_cached;
-    // Reuse the last frame's memory when no client holds it any more.
-    std::shared_ptr<Frame> frame;
-    if (m_cached && m_cached.use_count() == 1) {
-        frame = std::const_pointer_cast<Frame>(std::move(m_cached));
-    } else {
-        frame = std::make_shared<Frame>(m_frameSize);
-    }
+    // A new frame each time: a client may still be sending the last one.
+    auto frame = std::make_shared<Frame>(m_frameSize);
     Render(index, *frame);
     m_cached = frame;
     m_cachedIndex = index;

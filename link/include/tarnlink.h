@@ -81,7 +81,8 @@ typedef struct TLNK_StreamHeader {
 #define TLNK_STREAM_FLAG_CRC 2u               /* frame headers carry a "CRC_" block */
 
 /* Called on the SDK's own thread, one call at a time per play handle. The buffer is valid only
- * during the call. */
+ * during the call. The call should return promptly: while it runs the SDK reads nothing, and a
+ * camera that cannot send for several seconds drops the connection. */
 typedef void (*TLNK_StreamCallback)(int32_t playHandle, uint32_t dataType, uint8_t* buffer,
                                     uint32_t size, void* user);
 
@@ -112,8 +113,8 @@ TLNK_API int32_t TLNK_StopRealPlay(int32_t playHandle);
 TLNK_API int32_t TLNK_Logout(int32_t userId);
 
 /* Starts (stop = 0) or stops (stop = 1) the motion of command on channel; 13 and 14 move the
- * focus motor one way and the other. Waits for the camera's answer. Returns TLNK_TRUE when the
- * camera accepted it. */
+ * focus motor one way and the other. Waits for the camera's answer (at most 3 s) and returns
+ * TLNK_TRUE when the camera accepted it; from inside the stream callback it only sends. */
 TLNK_API int32_t TLNK_PTZControl_Other(int32_t userId, int32_t channel, uint32_t command,
                                        uint32_t stop);
 

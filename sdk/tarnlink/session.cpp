@@ -20,6 +20,7 @@ constexpr auto kPtzWait = 3s;
 constexpr auto kDefaultStreamWait = 5s;
 constexpr int kMaxStreamWaitSeconds = 60;
 constexpr int kPollSliceMs = 250;
+constexpr size_t kReceiveBuffer = 1u << 20;  // large reads keep the stream cheap
 
 int64_t NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
@@ -51,7 +52,7 @@ uint8_t g_endMarker = 0;
 }  // namespace
 
 Session::Session(net::UniqueFd fd, const sockaddr_in& address)
-    : m_fd(std::move(fd)), m_peer(net::FormatAddress(address)), m_reader(wire::kMaxBody) {}
+    : m_fd(std::move(fd)), m_peer(net::FormatAddress(address)), m_reader(wire::kMaxBody, kReceiveBuffer) {}
 
 Session::~Session() {
     if (m_thread.joinable()) {
@@ -368,16 +369,19 @@ void Session::ReaderLoop() {
         }
         if (m_closing) break;
 
-        const int ready = net::WaitReadable(m_fd.Get(), kPollSliceMs);
+        // Read first and wait only when nothing is there: a busy stream costs one call a read.
         reason = TLNK_E_DISCONNECTED;
-        if (ready < 0) break;
-        if (ready > 0) {
-            const std::span<uint8_t> space = m_reader.WritableSpace();
-            const ssize_t n = ::recv(m_fd.Get(), space.data(), space.size(), 0);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
+        const std::span<uint8_t> space = m_reader.WritableSpace();
+        const ssize_t n = ::recv(m_fd.Get(), space.data(), space.size(), MSG_DONTWAIT);
+        if (n > 0) {
             m_reader.Commit(static_cast<size_t>(n));
             lastReceived = Clock::now();
+        } else if (n == 0) {
+            break;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (net::WaitReadable(m_fd.Get(), kPollSliceMs) < 0) break;
+        } else if (errno != EINTR) {
+            break;
         }
         if (m_closing) break;
         if (Clock::now() - lastReceived > wire::kPeerTimeout) break;  // a silent camera is gone

@@ -206,17 +206,16 @@ std::optional<Bye> DecodeBye(std::span<const uint8_t> body) {
 bool DecodeEmpty(std::span<const uint8_t> body) { return body.empty(); }
 
 Mac LoginProof(std::string_view password, const Nonce& nonce, std::string_view user) {
-    std::vector<uint8_t> message;
-    message.reserve(kProofLabel.size() + kNonceSize + user.size());
-    message.insert(message.end(), kProofLabel.begin(), kProofLabel.end());
-    message.insert(message.end(), nonce.begin(), nonce.end());
-    message.insert(message.end(), user.begin(), user.end());
+    std::string message(kProofLabel);
+    message.append(reinterpret_cast<const char*>(nonce.data()), nonce.size());
+    message.append(user);
     Mac mac{};
     unsigned int length = 0;
     // An empty key is valid for HMAC; OpenSSL wants a non-null pointer for it.
     static const char kEmpty = 0;
     HMAC(EVP_sha256(), password.empty() ? &kEmpty : password.data(),
-         static_cast<int>(password.size()), message.data(), message.size(), mac.data(), &length);
+         static_cast<int>(password.size()), reinterpret_cast<const unsigned char*>(message.data()),
+         message.size(), mac.data(), &length);
     return mac;
 }
 
@@ -226,18 +225,26 @@ bool ProofsEqual(const Mac& a, const Mac& b) {
 
 bool RandomNonce(Nonce& out) { return RAND_bytes(out.data(), static_cast<int>(out.size())) == 1; }
 
-MessageReader::MessageReader(uint32_t maxBody)
-    : m_maxBody(maxBody), m_buffer(2 * (kHeaderSize + maxBody)) {}
+MessageReader::MessageReader(uint32_t maxBody, size_t initialBuffer)
+    : m_maxBody(maxBody),
+      m_buffer(std::clamp(initialBuffer, kHeaderSize, kHeaderSize + size_t{maxBody})) {}
 
 std::span<uint8_t> MessageReader::WritableSpace() {
-    if (m_begin == m_end) {
-        m_begin = m_end = 0;
-    } else if (m_buffer.size() - m_end < kHeaderSize + m_maxBody) {
-        // The unconsumed bytes are less than one message, so a whole message fits behind them.
-        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
-        m_end -= m_begin;
-        m_begin = 0;
+    if (m_begin == m_end) m_begin = m_end = 0;
+    // The whole of the message being received must fit behind m_begin; its length is known once
+    // its header is in. An oversized length is refused by Next, so it never grows the buffer.
+    const size_t pending = m_end - m_begin;
+    size_t whole = kHeaderSize;
+    if (pending >= kHeaderSize) {
+        whole += std::min(Load32(m_buffer.data() + m_begin), m_maxBody);
     }
+    whole = std::max(whole, pending + 1);
+    if (m_buffer.size() - m_begin < whole || m_end == m_buffer.size()) {
+        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, pending);
+        m_begin = 0;
+        m_end = pending;
+    }
+    if (m_buffer.size() < whole) m_buffer.resize(whole);
     return {m_buffer.data() + m_end, m_buffer.size() - m_end};
 }
 

@@ -173,10 +173,12 @@ class MessageReader {
 public:
     enum class Result { Message, NeedMore, Malformed };
 
-    // Bodies longer than maxBody, unknown types and nonzero flags are malformed.
-    explicit MessageReader(uint32_t maxBody);
+    // Bodies longer than maxBody, unknown types and nonzero flags are malformed. The buffer
+    // starts at initialBuffer bytes and grows, up to one whole message, as messages need it.
+    explicit MessageReader(uint32_t maxBody, size_t initialBuffer = 64 * 1024);
 
-    // Free space behind the buffered bytes; never empty. Invalidates earlier messages.
+    // Free space behind the buffered bytes; never empty as long as the owner takes every whole
+    // message with Next() before asking again. Invalidates earlier messages.
     std::span<uint8_t> WritableSpace();
     void Commit(size_t count);
     // The next whole message; its body stays valid until the next WritableSpace().
@@ -185,7 +187,7 @@ public:
 
 private:
     uint32_t m_maxBody;
-    std::vector<uint8_t> m_buffer;
+    std::vector<uint8_t> m_buffer;  // at most kHeaderSize + m_maxBody bytes
     size_t m_begin = 0;  // first unconsumed byte
     size_t m_end = 0;    // one past the last received byte
 };
