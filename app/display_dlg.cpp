@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "dialog_template.h"
+#include "frame_format.h"
 #include "kestrix_dlg.h"
 
 using kestrix::ControlKind;
@@ -101,6 +102,13 @@ bool CDisplayDlg::OnInitDialog() {
     kestrix::Control<QCheckBox>(this, IDC_HIGH_TO_LOW)->setChecked(true);
     kestrix::Control<QCheckBox>(this, IDC_CENTER_AND_TEMP)->setChecked(true);
     kestrix::Control<QRadioButton>(this, IDC_AGC_LINE)->setChecked(true);
+
+    // The dialog face has a blank glyph for the degree sign of the temperatures: the readouts take
+    // their characters from a face that draws it, and anything else from the dialog face.
+    QFont readoutFont = font();
+    readoutFont.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")});
+    for (int id : kestrix::kReadoutControlIds)
+        kestrix::Control<QLabel>(this, id)->setFont(readoutFont);
 
     QWidget* live = kestrix::Control<QWidget>(this, IDC_LIVE_VIEW);
     live->setAutoFillBackground(true);

@@ -69,6 +69,17 @@ TEST_F(PanelTest, StartsWithItsDefaults) {
     EXPECT_TRUE(Shows(m_panel->m_stFocusMinus, m_panel->m_bmpFocusMinus));
 }
 
+TEST_F(PanelTest, ReadoutsDrawTheDegreeSign) {
+    auto* readout = Item<QLabel>(1052);
+    readout->setText(QString::fromUtf8("℃"));
+    const QImage image = readout->grab().toImage();
+    int dark = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) dark += qGray(image.pixel(x, y)) < 128;
+    }
+    EXPECT_GT(dark, 4);
+}
+
 TEST_F(PanelTest, HoldingAFocusFaceDrivesTheMotorUntilReleasedAnywhere) {
     ASSERT_TRUE(PressConnectOk(*m_window));
     const struct {

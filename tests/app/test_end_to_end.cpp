@@ -1,0 +1,228 @@
+// Kestrix against the camera emulator with the real SDK and render library on an X display:
+// connect, watch the live picture and its readouts, record, take snapshots, disconnect and exit,
+// leaving no thread, descriptor or file open. With KX_SCREENSHOT_DIR set it also saves pictures of
+// the main window live and of each dialog there.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdlib>
+#include <optional>
+
+#include "about_dlg.h"
+#include "connect_dlg.h"
+#include "dialog_template.h"
+#include "display_dlg.h"
+#include "frame_format.h"
+#include "kestrix_dlg.h"
+#include "message_box.h"
+#include "set_cap_path_dlg.h"
+#include "settings_files.h"
+
+namespace {
+
+bool HaveDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY");
+}
+
+int CountEntries(const char* folder) {
+    return static_cast<int>(QDir(QString::fromLatin1(folder))
+                                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
+                                .size());
+}
+
+// The emulator on a free loopback port, ended (by its PID) with the object.
+class Emulator {
+  public:
+    bool Start() {
+        m_process.setProgram(QStringLiteral(KX_CAMSIM));
+        m_process.setArguments({"--address", "127.0.0.1", "--port", "0", "--fps", "25"});
+        m_process.start();
+        if (!m_process.waitForStarted(5000)) return false;
+        static const QRegularExpression listening(QStringLiteral("listening on [0-9.]+:(\\d+)"));
+        QByteArray log;
+        for (int i = 0; i < 100 && m_port == 0; ++i) {
+            m_process.waitForReadyRead(100);
+            log += m_process.readAllStandardError();
+            const auto match = listening.match(QString::fromUtf8(log));
+            if (match.hasMatch()) m_port = match.captured(1).toInt();
+        }
+        return m_port > 0;
+    }
+    ~Emulator() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(5000)) m_process.kill();
+            m_process.waitForFinished(2000);
+        }
+    }
+    int Port() const { return m_port; }
+
+  private:
+    QProcess m_process;
+    int m_port = 0;
+};
+
+// The live view as it is on the screen, child windows included.
+QImage GrabLiveView(CKestrixDlg& window) {
+    QWidget* live = kestrix::Control<QWidget>(window.DisplayPanel(), IDC_LIVE_VIEW);
+    return live->screen()
+        ->grabWindow(live->winId())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+bool IsRed(QRgb p) {
+    return qRed(p) > 200 && qGreen(p) < 60 && qBlue(p) < 60;
+}
+
+// A thermal picture (many grey levels) with a red box around its centre.
+bool ShowsPictureWithCentreBox(const QImage& image) {
+    if (image.isNull()) return false;
+    QRect red;
+    int grays[256] = {};
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            if (IsRed(p)) red |= QRect(x, y, 1, 1);
+            if (qRed(p) == qGreen(p) && qGreen(p) == qBlue(p)) ++grays[qRed(p)];
+        }
+    }
+    int levels = 0;
+    for (int n : grays) levels += n > 0;
+    const QPoint centre = image.rect().center();
+    return levels > 32 && red.isValid() && red.contains(centre) &&
+           red.width() < image.width() / 4 && red.height() < image.height() / 4 &&
+           std::abs(red.center().x() - centre.x()) < 4 &&
+           std::abs(red.center().y() - centre.y()) < 4;
+}
+
+void Save(const QPixmap& pixmap, const char* name) {
+    const QString folder = qEnvironmentVariable("KX_SCREENSHOT_DIR");
+    if (!folder.isEmpty()) pixmap.save(folder + u'/' + QString::fromLatin1(name));
+}
+
+QString Readout(CKestrixDlg& window, int id) {
+    return kestrix::Control<QLabel>(window.DisplayPanel(), id)->text();
+}
+
+}  // namespace
+
+TEST(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
+    if (!HaveDisplay()) GTEST_SKIP() << "needs an X display";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    kestrix::SetProgramFolderForTesting(dir.path());
+    QStringList messages;
+    kestrix::SetMessageBoxHandlerForTesting([&](const QString& text) { messages << text; });
+    Emulator emulator;
+    ASSERT_TRUE(emulator.Start());
+
+    const int threadsBefore = CountEntries("/proc/self/task");
+    const int descriptorsBefore = CountEntries("/proc/self/fd");
+    QString record;
+    {
+        CKestrixDlg window;
+        window.SetStoragePath(dir.path());
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+        CConnectDlg connect(&window, &window);
+        connect.show();
+        Save(connect.grab(), "kestrix-connect.png");
+        kestrix::Control<QLineEdit>(&connect, IDC_PORT)->setText(QString::number(emulator.Port()));
+        connect.OnOK();
+        ASSERT_EQ(connect.result(), QDialog::Accepted) << messages.join('|').toStdString();
+        EXPECT_EQ(window.StatusText(), "127.0.0.1 is connecting");
+
+        // The readouts show the emulator's parameter row.
+        QTRY_VERIFY_WITH_TIMEOUT(!Readout(window, 1052).isEmpty(), 10000);
+        static const QRegularExpression temperature(QString::fromUtf8("^-?\\d+\\.\\d\\d℃$"));
+        for (int id : {1052, 1054, 1056}) {
+            EXPECT_TRUE(temperature.match(Readout(window, id)).hasMatch()) << id;
+        }
+        EXPECT_TRUE(
+            QRegularExpression("^-?\\d+\\.\\d\\d$").match(Readout(window, 1058)).hasMatch());
+        for (int id : {1053, 1055, 1057}) {
+            EXPECT_TRUE(QRegularExpression("^-?\\d+$").match(Readout(window, id)).hasMatch()) << id;
+        }
+
+        // The live view: the thermal picture with the red centre box, drawn by the render library.
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsPictureWithCentreBox(GrabLiveView(window)), 10000);
+
+        // Two seconds of text log, one line every 500 ms.
+        CDisplayDlg* panel = window.DisplayPanel();
+        kestrix::Control<QLineEdit>(panel, IDC_CAPTURE_PERIOD)->setText("500");
+        kestrix::Control<QPushButton>(panel, IDC_VIDEO_RECORD)->click();
+        record = QString::fromStdString(window.Pipeline()->RecordFileName());
+        ASSERT_FALSE(record.isEmpty());
+        QTest::qWait(2000);
+        Save(window.screen()->grabWindow(window.winId()), "kestrix-main-live.png");
+        kestrix::Control<QPushButton>(panel, IDC_VIDEO_RECORD)->click();
+        EXPECT_EQ(kestrix::Control<QPushButton>(panel, IDC_VIDEO_RECORD)->text(), "No Record");
+
+        // Three snapshots, then the notice.
+        kestrix::Control<QLineEdit>(panel, IDC_SNAP_COUNT)->setText("3");
+        kestrix::Control<QPushButton>(panel, IDC_SNAP_CAP)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(messages, QStringList{"SnapShot finished..."}, 10000);
+
+        // The snapshots hold the raw images whose parameter rows the readouts show.
+        const QStringList snapshots =
+            QDir(dir.path()).entryList({"snapshot_*.raw"}, QDir::Files, QDir::Name);
+        ASSERT_EQ(snapshots.size(), 3);
+        QFile first(dir.path() + u'/' + snapshots.first());
+        ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+        const QByteArray image = first.readAll();
+        EXPECT_EQ(image.size(), 640 * 512 * 2);
+        const auto params = kestrix::ReadDeviceParams(
+            reinterpret_cast<const uint8_t*>(image.constData()), 640, 512);
+        ASSERT_TRUE(params.has_value());
+        const double shown = Readout(window, 1052).chopped(1).toDouble();
+        EXPECT_NEAR(shown, kestrix::DecodeTemperature(params->focalPlaneTemp), 1.0);
+
+        {
+            CSetCapPathDlg storage(&window, &window);
+            storage.show();
+            Save(storage.grab(), "kestrix-storage-path.png");
+            CAboutDlg about(&window);
+            about.show();
+            Save(about.grab(), "kestrix-about.png");
+        }
+
+        window.OnMenuCommand(ID_CAMERA_DISCONNECT);
+        EXPECT_EQ(window.StatusText(), "Disconnected..");
+        window.OnMenuCommand(ID_CAMERA_EXIT);
+        EXPECT_EQ(window.Pipeline(), nullptr);
+    }
+    QApplication::processEvents();
+
+    // The text log: its header line and one line per period (give or take the edges).
+    QFile log(record);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const int lines = static_cast<int>(log.readAll().count('\n'));
+    EXPECT_GE(lines, 1 + 3);
+    EXPECT_LE(lines, 1 + 6);
+
+    // Worker, SDK and render threads have ended; sockets, X connections and files are closed.
+    QTRY_COMPARE_WITH_TIMEOUT(CountEntries("/proc/self/task"), threadsBefore, 5000);
+    EXPECT_EQ(CountEntries("/proc/self/fd"), descriptorsBefore);
+    kestrix::SetMessageBoxHandlerForTesting(nullptr);
+    kestrix::SetProgramFolderForTesting({});
+}
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", HaveDisplay() ? "xcb" : "offscreen");
+    }
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
