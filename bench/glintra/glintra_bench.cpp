@@ -52,9 +52,9 @@ Display* OpenDisplay() {
 }
 
 Window MakeWindow(Display* display, int width, int height) {
-    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0,
-                                              static_cast<unsigned>(width),
-                                              static_cast<unsigned>(height), 0, 0, 0);
+    const Window window =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(width),
+                            static_cast<unsigned>(height), 0, 0, 0);
     XMapWindow(display, window);
     XSync(display, False);
     return window;
@@ -62,14 +62,14 @@ Window MakeWindow(Display* display, int width, int height) {
 
 // libyuv conversion and scaling into a shared-memory image, XShmPutImage, XSync: nothing else.
 class BarePath {
-public:
+  public:
     BarePath(int width, int height) : m_width(width), m_height(height) {
         m_display = OpenDisplay();
         if (!m_display || !XShmQueryExtension(m_display)) return;
         m_window = MakeWindow(m_display, width, height);
         m_gc = XCreateGC(m_display, m_window, 0, nullptr);
-        m_image = XShmCreateImage(m_display, DefaultVisual(m_display, DefaultScreen(m_display)),
-                                  24, ZPixmap, nullptr, &m_shm, static_cast<unsigned>(width),
+        m_image = XShmCreateImage(m_display, DefaultVisual(m_display, DefaultScreen(m_display)), 24,
+                                  ZPixmap, nullptr, &m_shm, static_cast<unsigned>(width),
                                   static_cast<unsigned>(height));
         m_shm.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(m_image->bytes_per_line) * height,
                              IPC_CREAT | 0600);
@@ -101,12 +101,12 @@ public:
                            m_scaled.data(), m_width, m_width, m_height, libyuv::kFilterBilinear);
         libyuv::J400ToARGB(m_scaled.data(), m_width, reinterpret_cast<uint8_t*>(m_image->data),
                            m_image->bytes_per_line, m_width, m_height);
-        XShmPutImage(m_display, m_window, m_gc, m_image, 0, 0, 0, 0,
-                     static_cast<unsigned>(m_width), static_cast<unsigned>(m_height), False);
+        XShmPutImage(m_display, m_window, m_gc, m_image, 0, 0, 0, 0, static_cast<unsigned>(m_width),
+                     static_cast<unsigned>(m_height), False);
         XSync(m_display, False);
     }
 
-private:
+  private:
     int m_width;
     int m_height;
     Display* m_display = nullptr;
@@ -121,13 +121,13 @@ private:
 void DrawCentreBox(void* user, int32_t, int32_t, int32_t, int32_t, int32_t) {
     const float rect[4] = {0.45f, 0.55f, 0.45f, 0.55f};
     const float red[4] = {1.0f, 0.0f, 0.0f, 1.0f};
-    GLT_DrawRect(static_cast<GLT_HANDLE>(reinterpret_cast<intptr_t>(user)), rect, red, 1);
+    GLT_DrawRect(*static_cast<const GLT_HANDLE*>(user), rect, red, 1);
 }
 
 // Glintra as the program uses it, with the centre box overlay; Present returns once the drawing
 // thread has put the picture and the server has taken it.
 class GlintraPath {
-public:
+  public:
     GlintraPath(int width, int height) {
         m_display = OpenDisplay();
         if (!m_display) return;
@@ -135,8 +135,7 @@ public:
         m_handle = GLT_CreateHandle();
         GLT_Init(m_handle, GLT_FORMAT_GREY_UYVY, 0, GLT_SCALE_BILINEAR);
         GLT_AddSubPort(m_handle, 0, 0);
-        GLT_SetCallBack(m_handle, 0, GLT_CALLBACK_OVERLAY, DrawCentreBox,
-                        reinterpret_cast<void*>(static_cast<intptr_t>(m_handle)));
+        GLT_SetCallBack(m_handle, 0, GLT_CALLBACK_OVERLAY, DrawCentreBox, &m_handle);
         // The first picture makes the child window and the image.
         m_ready = Present(Picture(1)) && glintra::testing::PresentsShared(m_handle);
     }
@@ -153,7 +152,7 @@ public:
                glintra::testing::WaitPresented(m_handle, ++m_presented, 5000);
     }
 
-private:
+  private:
     Display* m_display = nullptr;
     Window m_window = 0;
     GLT_HANDLE m_handle = 0;
@@ -228,8 +227,8 @@ void GlintraVsBare(benchmark::State& state) {
     state.counters["glintra_us"] =
         std::chrono::duration<double, std::micro>(glintraTime).count() / n;
     if (bareTime.count() > 0) {
-        state.counters["vs_bare"] = static_cast<double>(glintraTime.count()) /
-                                    static_cast<double>(bareTime.count());
+        state.counters["vs_bare"] =
+            static_cast<double>(glintraTime.count()) / static_cast<double>(bareTime.count());
     }
 }
 

@@ -34,14 +34,11 @@ typedef int32_t GLT_HANDLE;
 
 /* Overlay callback, called on Glintra's drawing thread after the picture is scaled and before it is
  * presented. user: the value given to GLT_SetCallBack; then the sub-port, the callback kind, the
- * drawn width and height in pixels, and 0. GLT_DrawRect works only inside it. It must not wait for a
- * thread that is calling GLT_DelSubPort, GLT_SetCallBack or GLT_DestroyHandle on the same handle. */
-typedef void (*GLT_DRAWCALLBACK)(void* user,
-                                 int32_t subPort,
-                                 int32_t kind,
-                                 int32_t width,
-                                 int32_t height,
-                                 int32_t reserved);
+ * drawn width and height in pixels, and 0. GLT_DrawRect works only inside it. It must not wait for
+ * a thread that is calling GLT_DelSubPort, GLT_SetCallBack or GLT_DestroyHandle on the same handle.
+ */
+typedef void (*GLT_DRAWCALLBACK)(void* user, int32_t subPort, int32_t kind, int32_t width,
+                                 int32_t height, int32_t reserved);
 
 /* returns: a new render handle, or 0 when out of memory. Needs no X display. */
 GLT_API GLT_HANDLE GLT_CreateHandle(void);
@@ -57,20 +54,14 @@ GLT_API int32_t GLT_AddSubPort(GLT_HANDLE handle, int32_t subPort, int32_t reser
 /* Sets (or with a null callback clears) the callback of the given kind (only GLT_CALLBACK_OVERLAY)
  * on an added sub-port. When it returns, the previous callback is no longer running (unless it is
  * called from inside that callback). returns: 0 on a bad handle, sub-port or kind. */
-GLT_API int32_t GLT_SetCallBack(GLT_HANDLE handle,
-                                int32_t subPort,
-                                int32_t kind,
-                                GLT_DRAWCALLBACK callback,
-                                void* user);
+GLT_API int32_t GLT_SetCallBack(GLT_HANDLE handle, int32_t subPort, int32_t kind,
+                                GLT_DRAWCALLBACK callback, void* user);
 
 /* Copies the picture (width x height pixels, 2 bytes each, rows packed) as the one to show next;
  * a newer picture replaces one not yet drawn. Does not wait for drawing. reserved is ignored.
  * returns: 0 on a bad handle, a null image or a side outside 1..GLT_MAX_SIDE. */
-GLT_API int32_t GLT_UpdateFrameData(GLT_HANDLE handle,
-                                    const uint8_t* image,
-                                    int32_t width,
-                                    int32_t height,
-                                    int32_t reserved);
+GLT_API int32_t GLT_UpdateFrameData(GLT_HANDLE handle, const uint8_t* image, int32_t width,
+                                    int32_t height, int32_t reserved);
 
 /* Shows the latest picture of sub-port subPort scaled into the X11 window `window` (in a child
  * window of Glintra's own, which follows the window's size and is redrawn on expose). Returns at
@@ -78,13 +69,11 @@ GLT_API int32_t GLT_UpdateFrameData(GLT_HANDLE handle,
  * picture yet, no X display, or a window that the X server has reported as unusable. */
 GLT_API int32_t GLT_Display(GLT_HANDLE handle, int32_t subPort, uint64_t window);
 
-/* Inside the overlay callback of this handle: draws a rectangle over the picture. rect: left, right,
- * top, bottom in 0..1 of the picture's width and height; colour: red, green, blue, alpha in 0..1
- * (clamped); lineWidth: the outline's width in pixels, 0 fills the rectangle.
- * returns: 0 outside the callback, on a null pointer, a non-finite value or a negative width. */
-GLT_API int32_t GLT_DrawRect(GLT_HANDLE handle,
-                             const float rect[4],
-                             const float colour[4],
+/* Inside the overlay callback of this handle: draws a rectangle over the picture. rect: left,
+ * right, top, bottom in 0..1 of the picture's width and height; colour: red, green, blue, alpha in
+ * 0..1 (clamped); lineWidth: the outline's width in pixels, 0 fills the rectangle. returns: 0
+ * outside the callback, on a null pointer, a non-finite value or a negative width. */
+GLT_API int32_t GLT_DrawRect(GLT_HANDLE handle, const float rect[4], const float colour[4],
                              int32_t lineWidth);
 
 /* Removes sub-port subPort: its callback is cleared and its window no longer drawn into.

@@ -15,7 +15,7 @@ namespace {
 // Handles are not reused until the counter wraps past 2^31 creations, so a stale handle finds
 // nothing instead of someone else's renderer.
 class HandleTable {
-public:
+  public:
     GLT_HANDLE Create() {
         std::lock_guard lock(m_lock);
         do {
@@ -40,7 +40,7 @@ public:
         return renderer;
     }
 
-private:
+  private:
     std::mutex m_lock;  // guards both members; held only for the table operation
     std::map<GLT_HANDLE, std::shared_ptr<Renderer>> m_renderers;
     GLT_HANDLE m_next = 0;
@@ -49,17 +49,21 @@ private:
 // Never destroyed: a handle still open at exit keeps its drawing thread, which must not find its
 // renderer freed under it by static destructors.
 HandleTable& Handles() {
-    static auto* table = new HandleTable;
+    static auto* table = new HandleTable;  // NOLINT(cppcoreguidelines-owning-memory)
     return *table;
 }
 
-int32_t Result(bool ok) { return ok ? 1 : 0; }
+int32_t Result(bool ok) {
+    return ok ? 1 : 0;
+}
 
 }  // namespace
 
 namespace testing {
 
-void DisableShm(bool disabled) { Renderer::DisableShm(disabled); }
+void DisableShm(bool disabled) {
+    Renderer::DisableShm(disabled);
+}
 
 uint64_t Presented(GLT_HANDLE handle) {
     auto renderer = Handles().Find(handle);

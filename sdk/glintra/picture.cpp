@@ -64,9 +64,8 @@ bool OverlayPainter::DrawRect(const float rect[4], const float colour[4], int li
     }
     if (lineWidth < 0) return false;
     if (!m_cairo) {
-        m_surface = cairo_image_surface_create_for_data(m_target.pixels, CAIRO_FORMAT_RGB24,
-                                                        m_target.width, m_target.height,
-                                                        m_target.stride);
+        m_surface = cairo_image_surface_create_for_data(
+            m_target.pixels, CAIRO_FORMAT_RGB24, m_target.width, m_target.height, m_target.stride);
         m_cairo = cairo_create(m_surface);
         if (cairo_status(m_cairo) != CAIRO_STATUS_SUCCESS) return false;
         cairo_set_antialias(m_cairo, CAIRO_ANTIALIAS_NONE);

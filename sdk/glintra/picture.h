@@ -38,7 +38,7 @@ void RenderGrey(const GreyPicture& grey, bool bilinear, std::vector<uint8_t>& sc
 
 // Draws rectangles over an RgbTarget; the cairo surface is made on the first rectangle.
 class OverlayPainter {
-public:
+  public:
     explicit OverlayPainter(const RgbTarget& target) : m_target(target) {}
     ~OverlayPainter();
     OverlayPainter(const OverlayPainter&) = delete;
@@ -48,7 +48,7 @@ public:
     // lineWidth: outline width in pixels, 0 fills. false on non-finite values or a negative width.
     bool DrawRect(const float rect[4], const float colour[4], int lineWidth);
 
-private:
+  private:
     RgbTarget m_target;
     cairo_surface_t* m_surface = nullptr;
     cairo_t* m_cairo = nullptr;

@@ -28,7 +28,7 @@ constexpr auto kOpenRetryPause = std::chrono::seconds(1);
 // The drawing thread's X state: the parent window given to GLT_Display, the child window inside
 // it, and the image of the child's size. Only the drawing thread touches it.
 class WindowOutput {
-public:
+  public:
     WindowOutput(Display* display, XErrorSink& sink, bool tryShm)
         : m_display(display), m_sink(sink), m_tryShm(tryShm) {
         XVisualInfo info{};
@@ -40,10 +40,10 @@ public:
             m_visual = DefaultVisual(display, screen);
             m_depth = DefaultDepth(display, screen);
         }
-        m_colormap = m_visual == DefaultVisual(display, screen)
-                         ? DefaultColormap(display, screen)
-                         : XCreateColormap(display, RootWindow(display, screen), m_visual,
-                                           AllocNone);
+        m_colormap =
+            m_visual == DefaultVisual(display, screen)
+                ? DefaultColormap(display, screen)
+                : XCreateColormap(display, RootWindow(display, screen), m_visual, AllocNone);
         m_ownColormap = m_colormap != DefaultColormap(display, screen);
     }
     ~WindowOutput() {
@@ -125,8 +125,8 @@ public:
             return m_image.get();
         }
         m_image.reset();
-        m_image = PresentImage::Create(m_display, m_sink, m_visual, m_depth, m_width, m_height,
-                                       m_tryShm);
+        m_image =
+            PresentImage::Create(m_display, m_sink, m_visual, m_depth, m_width, m_height, m_tryShm);
         // A server that refused to share memory once will refuse again.
         if (m_image && !m_image->Shared()) m_tryShm = false;
         return m_image.get();
@@ -142,7 +142,7 @@ public:
         m_sink.Take();
     }
 
-private:
+  private:
     Display* m_display;
     XErrorSink& m_sink;
     bool m_tryShm;
@@ -174,7 +174,9 @@ void Renderer::Wake() {
     [[maybe_unused]] ssize_t written = write(m_wakeFd, &one, sizeof one);
 }
 
-void Renderer::DisableShm(bool disabled) { g_shmDisabled = disabled; }
+void Renderer::DisableShm(bool disabled) {
+    g_shmDisabled = disabled;
+}
 
 bool Renderer::Init(int32_t format, int32_t scaleFilter) {
     if (format != GLT_FORMAT_GREY_UYVY) return false;
@@ -327,11 +329,11 @@ bool Renderer::WaitPresented(uint64_t count, std::chrono::milliseconds timeout) 
 void Renderer::DrawLoop(::Display* display) {
     XErrorSink sink(display);
     const bool tryShm = !g_shmDisabled && XShmQueryExtension(display);
-    GreyPicture current;            // the picture being shown
-    uint64_t currentSerial = 0;     // m_pendingSerial of `current`
-    std::vector<uint8_t> scratch;   // the scaled grey plane
-    bool needRender = false;        // a new picture or a new size: convert, scale, draw, present
-    bool needRepaint = false;       // exposed: put the last image again
+    GreyPicture current;           // the picture being shown
+    uint64_t currentSerial = 0;    // m_pendingSerial of `current`
+    std::vector<uint8_t> scratch;  // the scaled grey plane
+    bool needRender = false;       // a new picture or a new size: convert, scale, draw, present
+    bool needRepaint = false;      // exposed: put the last image again
     {
         WindowOutput output(display, sink, tryShm);
         pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {ConnectionNumber(display), POLLIN, 0}};

@@ -17,7 +17,7 @@ struct _XDisplay;  // Xlib's Display, kept out of this header
 namespace glintra {
 
 class Renderer {
-public:
+  public:
     explicit Renderer(GLT_HANDLE handle);
     ~Renderer();  // Stop()
     Renderer(const Renderer&) = delete;
@@ -46,7 +46,7 @@ public:
     // Whether the drawing thread presents through shared memory (false before it has presented).
     bool PresentsShared() const { return m_presentsShared; }
 
-private:
+  private:
     void DrawLoop(::_XDisplay* display);
     void Wake();
     void RunOverlay(const RgbTarget& target);
@@ -60,14 +60,14 @@ private:
 
     // Guards the fields from here to m_stop. Held only to copy small values or swap pictures.
     std::mutex m_frameLock;
-    GreyPicture m_pending;            // latest picture not yet taken by the drawing thread
-    uint64_t m_pendingSerial = 0;     // bumped by UpdateFrame
-    bool m_hasPicture = false;        // a picture has been given since creation
-    bool m_subPortAdded = false;      // written by AddSubPort / DelSubPort
-    uint64_t m_window = 0;            // where Display asked to show; 0 when none
-    uint64_t m_badWindow = 0;         // the last window the X server refused; written by drawer
-    bool m_bilinear = true;           // set by Init
-    bool m_stop = false;              // set by Stop
+    GreyPicture m_pending;         // latest picture not yet taken by the drawing thread
+    uint64_t m_pendingSerial = 0;  // bumped by UpdateFrame
+    bool m_hasPicture = false;     // a picture has been given since creation
+    bool m_subPortAdded = false;   // written by AddSubPort / DelSubPort
+    uint64_t m_window = 0;         // where Display asked to show; 0 when none
+    uint64_t m_badWindow = 0;      // the last window the X server refused; written by drawer
+    bool m_bilinear = true;        // set by Init
+    bool m_stop = false;           // set by Stop
 
     // Held by the drawing thread while it runs the callback, and by whoever changes it, so that a
     // caller who clears the callback knows it is not running any more. Recursive so that the

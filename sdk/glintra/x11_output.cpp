@@ -65,7 +65,9 @@ Display* OpenPrivateDisplay() {
     return display;
 }
 
-XErrorSink::XErrorSink(Display* display) : m_display(display) { t_sink = this; }
+XErrorSink::XErrorSink(Display* display) : m_display(display) {
+    t_sink = this;
+}
 
 XErrorSink::~XErrorSink() {
     if (t_sink == this) t_sink = nullptr;
@@ -79,10 +81,9 @@ XErrorSink::Errors XErrorSink::Take() {
 }
 
 std::unique_ptr<PresentImage> PresentImage::Create(Display* display, XErrorSink& sink,
-                                                   Visual* visual, int depth, int width,
-                                                   int height, bool tryShm) {
-    if (visual->red_mask != 0xff0000 || visual->green_mask != 0xff00 ||
-        visual->blue_mask != 0xff) {
+                                                   Visual* visual, int depth, int width, int height,
+                                                   bool tryShm) {
+    if (visual->red_mask != 0xff0000 || visual->green_mask != 0xff00 || visual->blue_mask != 0xff) {
         return nullptr;
     }
     std::unique_ptr<PresentImage> out(new PresentImage(display));
@@ -91,12 +92,12 @@ std::unique_ptr<PresentImage> PresentImage::Create(Display* display, XErrorSink&
                                        nullptr, &out->m_shm, static_cast<unsigned>(width),
                                        static_cast<unsigned>(height));
         if (out->m_image) {
-            const size_t bytes = static_cast<size_t>(out->m_image->bytes_per_line) *
-                                 static_cast<size_t>(height);
+            const size_t bytes =
+                static_cast<size_t>(out->m_image->bytes_per_line) * static_cast<size_t>(height);
             out->m_shm.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
             if (out->m_shm.shmid >= 0) {
                 void* address = shmat(out->m_shm.shmid, nullptr, 0);
-                if (address != reinterpret_cast<void*>(-1)) {
+                if (reinterpret_cast<intptr_t>(address) != -1) {  // shmat fails with (void*)-1
                     out->m_shm.shmaddr = static_cast<char*>(address);
                     out->m_image->data = out->m_shm.shmaddr;
                     out->m_shm.readOnly = False;
@@ -120,9 +121,9 @@ std::unique_ptr<PresentImage> PresentImage::Create(Display* display, XErrorSink&
         }
     }
     if (!out->m_image) {
-        out->m_image = XCreateImage(display, visual, static_cast<unsigned>(depth), ZPixmap, 0,
-                                    nullptr, static_cast<unsigned>(width),
-                                    static_cast<unsigned>(height), 32, 0);
+        out->m_image =
+            XCreateImage(display, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
+                         static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
         if (!out->m_image) return nullptr;
         out->m_plain.resize(static_cast<size_t>(out->m_image->bytes_per_line) *
                             static_cast<size_t>(height));

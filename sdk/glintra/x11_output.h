@@ -21,7 +21,7 @@ Display* OpenPrivateDisplay();
 // process's handler, and a lost connection marks `lost` instead of ending the process. Errors of
 // other connections go on to the handlers that were installed before Glintra's.
 class XErrorSink {
-public:
+  public:
     explicit XErrorSink(Display* display);
     ~XErrorSink();
     XErrorSink(const XErrorSink&) = delete;
@@ -36,7 +36,7 @@ public:
     Errors Take();
     bool Lost() const { return m_lost; }
 
-private:
+  private:
     friend int OnXError(Display*, XErrorEvent*);
     friend int OnXIOError(Display*);
     friend void OnXIOErrorExit(Display*, void*);
@@ -48,7 +48,7 @@ private:
 // A 32-bit image of the window's size, put with XShmPutImage where the server shares memory with
 // us and with XPutImage otherwise.
 class PresentImage {
-public:
+  public:
     // nullptr when the visual is not 32-bit little-endian 0x00RRGGBB or memory runs out. With
     // `tryShm`, a failed attach (probed through `sink`) falls back to a plain image.
     static std::unique_ptr<PresentImage> Create(Display* display, XErrorSink& sink, Visual* visual,
@@ -65,7 +65,7 @@ public:
     // Puts the whole image at (0, 0) of `drawable`; the caller syncs before touching the pixels.
     void Put(Drawable drawable, GC gc);
 
-private:
+  private:
     PresentImage(Display* display) : m_display(display) {}
     Display* m_display;
     XImage* m_image = nullptr;

@@ -36,7 +36,9 @@ std::vector<uint8_t> Picture(int width, int height, const std::function<uint8_t(
     return out;
 }
 
-uint32_t Grey(int g) { return static_cast<uint32_t>(g) * 0x010101u; }
+uint32_t Grey(int g) {
+    return static_cast<uint32_t>(g) * 0x010101u;
+}
 constexpr uint32_t kRed = 0xff0000;
 
 // What the window shows, as 0x00RRGGBB.
@@ -76,7 +78,7 @@ struct Overlay {
     GLT_HANDLE handle = 0;
     std::atomic<int> calls{0};
     std::mutex lock;
-    std::thread::id thread;  // guarded by lock
+    std::thread::id thread;   // guarded by lock
     int32_t drawResult = -1;  // guarded by lock
 
     static void Draw(void* user, int32_t, int32_t, int32_t, int32_t, int32_t) {
@@ -92,7 +94,7 @@ struct Overlay {
 };
 
 class GlintraDisplay : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (scripts/xvfb-session)";
         m_display = XOpenDisplay(nullptr);
@@ -286,11 +288,14 @@ TEST_F(GlintraDisplay, FollowsTheWindowsSize) {
     for (const auto& [w, h] : {std::pair{640, 480}, std::pair{200, 100}}) {
         XResizeWindow(m_display, window, static_cast<unsigned>(w), static_cast<unsigned>(h));
         XSync(m_display, False);
-        EXPECT_TRUE(ShowsWithin(window, [w = w, h = h](const Screen& s) {
-            // The picture reaches the new far corner and the box moved with the size.
-            return s.width == w && s.height == h && s.At(w - 1, h - 1) == Grey(150) &&
-                   CentreBoxAt(s);
-        })) << w << "x" << h;
+        EXPECT_TRUE(ShowsWithin(window,
+                                [w = w, h = h](const Screen& s) {
+                                    // The picture reaches the new far corner and the box moved with
+                                    // the size.
+                                    return s.width == w && s.height == h &&
+                                           s.At(w - 1, h - 1) == Grey(150) && CentreBoxAt(s);
+                                }))
+            << w << "x" << h;
     }
 }
 
@@ -300,8 +305,9 @@ TEST_F(GlintraDisplay, ShowsTheNewestOfPicturesGivenFasterThanDrawn) {
     // when the camera changes mode; the last one must be the one on screen.
     const std::pair<int, int> sizes[] = {{640, 512}, {320, 256}, {640, 256}};
     std::vector<std::vector<uint8_t>> pictures;
-    for (const auto& [w, h] : sizes) {
-        pictures.push_back(Picture(w, h, [&](int, int) { return uint8_t(w / 10 + h / 10); }));
+    for (const auto& size : sizes) {
+        const auto grey = static_cast<uint8_t>(size.first / 10 + size.second / 10);
+        pictures.push_back(Picture(size.first, size.second, [=](int, int) { return grey; }));
     }
     std::thread producer([&] {
         for (int i = 0; i < 300; ++i) {

@@ -28,13 +28,17 @@ struct Image {
     RgbTarget Target() {
         return {reinterpret_cast<uint8_t*>(pixels.data()), width * 4, width, height};
     }
-    uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x] & 0xffffff; }
+    uint32_t At(int x, int y) const {
+        return pixels[static_cast<size_t>(y) * width + x] & 0xffffff;
+    }
     int width;
     int height;
     std::vector<uint32_t> pixels;
 };
 
-uint32_t Grey(int g) { return static_cast<uint32_t>(g) * 0x010101u; }
+uint32_t Grey(int g) {
+    return static_cast<uint32_t>(g) * 0x010101u;
+}
 
 TEST(GlintraPicture, EveryGreyLevelShowsAsEqualRgbAtOneToOne) {
     const auto picture = Uyvy(256, 3, [](int x, int) { return static_cast<uint8_t>(x); });

@@ -26,7 +26,9 @@
 // its display lock in _XIOError, and the Xlib call that met the loss releases it once more on its
 // way out. The second unlock is Xlib's own and harmless with its plain mutex; ThreadSanitizer is
 // told to pass over lock misuse inside libX11 in this program only.
-extern "C" const char* __tsan_default_suppressions() { return "mutex:libX11.so\n"; }
+extern "C" const char* __tsan_default_suppressions() {
+    return "mutex:libX11.so\n";
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -41,7 +43,9 @@ std::vector<uint8_t> Picture(int width, int height, uint8_t grey) {
     return out;
 }
 
-uint32_t Grey(int g) { return static_cast<uint32_t>(g) * 0x010101u; }
+uint32_t Grey(int g) {
+    return static_cast<uint32_t>(g) * 0x010101u;
+}
 
 }  // namespace
 
@@ -49,7 +53,7 @@ namespace {
 
 // An Xvfb of the test's own, on a display number that the server picks itself; ended by its PID.
 class PrivateServer {
-public:
+  public:
     bool Start() {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) return false;
@@ -87,7 +91,7 @@ public:
     ~PrivateServer() { Stop(); }
     const std::string& Name() const { return m_name; }
 
-private:
+  private:
     pid_t m_pid = -1;
     std::string m_name;
 };
@@ -108,8 +112,8 @@ TEST(GlintraServerLoss, SurvivesTheServerGoingAwayAndShowsOnTheNextOne) {
     // process for it, as it is not Glintra's. It stays reachable for the leak checker.
     static Display* abandoned = XOpenDisplay(nullptr);
     ASSERT_NE(abandoned, nullptr);
-    const Window old = XCreateSimpleWindow(abandoned, DefaultRootWindow(abandoned), 0, 0, 100,
-                                           100, 0, 0, 0);
+    const Window old =
+        XCreateSimpleWindow(abandoned, DefaultRootWindow(abandoned), 0, 0, 100, 100, 0, 0, 0);
     XMapWindow(abandoned, old);
     XSync(abandoned, False);
 
@@ -134,8 +138,8 @@ TEST(GlintraServerLoss, SurvivesTheServerGoingAwayAndShowsOnTheNextOne) {
     setenv("DISPLAY", second.Name().c_str(), 1);
     Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);
-    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 100, 100,
-                                              0, 0, 0);
+    const Window window =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 100, 100, 0, 0, 0);
     XMapWindow(display, window);
     XSync(display, False);
     uint32_t shown = 0;
