@@ -202,6 +202,10 @@ void CDisplayDlg::OnLButtonUp() {
     }
 }
 
+void CDisplayDlg::EndFocusHold() {
+    OnLButtonUp();
+}
+
 // --- recording and snapshots --------------------------------------------------------------------
 
 void CDisplayDlg::OnBnClickedVideoRecord() {

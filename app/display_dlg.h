@@ -40,6 +40,10 @@ class CDisplayDlg : public QDialog {
 
     bool OnInitDialog();
     void UpdateRecordButtonText();
+    // Ends a held focus face as a release would: the camera gets its stop while it can still take
+    // it (before a disconnect), and a message box that takes the mouse cannot leave the motor
+    // running.
+    void EndFocusHold();
     void SetReadoutText(int id, const QString& text);
     // The live view's X11 window id, for the render library.
     uint64_t LiveViewWindow();

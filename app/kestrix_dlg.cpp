@@ -219,6 +219,7 @@ bool CKestrixDlg::InitRender() {
 }
 
 void CKestrixDlg::DisconnectCamera() {
+    if (m_pDisplayDlg) m_pDisplayDlg->EndFocusHold();
     if (m_lRealPlayHandle >= 0) {
         TLNK_StopRealPlay(m_lRealPlayHandle);
         m_lRealPlayHandle = -1;
@@ -338,5 +339,10 @@ void CKestrixDlg::ShowLiveFrame(const kestrix::DisplayFrame& frame, const uint8_
 void CKestrixDlg::ShowNotice(const char* text) {
     const QString message = QString::fromUtf8(text);
     QMetaObject::invokeMethod(
-        this, [this, message] { kestrix::ShowMessageBox(this, message); }, Qt::QueuedConnection);
+        this,
+        [this, message] {
+            if (m_pDisplayDlg) m_pDisplayDlg->EndFocusHold();
+            kestrix::ShowMessageBox(this, message);
+        },
+        Qt::QueuedConnection);
 }

@@ -1,9 +1,20 @@
-// Showing frames: DisplayFrame and RefreshDisplay. For now they follow the window and keep the
-// frame shape; the frame surfaces, the copy and the blit to the screen come with the pixel
-// formats.
+// Showing frames: each visible device's frame surface is kept in step with the frame's shape,
+// filled, optionally handed to the caller's drawing callback through an RGB32 copy, and blitted
+// into the display window, filling it or fitted to 4:3 or 16:9 between black bars.
+#include <cstring>
+
 #include "ddraw_engine.h"
+#include "fit_aspect.h"
+#include "pixel_formats.h"
 
 namespace orvenna {
+namespace {
+
+bool SameRect(const RECT& a, const RECT& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+}  // namespace
 
 int32_t DDrawDisplayEngine::DisplayFrame(tagORVD_FRAME* frame) {
     if (frame == nullptr) return ORVD_E_PARAM;
@@ -26,10 +37,140 @@ int32_t DDrawDisplayEngine::DisplayFrame(tagORVD_FRAME* frame) {
     const DisplayDeviceTable& table = DeviceTable();
     for (DWORD i = 0; i < table.dwCount && i < kMaxDisplayDevices; ++i) {
         if (!m_pDeviceSets[i]) return ORVD_E_NOT_READY;
+        if (!m_pDeviceSets[i]->bVisible) continue;
+        if (!m_pDeviceSets[i]->bPrepared) {
+            const int32_t prepared = PrepareFrameSurface(i, &m_geometry);
+            if (prepared != ORVD_OK) return prepared;
+            m_pDeviceSets[i]->bPrepared = true;
+        }
+        const int32_t copied = CopyFrame(i);
+        if (copied != ORVD_OK) return copied;
+        if (table.entries[i] && table.entries[i]->pClipper) {
+            table.entries[i]->pClipper->SetHWnd(0, m_hWnd);
+        }
+        const int32_t presented = Present(i);
+        if (presented != ORVD_OK) return presented;
     }
     return ORVD_OK;
 }
 
-int32_t DDrawDisplayEngine::RefreshDisplay() { return TrackWindow(); }
+int32_t DDrawDisplayEngine::RefreshDisplay() {
+    const int32_t tracked = TrackWindow();
+    if (tracked != ORVD_OK) return tracked;
+    const DisplayDeviceTable& table = DeviceTable();
+    for (DWORD i = 0; i < table.dwCount && i < kMaxDisplayDevices; ++i) {
+        if (m_pDeviceSets[i] && m_pDeviceSets[i]->bVisible) Present(i);
+    }
+    return ORVD_OK;
+}
+
+int32_t DDrawDisplayEngine::Present(DWORD device) {
+    const DisplayDeviceTable& table = DeviceTable();
+    DeviceSurfaceSet* set = device < kMaxDisplayDevices ? m_pDeviceSets[device].get() : nullptr;
+    DisplayDevice* entry = device < table.dwCount ? table.entries[device].get() : nullptr;
+    if (set == nullptr || !set->pFrameSurface || entry == nullptr || !entry->pPrimary) {
+        return ORVD_E_NOT_READY;
+    }
+    IDirectDrawSurface7* source = set->pFrameSurface.Get();
+
+    if (m_pDCCallback != nullptr) {
+        if (!SameRect(m_rcDCSurface, set->rcDest)) set->pDCSurface.Reset();
+        if (!set->pDCSurface) {
+            const int32_t made = CreateDCSurface(device);
+            if (made != ORVD_OK) return made;
+        }
+        const HRESULT hr = set->pDCSurface->Blt(nullptr, source, nullptr, DDBLT_WAIT, nullptr);
+        if (FAILED(hr)) {
+            OutputDebugStringA("dc off blt fail!\n");
+            if (hr == DDERR_SURFACELOST) RecoverLostSurface(device);
+            return ORVD_E_DDRAW;
+        }
+        OutputDebugStringA("dc off blt success!\n");
+        // The callback only ever sees a device context it can draw on.
+        HDC dc = nullptr;
+        if (SUCCEEDED(set->pDCSurface->GetDC(&dc)) && dc != nullptr) {
+            m_pDCCallback(m_nCallbackHandle, dc, m_nCallbackUser);
+            set->pDCSurface->ReleaseDC(dc);
+        }
+        source = set->pDCSurface.Get();
+    }
+
+    RECT dest{};
+    switch (m_dwDisplayMode) {
+        case kDisplayModeFill:
+            GetWindowRect(m_hWnd, &dest);
+            break;
+        case kDisplayMode4x3:
+            FitAspect(device, 4, 3, &dest);
+            break;
+        case kDisplayMode16x9:
+            FitAspect(device, 16, 9, &dest);
+            break;
+        default:
+            break;
+    }
+    const HRESULT hr = entry->pPrimary->Blt(&dest, source, nullptr, DDBLT_WAIT, nullptr);
+    if (FAILED(hr)) {
+        OutputDebugStringA("main surface blt fail!\n");
+        if (hr == DDERR_SURFACELOST) RecoverLostSurface(device);
+        return ORVD_E_DDRAW;
+    }
+    OutputDebugStringA("main surface blt success!\n");
+    return ORVD_OK;
+}
+
+int32_t DDrawDisplayEngine::CreateDCSurface(DWORD device) {
+    if (m_pDCCallback == nullptr) return ORVD_OK;
+    const DisplayDeviceTable& table = DeviceTable();
+    DeviceSurfaceSet* set = device < kMaxDisplayDevices ? m_pDeviceSets[device].get() : nullptr;
+    DisplayDevice* entry = device < table.dwCount ? table.entries[device].get() : nullptr;
+    if (set == nullptr || entry == nullptr || !entry->pDirectDraw) return ORVD_E_DDRAW;
+
+    const RECT& d = set->rcDest;
+    DDSURFACEDESC2 desc;
+    std::memset(&desc, 0, sizeof(desc));
+    desc.dwSize = sizeof(desc);
+    desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT | DDSD_CKSRCBLT;
+    desc.ddsCaps.dwCaps =
+        DDSCAPS_OFFSCREENPLAIN | (set->bVideoMemory ? DDSCAPS_VIDEOMEMORY : DDSCAPS_SYSTEMMEMORY);
+    desc.ddpfPixelFormat = kPixelFormatTable[ORVD_FORMAT_RGB32];
+    // One pixel narrower than the destination: the callback's pictures are laid out for that.
+    const int64_t width = int64_t{d.right} - d.left - 1;
+    const int64_t height = int64_t{d.bottom} - d.top;
+    if (width <= 0 || height <= 0) return ORVD_E_DDRAW;
+    desc.dwWidth = static_cast<DWORD>(width);
+    desc.dwHeight = static_cast<DWORD>(height);
+    desc.ddckCKSrcBlt.dwColorSpaceLowValue = 0;  // black
+    desc.ddckCKSrcBlt.dwColorSpaceHighValue = 0;
+    m_rcDCSurface = d;
+
+    IDirectDrawSurface7* surface = nullptr;
+    const HRESULT hr = entry->pDirectDraw->CreateSurface(&desc, &surface, nullptr);
+    if (FAILED(hr) || surface == nullptr) {
+        if (surface != nullptr) surface->Release();
+        return ORVD_E_DDRAW;
+    }
+    set->pDCSurface.Reset(surface);
+    return ORVD_OK;
+}
+
+void DDrawDisplayEngine::FitAspect(DWORD device, int aspect_w, int aspect_h, RECT* out) {
+    DDBLTFX fx;
+    std::memset(&fx, 0, sizeof(fx));
+    fx.dwSize = sizeof(fx);
+    fx.dwFillColor = 0;  // black
+
+    RECT window{};
+    GetWindowRect(m_hWnd, &window);
+    AspectFit fit = FitAspectRect(window, aspect_w, aspect_h);
+    const DisplayDeviceTable& table = DeviceTable();
+    DisplayDevice* entry = device < table.dwCount ? table.entries[device].get() : nullptr;
+    if (entry != nullptr && entry->pPrimary) {
+        for (int i = 0; i < fit.bar_count; ++i) {
+            entry->pPrimary->Blt(&fit.bars[i], nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx);
+        }
+    }
+    if (out != nullptr) *out = fit.dest;
+}
 
 }  // namespace orvenna

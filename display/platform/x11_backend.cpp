@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "platform/com_object.h"
+#include "pixel_formats.h"
 #include "platform/surface_memory.h"
+#include "platform/x11_present.h"
 #include "platform/x11_connection.h"
 
 namespace orvenna::platform {
@@ -214,7 +216,7 @@ public:
         return m_memory.Allocate(desc, 0, 16);
     }
 
-    HRESULT STDMETHODCALLTYPE Blt(LPRECT dest_rect, IDirectDrawSurface7* src, LPRECT /*src_rect*/,
+    HRESULT STDMETHODCALLTYPE Blt(LPRECT dest_rect, IDirectDrawSurface7* src, LPRECT src_rect,
                                   DWORD flags, LPDDBLTFX fx) override {
         if (IsLostNow()) return DDERR_SURFACELOST;
         if ((flags & DDBLT_COLORFILL) != 0) {
@@ -222,8 +224,21 @@ public:
             return m_bPrimary ? FillWindow(dest_rect, fx->dwFillColor)
                               : FillMemory(dest_rect, fx->dwFillColor);
         }
-        // Converting, scaling and presenting blits come with the pixel-format conversions.
-        return DDERR_UNSUPPORTED;
+        // A whole source surface, converted and scaled: onto the screen into the clipper's
+        // window, or into a 32-bit memory surface.
+        auto* source = dynamic_cast<X11Surface*>(src);
+        if (source == nullptr || source->m_bPrimary || src_rect != nullptr) {
+            return DDERR_INVALIDPARAMS;
+        }
+        if (source->m_memory.Locked() || m_memory.Locked()) return DDERR_SURFACEBUSY;
+        if (!m_bPrimary) return BltToMemory(source->View(), View(), dest_rect, m_scratch);
+        HWND hwnd = 0;
+        if (m_pClipper == nullptr || FAILED(m_pClipper->GetHWnd(&hwnd)) || hwnd == 0) {
+            return DDERR_NOCLIPPERATTACHED;
+        }
+        if (!m_pPresenter) m_pPresenter = std::make_unique<X11Presenter>(m_pConnection);
+        return m_pPresenter->Present(hwnd, source->View(),
+                                     dest_rect != nullptr ? *dest_rect : m_rcDevice);
     }
     HRESULT STDMETHODCALLTYPE GetDC(HDC* hdc) override {
         if (hdc != nullptr) *hdc = nullptr;
@@ -275,6 +290,15 @@ public:
     HRESULT STDMETHODCALLTYPE Unlock(LPRECT /*rect*/) override { return m_memory.Unlock(); }
 
 private:
+    // The memory as the conversions see it.
+    orvenna::SurfaceView View() {
+        const DDSURFACEDESC2& desc = m_memory.Desc();
+        const auto bytes = m_memory.Bytes();
+        const int format = FormatFromPixelFormat(desc.ddpfPixelFormat);
+        return {bytes.data(), desc.lPitch, desc.dwWidth, desc.dwHeight,
+                static_cast<unsigned>(format < 0 ? kPixelFormatCount : format), bytes.size()};
+    }
+
     // A colour fill of a screen rectangle, clipped to the clipper's window.
     HRESULT FillWindow(const RECT* dest, DWORD color) {
         HWND hwnd = 0;
@@ -332,6 +356,8 @@ private:
     SurfaceMemory m_memory;  // offscreen surfaces only
     IDirectDrawClipper* m_pClipper = nullptr;  // one reference, while attached
     DDCOLORKEY m_srcColorKey{};
+    std::unique_ptr<X11Presenter> m_pPresenter;  // primary surfaces: made on the first blit
+    ConvertScratch m_scratch;                    // blits into this memory surface
 };
 
 class X11DirectDraw final : public ComObject<IDirectDraw7> {

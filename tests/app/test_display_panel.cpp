@@ -106,6 +106,28 @@ TEST_F(PanelTest, HoldingAFocusFaceDrivesTheMotorUntilReleasedAnywhere) {
     }
 }
 
+TEST_F(PanelTest, HeldFocusStopsBeforeTheLogoutAndBeforeANotice) {
+    ASSERT_TRUE(PressConnectOk(*m_window));
+    QTest::mousePress(m_panel->m_stFocusPlus, Qt::LeftButton, {}, QPoint(10, 10));
+    sdkdouble::ClearCalls();
+    m_window->OnMenuCommand(ID_CAMERA_DISCONNECT);
+    EXPECT_EQ(sdkdouble::Calls(),
+              (std::vector<std::string>{"TLNK_PTZControl_Other(0,1,14,1)", "TLNK_StopRealPlay(0)",
+                                        "TLNK_Logout(0)"}));
+    EXPECT_TRUE(Shows(m_panel->m_stFocusPlus, m_panel->m_bmpFocusPlus));
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+
+    ASSERT_TRUE(PressConnectOk(*m_window));
+    QTest::mousePress(m_panel->m_stFocusMinus, Qt::LeftButton, {}, QPoint(10, 10));
+    sdkdouble::ClearCalls();
+    m_window->ShowNotice("SnapShot finished...");
+    QTRY_COMPARE(m_messages, QStringList{"SnapShot finished..."});
+    EXPECT_EQ(FocusCalls(), std::vector<std::string>{"TLNK_PTZControl_Other(0,1,13,1)"});
+    // The release that follows sends nothing more.
+    QTest::mouseRelease(m_panel, Qt::LeftButton, {}, QPoint(1, 1));
+    EXPECT_EQ(FocusCalls().size(), 1u);
+}
+
 TEST_F(PanelTest, PressOutsideBothFacesSendsNothing) {
     ASSERT_TRUE(PressConnectOk(*m_window));
     sdkdouble::ClearCalls();

@@ -1,0 +1,347 @@
+// Frame surfaces and presentation over the fake DirectDraw backend: the surface descriptions, the
+// substitute formats, the bytes in the locked surface, lost surfaces, geometry changes, display
+// modes with their bars, the DC pass and the diagnostic texts.
+#include <gtest/gtest.h>
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fake_display_fixture.h"
+#include "pixel_formats.h"
+
+namespace orvenna {
+namespace {
+
+// The diagnostic texts go to standard error only when ORVENNA_DEBUG is set before the first one.
+class DebugOutputOn : public ::testing::Environment {
+  public:
+    void SetUp() override { setenv("ORVENNA_DEBUG", "1", 1); }
+};
+const auto* const kDebugOn = ::testing::AddGlobalTestEnvironment(new DebugOutputOn);
+
+bool SameRect(const RECT& a, const RECT& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+std::string Text(const RECT& r) {
+    return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " +
+           std::to_string(r.right) + ", " + std::to_string(r.bottom) + ")";
+}
+
+class PresentationTest : public FakeDisplayTest {
+  protected:
+    // One display with a window whose client area is `client` on the screen.
+    void Open(RECT client = {100, 50, 740, 530}) {
+        Fake().SetMonitors({RECT{0, 0, 1920, 1080}});
+        m_hWnd = Fake().AddWindow(client);
+        m_handle = NewHandle();
+        ASSERT_EQ(ORVD_SetDisplayWindow(m_handle, m_hWnd), ORVD_OK);
+    }
+    int32_t Show(unsigned format, uint32_t width, uint32_t height) {
+        m_frameBytes.assign(std::max<size_t>(FrameByteCount(format, width, height), 1), 0);
+        for (size_t i = 0; i < m_frameBytes.size(); ++i) {
+            m_frameBytes[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+        }
+        tagORVD_FRAME frame{m_frameBytes.data(), 0, format, width, height};
+        return ORVD_DisplayFrame(m_handle, &frame);
+    }
+    DDrawDisplayEngine* Engine() { return EngineOf(m_handle); }
+    platform::FakeSurfaceState* FrameSurface(DWORD device = 0) {
+        const DeviceSurfaceSet* set = Engine()->DeviceSet(device);
+        return set != nullptr ? Fake().Surface(set->pFrameSurface.Get()) : nullptr;
+    }
+    // CreateSurface calls for offscreen surfaces (not the primary ones).
+    std::vector<platform::FakeCall> OffscreenCreates() {
+        std::vector<platform::FakeCall> found;
+        for (const auto& call : Fake().CallsNamed("IDirectDraw7::CreateSurface")) {
+            if ((call.desc.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) == 0) found.push_back(call);
+        }
+        return found;
+    }
+    std::vector<platform::FakeCall> Blts() { return Fake().CallsNamed("IDirectDrawSurface7::Blt"); }
+
+    HWND m_hWnd = 0;
+    int32_t m_handle = -1;
+    std::vector<uint8_t> m_frameBytes;
+};
+
+TEST_F(PresentationTest, MakesTheFrameSurfaceInTheFramesFormatAndCopiesItAtThePitch) {
+    Open();
+    Fake().Devices()[0].dwPitchPadding = 64;
+    ASSERT_EQ(Show(ORVD_FORMAT_YV12, 640, 480), ORVD_OK);
+
+    const auto creates = OffscreenCreates();
+    ASSERT_EQ(creates.size(), 1u);
+    const DDSURFACEDESC2& desc = creates[0].desc;
+    EXPECT_EQ(desc.dwSize, sizeof(DDSURFACEDESC2));
+    EXPECT_EQ(desc.dwFlags, 0x1007u);
+    EXPECT_EQ(desc.ddsCaps.dwCaps, 0x4040u);
+    EXPECT_EQ(desc.dwWidth, 640u);
+    EXPECT_EQ(desc.dwHeight, 480u);
+    EXPECT_EQ(desc.ddpfPixelFormat.dwFourCC, MAKEFOURCC('Y', 'V', '1', '2'));
+    EXPECT_EQ(Engine()->SubstituteFormat(), -1);
+
+    platform::FakeSurfaceState* surface = FrameSurface();
+    ASSERT_NE(surface, nullptr);
+    const LONG pitch = surface->memory.Desc().lPitch;
+    EXPECT_EQ(pitch, 704);
+    const uint8_t* mem = surface->memory.Bytes().data();
+    for (int r : {0, 1, 479}) {
+        EXPECT_EQ(std::memcmp(mem + r * pitch, &m_frameBytes[r * 640], 640), 0) << "luma " << r;
+    }
+    const uint8_t* chroma = mem + 480 * pitch;
+    for (int r : {0, 239, 240, 479}) {  // 480 chroma rows of 320 at half the pitch
+        EXPECT_EQ(std::memcmp(chroma + r * (pitch / 2), &m_frameBytes[640 * 480 + r * 320], 320), 0)
+            << "chroma " << r;
+    }
+    EXPECT_TRUE(surface->memory.GuardIntact());
+    EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Unlock"), 1u);
+}
+
+TEST_F(PresentationTest, TakesTheSubstituteOnceAndConvertsIntoIt) {
+    Open();
+    Fake().Devices()[0].refusedFormats = {24, MAKEFOURCC('Y', 'V', 'Y', 'U')};
+    ASSERT_EQ(Show(ORVD_FORMAT_RGB24, 3, 2), ORVD_OK);
+    auto creates = OffscreenCreates();
+    ASSERT_EQ(creates.size(), 2u);
+    EXPECT_EQ(creates[0].desc.ddpfPixelFormat.dwRGBBitCount, 24u);
+    EXPECT_EQ(creates[1].desc.ddpfPixelFormat.dwRGBBitCount, 32u);
+    EXPECT_EQ(Engine()->SubstituteFormat(), ORVD_FORMAT_RGB32);
+    const uint8_t* mem = FrameSurface()->memory.Bytes().data();
+    const uint8_t* src = m_frameBytes.data();
+    for (int px = 0; px < 3; ++px) {  // B, G, R, 0
+        EXPECT_EQ(mem[px * 4 + 0], src[px * 3 + 0]);
+        EXPECT_EQ(mem[px * 4 + 1], src[px * 3 + 1]);
+        EXPECT_EQ(mem[px * 4 + 2], src[px * 3 + 2]);
+        EXPECT_EQ(mem[px * 4 + 3], 0);
+    }
+
+    // A new size makes the surface again in the substitute recorded for RGB24.
+    Fake().ClearCalls();
+    ASSERT_EQ(Show(ORVD_FORMAT_RGB24, 33, 20), ORVD_OK);
+    creates = OffscreenCreates();
+    ASSERT_EQ(creates.size(), 2u);
+    EXPECT_EQ(creates[1].desc.ddpfPixelFormat.dwRGBBitCount, 32u);
+
+    // Another refused format finds the substitute taken: refused, and nothing stored.
+    EXPECT_EQ(Show(ORVD_FORMAT_YVYU, 32, 20), ORVD_E_UNSUPPORTED);
+    EXPECT_EQ(FrameSurface(), nullptr);
+    EXPECT_EQ(Engine()->SubstituteFormat(), ORVD_FORMAT_RGB32);
+}
+
+TEST_F(PresentationTest, YvyuOnAYuy2SubstituteArrivesWithItsChromaExchanged) {
+    Open();
+    Fake().Devices()[0].refusedFormats = {MAKEFOURCC('Y', 'V', 'Y', 'U')};
+    ASSERT_EQ(Show(ORVD_FORMAT_YVYU, 4, 2), ORVD_OK);
+    EXPECT_EQ(Engine()->SubstituteFormat(), ORVD_FORMAT_YUY2);
+    const uint8_t* mem = FrameSurface()->memory.Bytes().data();
+    const uint8_t* src = m_frameBytes.data();
+    EXPECT_EQ(mem[0], src[0]);
+    EXPECT_EQ(mem[1], src[3]);
+    EXPECT_EQ(mem[2], src[2]);
+    EXPECT_EQ(mem[3], src[1]);
+}
+
+TEST_F(PresentationTest, RefusesAFormatWithoutSubstituteAtOnce) {
+    Open();
+    Fake().Devices()[0].refusedFormats = {MAKEFOURCC('U', 'Y', 'V', 'Y')};
+    EXPECT_EQ(Show(ORVD_FORMAT_UYVY, 64, 48), ORVD_E_UNSUPPORTED);
+    EXPECT_EQ(OffscreenCreates().size(), 1u);
+    EXPECT_EQ(FrameSurface(), nullptr);
+    EXPECT_EQ(Engine()->SubstituteFormat(), -1);
+}
+
+TEST_F(PresentationTest, Yuv9FramesMakeTheirSurfaceButCopyNothing) {
+    Open();
+    ASSERT_EQ(Show(ORVD_FORMAT_YUV9, 64, 48), ORVD_OK);
+    ASSERT_NE(FrameSurface(), nullptr);
+    const auto bytes = FrameSurface()->memory.Bytes();
+    EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(Blts().size(), 1u);  // still shown
+}
+
+TEST_F(PresentationTest, ANewShapeMakesEverySurfaceAgain) {
+    Fake().SetMonitors({RECT{0, 0, 1000, 800}, RECT{1000, 0, 2000, 800}});
+    m_hWnd = Fake().AddWindow(RECT{900, 100, 1100, 300});  // across both monitors
+    m_handle = NewHandle();
+    ASSERT_EQ(ORVD_SetDisplayWindow(m_handle, m_hWnd), ORVD_OK);
+
+    ASSERT_EQ(Show(ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
+    EXPECT_EQ(OffscreenCreates().size(), 2u);  // one per visible monitor
+    ASSERT_EQ(Show(ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
+    EXPECT_EQ(OffscreenCreates().size(), 2u);  // same shape: copy and present only
+    ASSERT_EQ(Show(ORVD_FORMAT_YUY2, 64, 48), ORVD_OK);
+    EXPECT_EQ(OffscreenCreates().size(), 4u);  // same size, other format
+    ASSERT_EQ(Show(ORVD_FORMAT_YUY2, 64, 50), ORVD_OK);
+    EXPECT_EQ(OffscreenCreates().size(), 6u);
+    EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Lock"), 8u);
+}
+
+TEST_F(PresentationTest, DisplayModesPlaceThePictureBetweenBlackBars) {
+    struct Case {
+        uint32_t mode;
+        RECT client;
+        RECT dest;
+        std::vector<RECT> bars;
+    };
+    const Case cases[] = {
+        {2, {100, 50, 900, 650}, {100, 125, 900, 575}, {{100, 50, 900, 125}, {100, 575, 900, 650}}},
+        {1, {100, 50, 740, 530}, {100, 50, 740, 530}, {{100, 50, 740, 50}, {100, 530, 740, 530}}},
+        {1, {0, 0, 1000, 480}, {180, 0, 820, 480}, {{0, 0, 180, 480}, {820, 0, 1000, 480}}},
+        {0, {10, 20, 330, 260}, {10, 20, 330, 260}, {}},
+        {7, {10, 20, 330, 260}, {0, 0, 0, 0}, {}},
+    };
+    Open();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Text(c.client) + " mode " + std::to_string(c.mode));
+        Fake().MoveWindow(m_hWnd, c.client);
+        ASSERT_EQ(ORVD_SetDisplayMode(m_handle, c.mode), ORVD_OK);
+        Fake().ClearCalls();
+        ASSERT_EQ(Show(ORVD_FORMAT_RGB565, 32, 24), ORVD_OK);
+        const auto blts = Blts();
+        ASSERT_EQ(blts.size(), c.bars.size() + 1);
+        for (size_t i = 0; i < c.bars.size(); ++i) {
+            EXPECT_EQ(blts[i].flags, 0x1000400u);
+            ASSERT_TRUE(blts[i].bHasFx);
+            EXPECT_EQ(blts[i].fx.dwSize, sizeof(DDBLTFX));
+            EXPECT_EQ(blts[i].fx.dwFillColor, 0u);
+            EXPECT_TRUE(SameRect(blts[i].rcDest, c.bars[i])) << Text(blts[i].rcDest);
+        }
+        const auto& main = blts.back();
+        EXPECT_EQ(main.flags, 0x1000000u);
+        EXPECT_FALSE(main.bHasSrc);
+        EXPECT_FALSE(main.bHasFx);
+        EXPECT_TRUE(SameRect(main.rcDest, c.dest)) << Text(main.rcDest);
+    }
+}
+
+struct CallbackLog {
+    int calls = 0;
+    int32_t handle = -1;
+    bool context = false;
+    intptr_t user = 0;
+};
+
+void RecordCallback(int32_t handle, ORVD_HDC dc, intptr_t user) {
+    auto* log = reinterpret_cast<CallbackLog*>(user);
+    ++log->calls;
+    log->handle = handle;
+    log->context = dc != nullptr && cairo_status(dc) == CAIRO_STATUS_SUCCESS;
+    log->user = user;
+}
+
+TEST_F(PresentationTest, TheDcPassDrawsThroughANarrowerRgb32Surface) {
+    Open();  // client area 640 x 480
+    CallbackLog log;
+    ASSERT_EQ(ORVD_RegisterDCCallback(m_handle, &RecordCallback, reinterpret_cast<intptr_t>(&log)),
+              ORVD_OK);
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(Show(ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
+    const std::string texts = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(texts, "dc off blt success!\nmain surface blt success!\n");
+
+    const auto creates = OffscreenCreates();
+    ASSERT_EQ(creates.size(), 2u);
+    const DDSURFACEDESC2& dc = creates[1].desc;
+    EXPECT_EQ(dc.dwFlags, 0x11007u);
+    EXPECT_EQ(dc.ddsCaps.dwCaps, 0x4040u);  // the fake device is fully capable
+    EXPECT_EQ(dc.dwWidth, 639u);
+    EXPECT_EQ(dc.dwHeight, 480u);
+    EXPECT_EQ(dc.ddpfPixelFormat.dwRGBBitCount, 32u);
+    EXPECT_EQ(dc.ddckCKSrcBlt.dwColorSpaceLowValue, 0u);
+    EXPECT_EQ(dc.ddckCKSrcBlt.dwColorSpaceHighValue, 0u);
+    EXPECT_EQ(log.calls, 1);
+    EXPECT_EQ(log.handle, m_handle);
+    EXPECT_TRUE(log.context);
+
+    const auto blts = Blts();
+    ASSERT_EQ(blts.size(), 2u);
+    EXPECT_FALSE(blts[0].bHasDest);  // frame surface onto the DC surface, whole onto whole
+    EXPECT_EQ(blts[0].flags, 0x1000000u);
+    const int dc_surface = Fake().Surface(Engine()->DeviceSet(0)->pDCSurface.Get())->id;
+    EXPECT_EQ(blts[1].srcObject, dc_surface);  // the screen gets the drawn copy
+
+    // Refreshing runs the pass again; moving the window makes the DC surface again.
+    ASSERT_EQ(ORVD_RefreshDisplay(m_handle), ORVD_OK);
+    EXPECT_EQ(log.calls, 2);
+    EXPECT_EQ(OffscreenCreates().size(), 2u);
+    Fake().MoveWindow(m_hWnd, RECT{200, 50, 840, 530});
+    ASSERT_EQ(ORVD_RefreshDisplay(m_handle), ORVD_OK);
+    EXPECT_EQ(OffscreenCreates().size(), 3u);
+}
+
+TEST_F(PresentationTest, TheDcSurfaceLivesInSystemMemoryOnALesserDevice) {
+    Open();
+    Fake().Devices()[0].dwCaps &= ~DDCAPS_BLTSTRETCH;
+    testing::ResetLibraryForTesting();  // set the devices up again with the lesser one
+    m_handle = NewHandle();
+    ASSERT_EQ(ORVD_SetDisplayWindow(m_handle, m_hWnd), ORVD_OK);
+    CallbackLog log;
+    ORVD_RegisterDCCallback(m_handle, &RecordCallback, reinterpret_cast<intptr_t>(&log));
+    ASSERT_EQ(Show(ORVD_FORMAT_RGB32, 16, 16), ORVD_OK);
+    ASSERT_EQ(OffscreenCreates().size(), 2u);
+    EXPECT_EQ(OffscreenCreates()[1].desc.ddsCaps.dwCaps, 0x840u);
+}
+
+TEST_F(PresentationTest, ASurfaceLostOnBlitIsRecoveredReportedAndWorksNextTime) {
+    Open();
+    ASSERT_EQ(Show(ORVD_FORMAT_RGB32, 16, 16), ORVD_OK);
+    Fake().FailCall("IDirectDrawSurface7::Blt", DDERR_SURFACELOST);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Show(ORVD_FORMAT_RGB32, 16, 16), ORVD_E_DDRAW);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "main surface blt fail!\n");
+    EXPECT_GE(Fake().CountCalls("IDirectDrawSurface7::Restore"), 1u);
+    EXPECT_EQ(Show(ORVD_FORMAT_RGB32, 16, 16), ORVD_OK);
+}
+
+TEST_F(PresentationTest, ASurfaceLostOnLockIsRecoveredAndWorksNextTime) {
+    Open();
+    ASSERT_EQ(Show(ORVD_FORMAT_NV12, 64, 48), ORVD_OK);
+    // Restored at once: the second lock succeeds and the frame is shown.
+    Fake().LoseSurfaces(0);
+    EXPECT_EQ(Show(ORVD_FORMAT_NV12, 64, 48), ORVD_OK);
+    EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Lock"), 3u);
+
+    // Not restorable: the engine's surfaces are made again, so this call cannot lock the
+    // surface it started with; it reports the failure and the next call works.
+    Fake().SetRestoreFails(0, true);
+    Fake().LoseSurfaces(0);
+    EXPECT_EQ(Show(ORVD_FORMAT_NV12, 64, 48), ORVD_E_DDRAW);
+    Fake().SetRestoreFails(0, false);
+    EXPECT_EQ(Show(ORVD_FORMAT_NV12, 64, 48), ORVD_OK);
+    ASSERT_NE(FrameSurface(), nullptr);
+    EXPECT_TRUE(FrameSurface()->memory.GuardIntact());
+}
+
+TEST_F(PresentationTest, AHiddenWindowShowsNothing) {
+    Open();
+    Fake().SetWindowVisible(m_hWnd, false);
+    EXPECT_EQ(Show(ORVD_FORMAT_UYVY, 64, 48), ORVD_E_NOT_READY);
+    EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Lock"), 0u);
+    EXPECT_TRUE(Blts().empty());
+}
+
+TEST_F(PresentationTest, RefreshBeforeTheFirstFrameDrawsNothing) {
+    Open();
+    EXPECT_EQ(ORVD_RefreshDisplay(m_handle), ORVD_OK);
+    EXPECT_TRUE(Blts().empty());
+    ASSERT_EQ(Show(ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
+    Fake().ClearCalls();
+    EXPECT_EQ(ORVD_RefreshDisplay(m_handle), ORVD_OK);
+    EXPECT_EQ(Blts().size(), 1u);  // the same picture again, without a new copy
+    EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Lock"), 0u);
+}
+
+TEST_F(PresentationTest, AFrameWithoutBytesIsRefused) {
+    Open();
+    tagORVD_FRAME frame{nullptr, 0, ORVD_FORMAT_UYVY, 64, 48};
+    EXPECT_EQ(ORVD_DisplayFrame(m_handle, &frame), ORVD_E_PARAM);
+    EXPECT_EQ(ORVD_DisplayFrame(m_handle, nullptr), ORVD_E_PARAM);
+}
+
+}  // namespace
+}  // namespace orvenna

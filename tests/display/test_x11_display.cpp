@@ -1,0 +1,231 @@
+// Frames shown through the library on real X11 windows (Xvfb) and read back from the screen:
+// every format against a reference conversion, scaling, the black bars of the fitted modes and
+// the drawing callback's cairo output.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "orvenna.h"
+#include "orvenna_testing.h"
+#include "platform/x11_backend.h"
+#include "test_pattern.h"
+
+namespace orvenna {
+namespace {
+
+using orvenna_play::MakePatternFrame;
+using orvenna_play::PatternAt;
+using orvenna_play::PatternPixel;
+using orvenna_play::RgbToYuv;
+
+constexpr int kTolerance = 4;  // per channel: libyuv's fixed point against floating point
+
+struct Rgb {
+    int r, g, b;
+};
+
+Rgb FromYuv(int y, int u, int v) {
+    const double c = 1.164 * (y - 16);
+    auto clamp = [](double x) { return std::clamp(static_cast<int>(std::lround(x)), 0, 255); };
+    return {clamp(c + 1.596 * (v - 128)), clamp(c - 0.813 * (v - 128) - 0.391 * (u - 128)),
+            clamp(c + 2.018 * (u - 128))};
+}
+
+// What pixel (x, y) of pattern frame `n` should look like once shown: the RGB formats lose their
+// low bits, the YUV formats show the chroma of the pixel that their group shares.
+Rgb Expected(uint32_t format, uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t n) {
+    const PatternPixel p = PatternAt(x, y, w, h, n);
+    auto five = [](int c) { return ((c >> 3) << 3) | (c >> 5); };
+    auto six = [](int c) { return ((c >> 2) << 2) | (c >> 6); };
+    switch (format) {
+        case ORVD_FORMAT_RGB555:
+            return {five(p.r), five(p.g), five(p.b)};
+        case ORVD_FORMAT_RGB565:
+            return {five(p.r), six(p.g), five(p.b)};
+        case ORVD_FORMAT_RGB24:
+        case ORVD_FORMAT_RGB32:
+            return {p.r, p.g, p.b};
+        default:
+            break;
+    }
+    const bool vertical_shared =
+        format == ORVD_FORMAT_YV12 || format == ORVD_FORMAT_IYUV || format == ORVD_FORMAT_NV12;
+    const PatternPixel c = PatternAt(x & ~1u, vertical_shared ? y & ~1u : y, w, h, n);
+    uint8_t yy, u, v, cy;
+    RgbToYuv(p, &yy, &u, &v);
+    RgbToYuv(c, &cy, &u, &v);
+    return FromYuv(yy, u, v);
+}
+
+class X11DisplayTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+        m_pDisplay = XOpenDisplay(nullptr);
+        ASSERT_NE(m_pDisplay, nullptr);
+        testing::UseBackendForTesting(std::make_shared<platform::X11Backend>());
+    }
+    void TearDown() override {
+        testing::UseBackendForTesting(nullptr);
+        if (m_window != 0) XDestroyWindow(m_pDisplay, m_window);
+        if (m_pDisplay != nullptr) XCloseDisplay(m_pDisplay);
+    }
+
+    // A mapped window with a white background, so that anything not drawn shows.
+    void MakeWindow(int width, int height) {
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = True;
+        attributes.background_pixel = WhitePixel(m_pDisplay, DefaultScreen(m_pDisplay));
+        m_window = XCreateWindow(m_pDisplay, DefaultRootWindow(m_pDisplay), 40, 30,
+                                 static_cast<unsigned>(width), static_cast<unsigned>(height), 0,
+                                 CopyFromParent, InputOutput, CopyFromParent,
+                                 CWOverrideRedirect | CWBackPixel, &attributes);
+        XMapRaised(m_pDisplay, m_window);
+        XSync(m_pDisplay, False);
+        m_width = width;
+        m_height = height;
+    }
+    int32_t NewHandle() {
+        int32_t handle = -1;
+        EXPECT_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+        EXPECT_EQ(ORVD_SetDisplayWindow(handle, m_window), ORVD_OK);
+        return handle;
+    }
+    int32_t Show(int32_t handle, uint32_t format, uint32_t w, uint32_t h, uint32_t n = 0) {
+        m_frame = MakePatternFrame(format, w, h, n);
+        tagORVD_FRAME frame{m_frame.data(), 0, format, w, h};
+        return ORVD_DisplayFrame(handle, &frame);
+    }
+    // The window's pixels as the screen shows them.
+    std::vector<Rgb> ReadBack() {
+        XSync(m_pDisplay, False);
+        std::vector<Rgb> pixels;
+        XImage* image = XGetImage(m_pDisplay, m_window, 0, 0, static_cast<unsigned>(m_width),
+                                  static_cast<unsigned>(m_height), AllPlanes, ZPixmap);
+        if (image == nullptr) return pixels;
+        pixels.reserve(static_cast<size_t>(m_width) * m_height);
+        for (int y = 0; y < m_height; ++y) {
+            for (int x = 0; x < m_width; ++x) {
+                const unsigned long p = XGetPixel(image, x, y);
+                pixels.push_back({static_cast<int>((p >> 16) & 0xFF),
+                                  static_cast<int>((p >> 8) & 0xFF), static_cast<int>(p & 0xFF)});
+            }
+        }
+        XDestroyImage(image);
+        return pixels;
+    }
+    Rgb At(const std::vector<Rgb>& pixels, int x, int y) const {
+        return pixels[static_cast<size_t>(y) * m_width + x];
+    }
+
+    Display* m_pDisplay = nullptr;
+    Window m_window = 0;
+    int m_width = 0;
+    int m_height = 0;
+    std::vector<uint8_t> m_frame;
+};
+
+int Distance(const Rgb& a, const Rgb& b) {
+    return std::max({std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
+}
+
+TEST_F(X11DisplayTest, EveryFormatShowsItsPictureOrIsRefused) {
+    const int w = 96, h = 64;
+    MakeWindow(w, h);
+    for (uint32_t format = 0; format < ORVD_FORMAT_COUNT; ++format) {
+        SCOPED_TRACE(orvenna_play::FormatName(format));
+        const int32_t handle = NewHandle();  // each engine chooses its own substitute
+        const int32_t result = Show(handle, format, w, h, 3);
+        if (format == ORVD_FORMAT_YUV9) {
+            // Neither the device nor a substitute takes it.
+            EXPECT_EQ(result, ORVD_E_UNSUPPORTED);
+        } else {
+            ASSERT_EQ(result, ORVD_OK);
+            const auto pixels = ReadBack();
+            ASSERT_EQ(pixels.size(), static_cast<size_t>(w * h));
+            int worst = 0;
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    worst = std::max(worst,
+                                     Distance(At(pixels, x, y), Expected(format, x, y, w, h, 3)));
+                }
+            }
+            EXPECT_LE(worst, kTolerance);
+        }
+        EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
+    }
+}
+
+TEST_F(X11DisplayTest, ScalesTheFrameToTheWindow) {
+    MakeWindow(320, 240);
+    const int32_t handle = NewHandle();
+    ASSERT_EQ(Show(handle, ORVD_FORMAT_UYVY, 160, 120), ORVD_OK);
+    const auto pixels = ReadBack();
+    // Inside the gradients (away from the box) the picture is smooth, so the scaled pixel is
+    // close to the frame pixel it came from.
+    for (auto [x, y] :
+         {std::pair{10, 10}, std::pair{300, 20}, std::pair{20, 220}, std::pair{310, 230}}) {
+        EXPECT_LE(Distance(At(pixels, x, y), Expected(ORVD_FORMAT_UYVY, x / 2, y / 2, 160, 120, 0)),
+                  kTolerance + 4)
+            << x << "," << y;
+    }
+    ORVD_Release(handle);
+}
+
+TEST_F(X11DisplayTest, FittedModesFillTheBarsBlack) {
+    MakeWindow(400, 150);  // wider than 4:3: bars left and right of a 200 x 150 picture
+    const int32_t handle = NewHandle();
+    ASSERT_EQ(ORVD_SetDisplayMode(handle, 1), ORVD_OK);
+    ASSERT_EQ(Show(handle, ORVD_FORMAT_RGB32, 64, 48), ORVD_OK);
+    const auto pixels = ReadBack();
+    for (int x : {0, 50, 99, 300, 399}) {
+        for (int y : {0, 75, 149}) {
+            const Rgb p = At(pixels, x, y);
+            EXPECT_EQ(p.r + p.g + p.b, 0) << x << "," << y;
+        }
+    }
+    EXPECT_LE(Distance(At(pixels, 110, 5), Expected(ORVD_FORMAT_RGB32, 3, 1, 64, 48, 0)),
+              kTolerance + 4);
+    ORVD_Release(handle);
+}
+
+void DrawRedSquare(int32_t /*handle*/, ORVD_HDC dc, intptr_t user) {
+    ++*reinterpret_cast<int*>(user);
+    cairo_set_source_rgb(dc, 1, 0, 0);
+    cairo_rectangle(dc, 20, 20, 40, 30);
+    cairo_fill(dc);
+}
+
+TEST_F(X11DisplayTest, TheDrawingCallbackShowsOnScreen) {
+    MakeWindow(200, 150);
+    const int32_t handle = NewHandle();
+    int calls = 0;
+    ASSERT_EQ(ORVD_RegisterDCCallback(handle, &DrawRedSquare, reinterpret_cast<intptr_t>(&calls)),
+              ORVD_OK);
+    ASSERT_EQ(Show(handle, ORVD_FORMAT_NV12, 100, 76), ORVD_OK);
+    EXPECT_EQ(calls, 1);
+    auto pixels = ReadBack();
+    EXPECT_LE(Distance(At(pixels, 40, 35), Rgb{255, 0, 0}), 2);
+    EXPECT_GT(Distance(At(pixels, 120, 100), Rgb{255, 0, 0}), 40);  // the picture elsewhere
+
+    // A refresh draws it again over the same frame.
+    XClearWindow(m_pDisplay, m_window);
+    XSync(m_pDisplay, False);
+    ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
+    EXPECT_EQ(calls, 2);
+    pixels = ReadBack();
+    EXPECT_LE(Distance(At(pixels, 40, 35), Rgb{255, 0, 0}), 2);
+    ORVD_Release(handle);
+}
+
+}  // namespace
+}  // namespace orvenna

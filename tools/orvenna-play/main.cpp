@@ -1,0 +1,223 @@
+// orvenna-play: shows raw frames from a file (or a generated test pattern) in a window through
+// Orvenna's nine exports. It is also the library's example: everything it asks of the library
+// goes through orvenna.h.
+//
+//   orvenna-play --format NAME --size WxH [--fps N] [--mode 0|1|2] [--overlay] FILE
+//   orvenna-play --format NAME --size WxH [--fps N] [--mode 0|1|2] [--overlay] --generate
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <cairo.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "orvenna.h"
+#include "test_pattern.h"
+
+namespace {
+
+struct Options {
+    int format = -1;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    double fps = 25;
+    uint32_t mode = 0;
+    bool overlay = false;
+    bool generate = false;
+    long frames = -1;  // stop after this many (-1: until the window closes)
+    std::string file;
+};
+
+void Usage() {
+    std::fprintf(stderr,
+                 "usage: orvenna-play --format NAME --size WxH [--fps N] [--mode 0|1|2] "
+                 "[--overlay] [--frames N] (FILE | --generate)\n"
+                 "formats: RGB555 RGB565 RGB24 RGB32 UYVY YV12 YUY2 YUV9 YVYU IYUV YV16 NV12 "
+                 "IUYV IYU2\n");
+}
+
+bool ParseOptions(int argc, char** argv, Options* o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (arg == "--format" && has_value) {
+            o->format = orvenna_play::FormatByName(argv[++i]);
+        } else if (arg == "--size" && has_value) {
+            unsigned w = 0, h = 0;
+            if (std::sscanf(argv[++i], "%ux%u", &w, &h) != 2) return false;
+            o->width = w;
+            o->height = h;
+        } else if (arg == "--fps" && has_value) {
+            o->fps = std::atof(argv[++i]);
+        } else if (arg == "--mode" && has_value) {
+            o->mode = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+        } else if (arg == "--frames" && has_value) {
+            o->frames = std::atol(argv[++i]);
+        } else if (arg == "--overlay") {
+            o->overlay = true;
+        } else if (arg == "--generate") {
+            o->generate = true;
+        } else if (!arg.empty() && arg[0] != '-' && o->file.empty()) {
+            o->file = arg;
+        } else {
+            return false;
+        }
+    }
+    return o->format >= 0 && o->width > 0 && o->height > 0 && o->width <= 16384 &&
+           o->height <= 16384 && o->fps > 0 && (o->generate != !o->file.empty());
+}
+
+// What the drawing callback needs: it runs inside ORVD_DisplayFrame and ORVD_RefreshDisplay.
+struct OverlayState {
+    long frame = 0;
+    const char* format_name = "";
+};
+
+// Draws a frame counter and a box over the picture, with cairo on the device context Orvenna
+// hands over (the frame as it will be shown, in the window's size).
+void DrawOverlay(int32_t /*handle*/, ORVD_HDC dc, intptr_t user) {
+    const auto* state = reinterpret_cast<const OverlayState*>(user);
+    cairo_t* cr = dc;
+    cairo_surface_t* target = cairo_get_target(cr);
+    const double w = cairo_image_surface_get_width(target);
+    const double h = cairo_image_surface_get_height(target);
+
+    cairo_set_source_rgb(cr, 1.0, 0.85, 0.1);
+    cairo_set_line_width(cr, 3.0);
+    cairo_rectangle(cr, w * 0.1, h * 0.1, w * 0.8, h * 0.8);
+    cairo_stroke(cr);
+
+    char text[64];
+    std::snprintf(text, sizeof(text), "%s  frame %ld", state->format_name, state->frame);
+    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    cairo_set_font_size(cr, std::max(12.0, h / 20));
+    cairo_move_to(cr, w * 0.1 + 8, h * 0.1 + std::max(12.0, h / 20) + 6);
+    cairo_show_text(cr, text);
+}
+
+// Frames from a file, read one at a time and started again at its end.
+class FrameFile {
+  public:
+    bool Open(const std::string& path, size_t frame_bytes) {
+        m_file.open(path, std::ios::binary);
+        m_buffer.resize(frame_bytes);
+        return m_file.is_open();
+    }
+    // The next whole frame, or null when the file holds none.
+    unsigned char* Next() {
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            m_file.read(reinterpret_cast<char*>(m_buffer.data()),
+                        static_cast<std::streamsize>(m_buffer.size()));
+            if (static_cast<size_t>(m_file.gcount()) == m_buffer.size()) return m_buffer.data();
+            m_file.clear();
+            m_file.seekg(0);
+        }
+        return nullptr;
+    }
+
+  private:
+    std::ifstream m_file;
+    std::vector<unsigned char> m_buffer;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, &options)) {
+        Usage();
+        return 2;
+    }
+    const auto format = static_cast<uint32_t>(options.format);
+    const size_t frame_bytes = orvenna_play::FrameBytes(format, options.width, options.height);
+
+    FrameFile file;
+    if (!options.generate && !file.Open(options.file, frame_bytes)) {
+        std::fprintf(stderr, "orvenna-play: cannot open %s\n", options.file.c_str());
+        return 1;
+    }
+
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        std::fprintf(stderr, "orvenna-play: no X display\n");
+        return 1;
+    }
+    const int screen = DefaultScreen(display);
+    const Window window = XCreateSimpleWindow(
+        display, RootWindow(display, screen), 0, 0, options.width, options.height, 0,
+        BlackPixel(display, screen), BlackPixel(display, screen));
+    XStoreName(display, window, "orvenna-play");
+    Atom wm_delete = XInternAtom(display, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(display, window, &wm_delete, 1);
+    XSelectInput(display, window, ExposureMask | KeyPressMask | StructureNotifyMask);
+    XMapWindow(display, window);
+    XSync(display, False);
+
+    int32_t handle = -1;
+    if (ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW) != ORVD_OK ||
+        ORVD_SetDisplayWindow(handle, window) != ORVD_OK) {
+        std::fprintf(stderr, "orvenna-play: cannot set up the display\n");
+        return 1;
+    }
+    ORVD_SetDisplayMode(handle, options.mode);
+    OverlayState overlay{0, orvenna_play::FormatName(format)};
+    if (options.overlay) {
+        ORVD_RegisterDCCallback(handle, &DrawOverlay, reinterpret_cast<intptr_t>(&overlay));
+    }
+
+    const auto period = std::chrono::duration<double>(1.0 / options.fps);
+    auto next = std::chrono::steady_clock::now();
+    bool running = true;
+    std::vector<unsigned char> generated;
+    for (long n = 0; running && (options.frames < 0 || n < options.frames); ++n) {
+        while (XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == Expose && event.xexpose.count == 0) {
+                ORVD_RefreshDisplay(handle);
+            } else if (event.type == KeyPress) {
+                const KeySym key = XLookupKeysym(&event.xkey, 0);
+                running = key != 'q' && key != XK_Escape;
+            } else if (event.type == ClientMessage &&
+                       static_cast<Atom>(event.xclient.data.l[0]) == wm_delete) {
+                running = false;
+            }
+        }
+        unsigned char* bytes = nullptr;
+        if (options.generate) {
+            generated = orvenna_play::MakePatternFrame(format, options.width, options.height,
+                                                       static_cast<uint32_t>(n));
+            bytes = generated.data();
+        } else {
+            bytes = file.Next();
+            if (bytes == nullptr) {
+                std::fprintf(stderr, "orvenna-play: %s holds no whole frame of %zu bytes\n",
+                             options.file.c_str(), frame_bytes);
+                break;
+            }
+        }
+        overlay.frame = n;
+        tagORVD_FRAME frame{bytes, 0, format, options.width, options.height};
+        const int32_t result = ORVD_DisplayFrame(handle, &frame);
+        if (result != ORVD_OK && n == 0) {
+            std::fprintf(stderr, "orvenna-play: ORVD_DisplayFrame: 0x%08X\n",
+                         static_cast<unsigned>(result));
+        }
+        next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
+        std::this_thread::sleep_until(next);
+    }
+
+    ORVD_Release(handle);
+    XDestroyWindow(display, window);
+    XCloseDisplay(display);
+    return 0;
+}
