@@ -104,6 +104,10 @@ void CountValues(const uint16_t* image, size_t count, uint16_t* hist) {
             }
             continue;
         }
+        // Half the indices come from memory, half from the vector already loaded: the load
+        // ports, shared with the counters' read-modify-writes, are what limits this loop.
+        const auto lo = static_cast<uint64_t>(_mm_cvtsi128_si64(b));
+        const auto hi = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(b, b)));
         ++hist[p[0]];
         ++odd[p[1]];
         ++hist[p[2]];
@@ -112,14 +116,14 @@ void CountValues(const uint16_t* image, size_t count, uint16_t* hist) {
         ++odd[p[5]];
         ++hist[p[6]];
         ++odd[p[7]];
-        ++hist[p[8]];
-        ++odd[p[9]];
-        ++hist[p[10]];
-        ++odd[p[11]];
-        ++hist[p[12]];
-        ++odd[p[13]];
-        ++hist[p[14]];
-        ++odd[p[15]];
+        ++hist[lo & 0xFFFF];
+        ++odd[(lo >> 16) & 0xFFFF];
+        ++hist[(lo >> 32) & 0xFFFF];
+        ++odd[lo >> 48];
+        ++hist[hi & 0xFFFF];
+        ++odd[(hi >> 16) & 0xFFFF];
+        ++hist[(hi >> 32) & 0xFFFF];
+        ++odd[hi >> 48];
     }
 #endif
     for (; i + 2 <= count; i += 2) {
@@ -195,20 +199,40 @@ void ScaleLevels(uint8_t* levels, uint16_t g, int32_t offset) {
 void MapThroughLut(const uint16_t* image, size_t count, const uint8_t* lut, uint8_t* gray) {
     size_t i = 0;
 #if defined(__SSE2__)
-    // The limit is taken eight samples at a time; the look-ups themselves are scalar, with the
-    // indices taken from the vector rather than loaded again.
-    for (; i + 8 <= count; i += 8) {
-        const __m128i v = LimitSamples(Load(image + i));
-        const auto lo = static_cast<uint64_t>(_mm_cvtsi128_si64(v));
-        const auto hi = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(v, v)));
-        gray[i] = lut[lo & 0xFFFF];
-        gray[i + 1] = lut[(lo >> 16) & 0xFFFF];
-        gray[i + 2] = lut[(lo >> 32) & 0xFFFF];
-        gray[i + 3] = lut[lo >> 48];
-        gray[i + 4] = lut[hi & 0xFFFF];
-        gray[i + 5] = lut[(hi >> 16) & 0xFFFF];
-        gray[i + 6] = lut[(hi >> 32) & 0xFFFF];
-        gray[i + 7] = lut[hi >> 48];
+    // The look-ups are scalar. As in CountValues, half the indices are loaded again and half are
+    // taken from the vector, which also tells whether any sample needs limiting.
+    const __m128i top = _mm_set1_epi16(static_cast<int16_t>(0xC000));
+    for (; i + 16 <= count; i += 16) {
+        const __m128i a = Load(image + i);
+        const __m128i b = Load(image + i + 8);
+        const uint16_t* p = image + i;
+        uint8_t* out = gray + i;
+        const __m128i high = _mm_and_si128(_mm_or_si128(a, b), top);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xFFFF) {
+            for (int j = 0; j < 16; ++j) out[j] = lut[Limited(p[j])];
+            continue;
+        }
+        const auto lo = static_cast<uint64_t>(_mm_cvtsi128_si64(b));
+        const auto hi = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(b, b)));
+        // Read all eight before writing: a byte store might alias the samples.
+        const uint8_t l0 = lut[p[0]], l1 = lut[p[1]], l2 = lut[p[2]], l3 = lut[p[3]];
+        const uint8_t l4 = lut[p[4]], l5 = lut[p[5]], l6 = lut[p[6]], l7 = lut[p[7]];
+        out[0] = l0;
+        out[1] = l1;
+        out[2] = l2;
+        out[3] = l3;
+        out[4] = l4;
+        out[5] = l5;
+        out[6] = l6;
+        out[7] = l7;
+        out[8] = lut[lo & 0xFFFF];
+        out[9] = lut[(lo >> 16) & 0xFFFF];
+        out[10] = lut[(lo >> 32) & 0xFFFF];
+        out[11] = lut[lo >> 48];
+        out[12] = lut[hi & 0xFFFF];
+        out[13] = lut[(hi >> 16) & 0xFFFF];
+        out[14] = lut[(hi >> 32) & 0xFFFF];
+        out[15] = lut[hi >> 48];
     }
 #endif
     for (; i < count; ++i) gray[i] = lut[Limited(image[i])];
