@@ -35,12 +35,13 @@ struct Options {
     bool generate = false;
     long frames = -1;  // stop after this many (-1: until the window closes)
     std::string file;
+    std::string screenshot;  // PNG of the window after the last frame
 };
 
 void Usage() {
     std::fprintf(stderr,
                  "usage: orvenna-play --format NAME --size WxH [--fps N] [--mode 0|1|2] "
-                 "[--overlay] [--frames N] (FILE | --generate)\n"
+                 "[--overlay] [--frames N] [--screenshot PNG] (FILE | --generate)\n"
                  "formats: RGB555 RGB565 RGB24 RGB32 UYVY YV12 YUY2 YUV9 YVYU IYUV YV16 NV12 "
                  "IUYV IYU2\n");
 }
@@ -62,6 +63,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
             o->mode = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         } else if (arg == "--frames" && has_value) {
             o->frames = std::atol(argv[++i]);
+        } else if (arg == "--screenshot" && has_value) {
+            o->screenshot = argv[++i];
         } else if (arg == "--overlay") {
             o->overlay = true;
         } else if (arg == "--generate") {
@@ -129,6 +132,30 @@ class FrameFile {
     std::vector<unsigned char> m_buffer;
 };
 
+// Writes what the window shows as a PNG (24-bit TrueColor visuals).
+bool WriteScreenshot(Display* display, Window window, const std::string& path) {
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display, window, &attributes) == 0) return false;
+    XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(attributes.width),
+                              static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
+    if (image == nullptr) return false;
+    cairo_surface_t* png =
+        cairo_image_surface_create(CAIRO_FORMAT_RGB24, attributes.width, attributes.height);
+    unsigned char* data = cairo_image_surface_get_data(png);
+    const int stride = cairo_image_surface_get_stride(png);
+    for (int y = 0; y < attributes.height; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(data + static_cast<ptrdiff_t>(y) * stride);
+        for (int x = 0; x < attributes.width; ++x) {
+            row[x] = static_cast<uint32_t>(XGetPixel(image, x, y)) & 0xFFFFFFu;
+        }
+    }
+    cairo_surface_mark_dirty(png);
+    const bool written = cairo_surface_write_to_png(png, path.c_str()) == CAIRO_STATUS_SUCCESS;
+    cairo_surface_destroy(png);
+    XDestroyImage(image);
+    return written;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -160,7 +187,11 @@ int main(int argc, char** argv) {
     XSetWMProtocols(display, window, &wm_delete, 1);
     XSelectInput(display, window, ExposureMask | KeyPressMask | StructureNotifyMask);
     XMapWindow(display, window);
-    XSync(display, False);
+    // Frames are shown only once the window is on screen.
+    for (XEvent event;;) {
+        XWindowEvent(display, window, StructureNotifyMask, &event);
+        if (event.type == MapNotify) break;
+    }
 
     int32_t handle = -1;
     if (ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW) != ORVD_OK ||
@@ -178,6 +209,7 @@ int main(int argc, char** argv) {
     auto next = std::chrono::steady_clock::now();
     bool running = true;
     std::vector<unsigned char> generated;
+    int32_t last_result = ORVD_OK;
     for (long n = 0; running && (options.frames < 0 || n < options.frames); ++n) {
         while (XPending(display) > 0) {
             XEvent event;
@@ -208,16 +240,22 @@ int main(int argc, char** argv) {
         overlay.frame = n;
         tagORVD_FRAME frame{bytes, 0, format, options.width, options.height};
         const int32_t result = ORVD_DisplayFrame(handle, &frame);
-        if (result != ORVD_OK && n == 0) {
-            std::fprintf(stderr, "orvenna-play: ORVD_DisplayFrame: 0x%08X\n",
+        if (result != ORVD_OK && result != last_result) {
+            std::fprintf(stderr, "orvenna-play: frame %ld: ORVD_DisplayFrame gives 0x%08X\n", n,
                          static_cast<unsigned>(result));
         }
+        last_result = result;
         next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
         std::this_thread::sleep_until(next);
     }
 
+    int status = 0;
+    if (!options.screenshot.empty() && !WriteScreenshot(display, window, options.screenshot)) {
+        std::fprintf(stderr, "orvenna-play: cannot write %s\n", options.screenshot.c_str());
+        status = 1;
+    }
     ORVD_Release(handle);
     XDestroyWindow(display, window);
     XCloseDisplay(display);
-    return 0;
+    return status;
 }
