@@ -21,21 +21,6 @@ static_assert(kHistOffset + sizeof(uint16_t) * kValues == AGC_MEM_SIZE);
 static_assert(std::atomic<bool>::is_always_lock_free);
 static_assert(uint64_t{255} * AGC_MAX_PIXELS <= UINT32_MAX);
 
-__extension__ using Uint128 = unsigned __int128;
-
-// x / d for x < 2^32 and 0 < d < 2^31 with one multiplication. With magic = floor(2^63 / d) + 1,
-// x * magic / 2^63 exceeds x / d by less than 2^-31 < 1 / d, which never reaches the next integer.
-class Divider {
-  public:
-    explicit Divider(uint32_t d) : m_magic((uint64_t{1} << 63) / d + 1) {}
-    uint32_t operator()(uint32_t x) const {
-        return static_cast<uint32_t>((static_cast<Uint128>(x) * m_magic) >> 63);
-    }
-
-  private:
-    uint64_t m_magic;
-};
-
 uint8_t Clamp255(int32_t x) {
     return static_cast<uint8_t>(std::clamp(x, 0, 255));
 }
@@ -67,6 +52,25 @@ int32_t LastNonZero(const uint16_t* hist) {
     return v;
 }
 
+// Walks down from value `from` to 1 (0 is never visited), adding counters into sum, and returns
+// the first value at which sum exceeds threshold, or -1. Blocks of eight counters that cannot
+// reach the threshold are added at once.
+int32_t ScanDown(const uint16_t* hist, int32_t from, uint32_t threshold, uint32_t& sum) {
+    int32_t v = from;
+    while (v >= 8) {
+        uint32_t block = 0;
+        for (int32_t k = 0; k < 8; ++k) block += hist[v - k];
+        if (sum + block > threshold) break;
+        sum += block;
+        v -= 8;
+    }
+    for (; v >= 1; --v) {
+        sum += hist[v];
+        if (sum > threshold) return v;
+    }
+    return -1;
+}
+
 struct Sums {
     uint64_t count = 0;     // pixels
     uint64_t weighted = 0;  // sum of value x pixels
@@ -88,20 +92,26 @@ uint16_t RoundedMean(const Sums& s) {
     return static_cast<uint16_t>(mean + 0.5);  // NOLINT(bugprone-incorrect-roundings): half up
 }
 
-// Limits the counters first..last to at most cap, in place; returns their total after limiting,
-// and before it in *before.
-uint32_t LimitCounters(uint16_t* hist, uint32_t first, uint32_t last, uint16_t cap,
-                       uint32_t* before) {
-    uint32_t total = 0;
-    uint32_t raw = 0;
+// lut[v] = clamp(base + levels x (hist[first] + ... + hist[v]) / total) for v = first .. last,
+// total > 0 being the sum over all of first .. last. Instead of a division per entry, the running
+// sum is compared with the smallest sum that reaches the next step, ceil(step x total / levels).
+void SpreadLevels(const uint16_t* hist, uint32_t first, uint32_t last, uint32_t total,
+                  uint32_t levels, int32_t base, uint8_t* lut) {
+    uint32_t sum = 0;
+    uint32_t step = 0;
+    uint64_t next = (uint64_t{total} + levels - 1) / levels;
+    uint8_t level = Clamp255(base);
     for (uint32_t v = first; v <= last; ++v) {
-        const uint16_t c = hist[v];
-        raw += c;
-        hist[v] = std::min(c, cap);
-        total += hist[v];
+        sum += hist[v];
+        if (sum >= next) {
+            do {
+                ++step;
+                next = ((uint64_t{step} + 1) * total + levels - 1) / levels;
+            } while (sum >= next);
+            level = Clamp255(base + static_cast<int32_t>(step));
+        }
+        lut[v] = level;
     }
-    *before = raw;
-    return total;
 }
 
 void ConvertLine(const Tuning& t, const Stats& s, const uint16_t* image, size_t count,
@@ -124,12 +134,8 @@ void ConvertHisteq(const Tuning& t, const Stats& s, const uint16_t* image, size_
     if (first < kValues) {
         const auto last = static_cast<uint32_t>(LastNonZero(hist));
         uint32_t before = 0;
-        const Divider divide(LimitCounters(hist, first, last, 32, &before));
-        uint32_t sum = 0;
-        for (uint32_t v = first; v <= last; ++v) {
-            sum += hist[v];
-            lut[v] = static_cast<uint8_t>(divide(sum * 255));
-        }
+        const uint32_t total = LimitCounters(hist, first, last, 32, &before);
+        SpreadLevels(hist, first, last, total, 255, 0, lut);
         std::memset(lut + last + 1, 255, kValues - last - 1);
     }
     // Flat scenes (span below minSpan) get a proportionally smaller swing around brightness.
@@ -177,13 +183,9 @@ void ConvertSpecial(const Tuning& t, const Stats& s, const uint16_t* image, size
     const uint32_t first = FirstNonZero(hist, knee + 1u);
     if (first < kValues) {
         const auto last = static_cast<uint32_t>(LastNonZero(hist));
-        const Divider divide(LimitCounters(hist, first, last, 4, &tailPixels));
-        const auto swing = static_cast<uint32_t>(255 - kneeLevel);
-        uint32_t cum = 0;
-        for (uint32_t v = first; v <= last; ++v) {
-            cum += hist[v];
-            lut[v] = Clamp255(kneeLevel + static_cast<int32_t>(divide(swing * cum)));
-        }
+        const uint32_t total = LimitCounters(hist, first, last, 4, &tailPixels);
+        SpreadLevels(hist, first, last, total, static_cast<uint32_t>(255 - kneeLevel), kneeLevel,
+                     lut);
         std::memset(lut + last + 1, 255, kValues - last - 1);  // cum == total: 255 exactly
     }
     std::memset(lut + knee + 1, Clamp255(kneeLevel), first - (knee + 1u));
@@ -231,23 +233,13 @@ Stats FindStats(const uint16_t* hist, const Tuning& tuning, uint32_t width, uint
     uint32_t peak = 0;
     uint32_t high = 0;
     uint32_t above = 0;
-    int32_t v = LastNonZero(hist);
-    for (; v >= 1; --v) {
-        above += hist[v];
-        if (above > thrPeak) break;
-    }
-    if (v >= 1) {
-        peak = static_cast<uint32_t>(v);
+    const int32_t peakAt = ScanDown(hist, LastNonZero(hist), thrPeak, above);
+    if (peakAt >= 1) {
+        peak = static_cast<uint32_t>(peakAt);
         if (above > thrHigh) {
             high = peak - 1;
         } else {
-            for (--v; v >= 1; --v) {
-                above += hist[v];
-                if (above > thrHigh) {
-                    high = static_cast<uint32_t>(v);
-                    break;
-                }
-            }
+            high = static_cast<uint32_t>(std::max(ScanDown(hist, peakAt - 1, thrHigh, above), 0));
         }
     }
     low = std::min(low, kMaxValue - 1);

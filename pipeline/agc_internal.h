@@ -53,6 +53,10 @@ void CountValues(const uint16_t* image, size_t count, uint16_t* hist);
 void MapLinear(const uint16_t* image, size_t count, uint16_t gain, int32_t offset, uint8_t* gray);
 // lut[v] = clamp(offset + ((v * gain) >> 8)) for v = 0 .. 16383.
 void FillLinear(uint16_t gain, int32_t offset, uint8_t* lut);
+// Limits hist[first .. last] to at most cap, in place; returns their total after limiting, and
+// before it in *before.
+uint32_t LimitCounters(uint16_t* hist, uint32_t first, uint32_t last, uint16_t cap,
+                       uint32_t* before);
 // levels[v] = clamp(offset + ((levels[v] * g) >> 8)) for v = 0 .. 16383, g <= 256.
 void ScaleLevels(uint8_t* levels, uint16_t g, int32_t offset);
 // gray[i] = lut[min(image[i], 16383)].

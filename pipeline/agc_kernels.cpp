@@ -104,10 +104,6 @@ void CountValues(const uint16_t* image, size_t count, uint16_t* hist) {
             }
             continue;
         }
-        // Half the indices come from memory, half from the vector already loaded: the load
-        // ports, shared with the counters' read-modify-writes, are what limits this loop.
-        const auto lo = static_cast<uint64_t>(_mm_cvtsi128_si64(b));
-        const auto hi = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(b, b)));
         ++hist[p[0]];
         ++odd[p[1]];
         ++hist[p[2]];
@@ -116,14 +112,14 @@ void CountValues(const uint16_t* image, size_t count, uint16_t* hist) {
         ++odd[p[5]];
         ++hist[p[6]];
         ++odd[p[7]];
-        ++hist[lo & 0xFFFF];
-        ++odd[(lo >> 16) & 0xFFFF];
-        ++hist[(lo >> 32) & 0xFFFF];
-        ++odd[lo >> 48];
-        ++hist[hi & 0xFFFF];
-        ++odd[(hi >> 16) & 0xFFFF];
-        ++hist[(hi >> 32) & 0xFFFF];
-        ++odd[hi >> 48];
+        ++hist[p[8]];
+        ++odd[p[9]];
+        ++hist[p[10]];
+        ++odd[p[11]];
+        ++hist[p[12]];
+        ++odd[p[13]];
+        ++hist[p[14]];
+        ++odd[p[15]];
     }
 #endif
     for (; i + 2 <= count; i += 2) {
@@ -173,6 +169,41 @@ void FillLinear(uint16_t gain, int32_t offset, uint8_t* lut) {
     }
 #endif
     for (; v < kValues; ++v) lut[v] = LinearLevel(v, gain, offset);
+}
+
+uint32_t LimitCounters(uint16_t* hist, uint32_t first, uint32_t last, uint16_t cap,
+                       uint32_t* before) {
+    uint32_t total = 0;
+    uint32_t raw = 0;
+    uint32_t v = first;
+#if defined(__SSE2__)
+    const __m128i c = _mm_set1_epi16(static_cast<int16_t>(cap));
+    const __m128i zero = _mm_setzero_si128();
+    __m128i totals = zero;
+    __m128i raws = zero;
+    for (; v + 8 <= last + 1; v += 8) {
+        auto* h = reinterpret_cast<__m128i*>(hist + v);
+        const __m128i x = _mm_loadu_si128(h);
+        const __m128i limited = _mm_sub_epi16(x, _mm_subs_epu16(x, c));
+        _mm_storeu_si128(h, limited);
+        raws = _mm_add_epi32(
+            raws, _mm_add_epi32(_mm_unpacklo_epi16(x, zero), _mm_unpackhi_epi16(x, zero)));
+        totals = _mm_add_epi32(totals, _mm_add_epi32(_mm_unpacklo_epi16(limited, zero),
+                                                     _mm_unpackhi_epi16(limited, zero)));
+    }
+    alignas(16) uint32_t lanes[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), totals);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 4), raws);
+    total = lanes[0] + lanes[1] + lanes[2] + lanes[3];
+    raw = lanes[4] + lanes[5] + lanes[6] + lanes[7];
+#endif
+    for (; v <= last; ++v) {
+        raw += hist[v];
+        hist[v] = std::min(hist[v], cap);
+        total += hist[v];
+    }
+    *before = raw;
+    return total;
 }
 
 void ScaleLevels(uint8_t* levels, uint16_t g, int32_t offset) {
