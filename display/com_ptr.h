@@ -9,7 +9,7 @@ namespace orvenna {
 
 template <typename T>
 class ComPtr {
-public:
+  public:
     ComPtr() = default;
     explicit ComPtr(T* object) : m_p(object) {}
     ComPtr(const ComPtr&) = delete;
@@ -36,7 +36,7 @@ public:
         return &m_p;
     }
 
-private:
+  private:
     T* m_p = nullptr;
 };
 

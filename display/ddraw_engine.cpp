@@ -15,7 +15,9 @@ constexpr LONG kMinClientSize = 10;
 
 }  // namespace
 
-DDrawDisplayEngine::~DDrawDisplayEngine() { ReleaseSurfaces(); }
+DDrawDisplayEngine::~DDrawDisplayEngine() {
+    ReleaseSurfaces();
+}
 
 int32_t DDrawDisplayEngine::Init() {
     if (SetUpDevices() != 0) return ORVD_E_DDRAW;
@@ -23,7 +25,10 @@ int32_t DDrawDisplayEngine::Init() {
 
     const DisplayDeviceTable& table = DeviceTable();
     for (DWORD i = 0; i < table.dwCount && i < kMaxDisplayDevices; ++i) {
-        if (!m_pDeviceSets[i]) m_pDeviceSets[i].reset(new (std::nothrow) DeviceSurfaceSet);
+        if (!m_pDeviceSets[i]) {
+            m_pDeviceSets[i] =
+                std::unique_ptr<DeviceSurfaceSet>(new (std::nothrow) DeviceSurfaceSet);
+        }
         const DisplayDevice* device = table.entries[i].get();
         if (!m_pDeviceSets[i] || device == nullptr || !device->pDirectDraw) {
             ReleaseSurfaces();
@@ -39,8 +44,7 @@ int32_t DDrawDisplayEngine::Init() {
         }
         if (table.wMonitorCount == 0) {
             m_rcDesktop.right = std::max<LONG>(m_rcDesktop.right, GetSystemMetrics(SM_CXSCREEN));
-            m_rcDesktop.bottom =
-                std::max<LONG>(m_rcDesktop.bottom, GetSystemMetrics(SM_CYSCREEN));
+            m_rcDesktop.bottom = std::max<LONG>(m_rcDesktop.bottom, GetSystemMetrics(SM_CYSCREEN));
         }
     }
     m_bInitialised = true;
@@ -77,7 +81,9 @@ int32_t DDrawDisplayEngine::SetDisplayRect(RECT* rect) {
     return ORVD_OK;
 }
 
-int32_t DDrawDisplayEngine::SetRotationAngle(uint32_t /*angle*/) { return ORVD_E_UNSUPPORTED; }
+int32_t DDrawDisplayEngine::SetRotationAngle(uint32_t /*angle*/) {
+    return ORVD_E_UNSUPPORTED;
+}
 
 int32_t DDrawDisplayEngine::RegisterDCCallback(ORVD_DCCALLBACK callback, intptr_t user,
                                                int32_t handle) {
@@ -146,10 +152,9 @@ int32_t DDrawDisplayEngine::PlaceOnDevices(const RECT* screen_rect) {
 
 int32_t DDrawDisplayEngine::RecoverLostSurface(DWORD device_index) {
     const DisplayDeviceTable& table = DeviceTable();
-    DisplayDevice* device =
-        device_index < table.dwCount && device_index < kMaxDisplayDevices
-            ? table.entries[device_index].get()
-            : nullptr;
+    DisplayDevice* device = device_index < table.dwCount && device_index < kMaxDisplayDevices
+                                ? table.entries[device_index].get()
+                                : nullptr;
     if (device != nullptr && device->pPrimary && FAILED(device->pPrimary->Restore())) {
         if (device->pDirectDraw && FAILED(device->pDirectDraw->RestoreDisplayMode())) {
             // Wait for the device to come back, but not for ever: the library lock is held,

@@ -24,16 +24,16 @@ struct SurfaceGeometry {
 struct DeviceSurfaceSet {
     ComPtr<IDirectDrawSurface7> pFrameSurface;  // the frame in its pixel format
     ComPtr<IDirectDrawSurface7> pDCSurface;     // RGB32 copy for the DC callback
-    bool bVisible = false;      // the window's client area overlaps this device's monitor
-    bool bPrepared = false;     // the frame surface was made for the current geometry
-    bool bVideoMemory = false;  // the device is fully capable
-    RECT rcDest{};              // the client area in this monitor's coordinates
-    LONG lPitch = 0;            // the frame surface's pitch, read when it was made
+    bool bVisible = false;        // the window's client area overlaps this device's monitor
+    bool bPrepared = false;       // the frame surface was made for the current geometry
+    bool bVideoMemory = false;    // the device is fully capable
+    RECT rcDest{};                // the client area in this monitor's coordinates
+    LONG lPitch = 0;              // the frame surface's pitch, read when it was made
     int32_t nSurfaceFormat = -1;  // format code the frame surface was really made in (-1: none)
 };
 
 class DDrawDisplayEngine final : public DisplayEngine {
-public:
+  public:
     // How long RecoverLostSurface waits for a device that cannot be drawn to (milliseconds).
     static constexpr DWORD kRecoverWaitMs = 3000;
 
@@ -100,25 +100,25 @@ public:
     int32_t SubstituteFormat() const { return m_nSubstituteFormat; }
     RECT DCSurfaceRect() const { return m_rcDCSurface; }
 
-private:
-    ORVD_DCCALLBACK m_pDCCallback = nullptr;  // null: no DC pass
-    HWND m_hWnd = 0;                          // the display window
-    SurfaceGeometry m_geometry;               // the shape the frame surfaces were made for
-    SurfaceGeometry m_frame;                  // the frame being shown
-    RECT m_rcClient{};                        // client area, client coordinates
-    RECT m_rcScreen{};                        // client area, screen coordinates
-    const unsigned char* m_pSource = nullptr; // the current frame's bytes
-    uint32_t m_dwDisplayMode = 0;             // 0 fill, 1 4:3, 2 16:9, other: nothing
-    int32_t m_nSubstituteFormat = -1;  // the substitute once chosen, else -1
-    LONG m_nDestPitch = 0;             // working values of the frame copy
+  private:
+    ORVD_DCCALLBACK m_pDCCallback = nullptr;   // null: no DC pass
+    HWND m_hWnd = 0;                           // the display window
+    SurfaceGeometry m_geometry;                // the shape the frame surfaces were made for
+    SurfaceGeometry m_frame;                   // the frame being shown
+    RECT m_rcClient{};                         // client area, client coordinates
+    RECT m_rcScreen{};                         // client area, screen coordinates
+    const unsigned char* m_pSource = nullptr;  // the current frame's bytes
+    uint32_t m_dwDisplayMode = 0;              // 0 fill, 1 4:3, 2 16:9, other: nothing
+    int32_t m_nSubstituteFormat = -1;          // the substitute once chosen, else -1
+    LONG m_nDestPitch = 0;                     // working values of the frame copy
     unsigned char* m_pDest = nullptr;
-    RECT m_rcDesktop{};                       // least left/top, greatest right/bottom of monitors
-    RECT m_rcDCSurface{};                     // destination the last DC surface was made for
+    RECT m_rcDesktop{};    // least left/top, greatest right/bottom of monitors
+    RECT m_rcDCSurface{};  // destination the last DC surface was made for
     std::array<std::unique_ptr<DeviceSurfaceSet>, kMaxDisplayDevices> m_pDeviceSets;
     bool m_bInitialised = false;
-    intptr_t m_nCallbackUser = 0;             // handed back to the DC callback
-    int32_t m_nCallbackHandle = 0;            // the handle the callback was registered on
-    RECT m_rcDisplay{};                       // stored by SetDisplayRect, not read elsewhere
+    intptr_t m_nCallbackUser = 0;   // handed back to the DC callback
+    int32_t m_nCallbackHandle = 0;  // the handle the callback was registered on
+    RECT m_rcDisplay{};             // stored by SetDisplayRect, not read elsewhere
 };
 
 }  // namespace orvenna

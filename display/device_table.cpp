@@ -34,7 +34,7 @@ BOOL CALLBACK EnumDeviceCallback(GUID* guid, LPSTR /*description*/, LPSTR /*driv
     if (guid != nullptr) entry->guid = *guid;
     entry->hMonitor = monitor;
     if (monitor != nullptr) {
-        entry->pMonitorInfo.reset(new (std::nothrow) MONITORINFOEXA{});
+        entry->pMonitorInfo = std::unique_ptr<MONITORINFOEXA>(new (std::nothrow) MONITORINFOEXA{});
         if (!entry->pMonitorInfo) {
             TearDownDevices();
             return FALSE;
@@ -100,8 +100,9 @@ LONG SetUpDevices() {
 
     HMODULE ddraw = GetModuleHandleA("ddraw.dll");
     if (ddraw == nullptr) return ORVD_E_NOT_READY;
+    // Through void (*)(): the one function-pointer type that converts to any other quietly.
     auto enumerate = reinterpret_cast<LPDIRECTDRAWENUMERATEEXA>(
-        GetProcAddress(ddraw, "DirectDrawEnumerateExA"));
+        reinterpret_cast<void (*)()>(GetProcAddress(ddraw, "DirectDrawEnumerateExA")));
     if (enumerate == nullptr) return ORVD_E_UNSUPPORTED;
 
     enumerate(&EnumDeviceCallback, nullptr, DDENUM_ATTACHEDSECONDARYDEVICES);

@@ -14,22 +14,22 @@ namespace orvenna {
 inline constexpr DWORD kMaxDisplayDevices = 4;
 
 // Capability mask bits, from the device's DDCAPS.
-inline constexpr DWORD kCapObjects = 0x001;       // the device's objects exist
-inline constexpr DWORD kCapBlt = 0x002;           // DDCAPS_BLT
-inline constexpr DWORD kCapBltFourCC = 0x004;     // DDCAPS_BLTFOURCC
-inline constexpr DWORD kCapShrinkX = 0x008;       // DDFXCAPS_BLTSHRINKX
-inline constexpr DWORD kCapShrinkY = 0x010;       // DDFXCAPS_BLTSHRINKY
-inline constexpr DWORD kCapStretchX = 0x020;      // DDFXCAPS_BLTSTRETCHX
-inline constexpr DWORD kCapStretchY = 0x040;      // DDFXCAPS_BLTSTRETCHY
-inline constexpr DWORD kCapColorFill = 0x080;     // DDCAPS_BLTCOLORFILL
-inline constexpr DWORD kCapBltStretch = 0x100;    // DDCAPS_BLTSTRETCH
-inline constexpr DWORD kFullyCapable = 0x1FF;     // all nine: DC surfaces go to video memory
+inline constexpr DWORD kCapObjects = 0x001;     // the device's objects exist
+inline constexpr DWORD kCapBlt = 0x002;         // DDCAPS_BLT
+inline constexpr DWORD kCapBltFourCC = 0x004;   // DDCAPS_BLTFOURCC
+inline constexpr DWORD kCapShrinkX = 0x008;     // DDFXCAPS_BLTSHRINKX
+inline constexpr DWORD kCapShrinkY = 0x010;     // DDFXCAPS_BLTSHRINKY
+inline constexpr DWORD kCapStretchX = 0x020;    // DDFXCAPS_BLTSTRETCHX
+inline constexpr DWORD kCapStretchY = 0x040;    // DDFXCAPS_BLTSTRETCHY
+inline constexpr DWORD kCapColorFill = 0x080;   // DDCAPS_BLTCOLORFILL
+inline constexpr DWORD kCapBltStretch = 0x100;  // DDCAPS_BLTSTRETCH
+inline constexpr DWORD kFullyCapable = 0x1FF;   // all nine: DC surfaces go to video memory
 
 struct DisplayDevice {
-    GUID guid{};                                  // all zero for the primary display driver
-    DWORD dwCapabilities = 0;                     // the mask above
-    HMONITOR hMonitor = nullptr;                  // null for the primary display driver
-    std::unique_ptr<MONITORINFOEXA> pMonitorInfo; // present when hMonitor is not null
+    GUID guid{};                                   // all zero for the primary display driver
+    DWORD dwCapabilities = 0;                      // the mask above
+    HMONITOR hMonitor = nullptr;                   // null for the primary display driver
+    std::unique_ptr<MONITORINFOEXA> pMonitorInfo;  // present when hMonitor is not null
     ComPtr<IDirectDraw7> pDirectDraw;
     ComPtr<IDirectDrawSurface7> pPrimary;
     ComPtr<IDirectDrawClipper> pClipper;
@@ -37,9 +37,9 @@ struct DisplayDevice {
 
 struct DisplayDeviceTable {
     std::array<std::unique_ptr<DisplayDevice>, kMaxDisplayDevices> entries;  // enumeration order
-    DWORD dwCount = 0;         // entries in use
+    DWORD dwCount = 0;                                                       // entries in use
     uint16_t wMonitorCount = 0;  // entries that carry a monitor
-    bool bSetUp = false;       // SetUpDevices has completed
+    bool bSetUp = false;         // SetUpDevices has completed
 };
 
 // The process's table (owned by the library object, library.cpp).

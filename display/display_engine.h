@@ -10,7 +10,7 @@
 namespace orvenna {
 
 class DisplayEngine {
-public:
+  public:
     virtual ~DisplayEngine() = default;
     // Sets up the devices and the per-device records. returns: 0 or a failure code.
     virtual int32_t Init() = 0;
@@ -27,8 +27,7 @@ public:
     // returns: ORVD_E_UNSUPPORTED for every angle.
     virtual int32_t SetRotationAngle(uint32_t angle) = 0;
     // Stores the callback, the caller's value and the handle to hand back. returns: 0.
-    virtual int32_t RegisterDCCallback(ORVD_DCCALLBACK callback, intptr_t user,
-                                       int32_t handle) = 0;
+    virtual int32_t RegisterDCCallback(ORVD_DCCALLBACK callback, intptr_t user, int32_t handle) = 0;
     // Stores the mode unchecked. returns: 0.
     virtual int32_t SetDisplayMode(uint32_t mode) = 0;
 };

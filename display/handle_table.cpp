@@ -34,7 +34,9 @@ void FailAllocationsForTesting(int slots, int engines) {
 
 }  // namespace testing
 
-DisplayHandleTable::DisplayHandleTable() { m_states.fill(kSlotNeverUsed); }
+DisplayHandleTable::DisplayHandleTable() {
+    m_states.fill(kSlotNeverUsed);
+}
 
 int32_t DisplayHandleTable::InitByDisEngine(int32_t* handle_out, int32_t engine_kind) {
     if (handle_out == nullptr) return ORVD_E_PARAM;
@@ -58,7 +60,7 @@ int32_t DisplayHandleTable::InitByDisEngine(int32_t* handle_out, int32_t engine_
             if (g_nFailEngineAllocations > 0) {
                 --g_nFailEngineAllocations;
             } else {
-                engine.reset(new (std::nothrow) DDrawDisplayEngine);
+                engine = std::unique_ptr<DDrawDisplayEngine>(new (std::nothrow) DDrawDisplayEngine);
             }
             if (!engine) {
                 result = ORVD_E_FAIL;

@@ -14,10 +14,10 @@ namespace orvenna {
 
 // State bytes of the handle table.
 enum SlotState : uint8_t {
-    kSlotNeverUsed = 1,   // never used (also after unload)
-    kSlotEngine = 2,      // filled by ORVD_InitByDisEngine
-    kSlotOnDemand = 3,    // filled on demand by a lookup, without an engine
-    kSlotReleased = 4,    // released
+    kSlotNeverUsed = 1,  // never used (also after unload)
+    kSlotEngine = 2,     // filled by ORVD_InitByDisEngine
+    kSlotOnDemand = 3,   // filled on demand by a lookup, without an engine
+    kSlotReleased = 4,   // released
 };
 
 // A handle slot: owns at most one engine (none when it was filled on demand).
@@ -26,7 +26,7 @@ struct DisplayHandleSlot {
 };
 
 class DisplayHandleTable {
-public:
+  public:
     static constexpr int32_t kSlots = ORVD_MAX_HANDLES;
 
     DisplayHandleTable();
@@ -46,7 +46,7 @@ public:
         return m_pSlots[static_cast<size_t>(handle)].get();
     }
 
-private:
+  private:
     std::array<std::unique_ptr<DisplayHandleSlot>, kSlots> m_pSlots;
     std::array<uint8_t, kSlots> m_states;
 };

@@ -10,9 +10,9 @@ namespace orvenna {
 namespace {
 
 struct Library {
-    std::recursive_mutex lock;     // held by every export for its whole duration
-    DisplayDeviceTable devices;    // library lock
-    DisplayHandleTable handles;    // library lock
+    std::recursive_mutex lock;   // held by every export for its whole duration
+    DisplayDeviceTable devices;  // library lock
+    DisplayHandleTable handles;  // library lock
 
     Library() = default;
     Library(const Library&) = delete;
@@ -28,9 +28,15 @@ Library g_library;
 
 }  // namespace
 
-std::recursive_mutex& LibraryLock() { return g_library.lock; }
-DisplayHandleTable& HandleTable() { return g_library.handles; }
-DisplayDeviceTable& DeviceTable() { return g_library.devices; }
+std::recursive_mutex& LibraryLock() {
+    return g_library.lock;
+}
+DisplayHandleTable& HandleTable() {
+    return g_library.handles;
+}
+DisplayDeviceTable& DeviceTable() {
+    return g_library.devices;
+}
 
 namespace testing {
 

@@ -46,12 +46,13 @@ struct tagRECT {
 /* Result codes. The values are 0x80000000 and up, read as signed 32-bit, so they compare as
  * negative numbers. */
 #define ORVD_OK ((int32_t)0)
-#define ORVD_E_FAIL ((int32_t)(-0x7FFFFFFF - 1))         /* 0x80000000 general failure */
-#define ORVD_E_PARAM ((int32_t)(-0x7FFFFFFF))            /* 0x80000001 bad argument */
-#define ORVD_E_HANDLE ((int32_t)(-0x7FFFFFFF + 1))       /* 0x80000002 handle outside 0..499 */
-#define ORVD_E_DDRAW ((int32_t)(-0x7FFFFFFF + 3))        /* 0x80000004 a DirectDraw step failed */
-#define ORVD_E_UNSUPPORTED ((int32_t)(-0x7FFFFFFF + 4))  /* 0x80000005 not supported */
-#define ORVD_E_NOT_READY ((int32_t)(-0x7FFFFFFF + 5))    /* 0x80000006 engine, window, device or surface missing */
+#define ORVD_E_FAIL ((int32_t)(-0x7FFFFFFF - 1))        /* 0x80000000 general failure */
+#define ORVD_E_PARAM ((int32_t)(-0x7FFFFFFF))           /* 0x80000001 bad argument */
+#define ORVD_E_HANDLE ((int32_t)(-0x7FFFFFFF + 1))      /* 0x80000002 handle outside 0..499 */
+#define ORVD_E_DDRAW ((int32_t)(-0x7FFFFFFF + 3))       /* 0x80000004 a DirectDraw step failed */
+#define ORVD_E_UNSUPPORTED ((int32_t)(-0x7FFFFFFF + 4)) /* 0x80000005 not supported */
+#define ORVD_E_NOT_READY \
+    ((int32_t)(-0x7FFFFFFF + 5)) /* 0x80000006 engine, window, device or surface missing */
 
 /* Number of display handles: valid handles are 0 .. ORVD_MAX_HANDLES - 1. */
 #define ORVD_MAX_HANDLES 500

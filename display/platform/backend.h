@@ -10,7 +10,7 @@
 namespace orvenna::platform {
 
 class Backend {
-public:
+  public:
     virtual ~Backend() = default;
 
     // GetModuleHandleA("ddraw.dll"): true while DirectDraw can be reached (a display is open).
@@ -19,8 +19,7 @@ public:
     virtual bool HasEnumerateEx() { return true; }
     // DirectDrawEnumerateExA: calls `callback` once per device in a fixed order, the primary
     // display driver first, until it returns FALSE. returns: DD_OK or a failure code.
-    virtual HRESULT EnumerateDevices(LPDDENUMCALLBACKEXA callback, LPVOID context,
-                                     DWORD flags) = 0;
+    virtual HRESULT EnumerateDevices(LPDDENUMCALLBACKEXA callback, LPVOID context, DWORD flags) = 0;
     // DirectDrawCreateEx for IID_IDirectDraw7: the device of `guid` (null or all zero: the
     // primary display driver). returns: DD_OK with a new object (one reference), or a failure.
     virtual HRESULT CreateDirectDraw(GUID* guid, IDirectDraw7** out) = 0;

@@ -11,7 +11,7 @@ namespace orvenna::platform {
 // Implements IUnknown for `Interface`; the concrete class derives from ComObject<Interface>.
 template <typename Interface>
 class ComObject : public Interface {
-public:
+  public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
         if (object != nullptr) *object = nullptr;
         return E_NOINTERFACE;
@@ -23,12 +23,12 @@ public:
         return left;
     }
 
-protected:
+  protected:
     ComObject() = default;
     virtual ~ComObject() = default;
     virtual void Destroy() { delete this; }
 
-private:
+  private:
     std::atomic<ULONG> m_nRefs{1};  // any thread; the library lock serialises callers anyway
 };
 

@@ -18,8 +18,8 @@ namespace orvenna::platform {
 
 namespace {
 
-std::mutex g_backendLock;                // guards g_pBackend; any thread
-std::shared_ptr<Backend> g_pBackend;     // written by CurrentBackend / SetBackendForTesting
+std::mutex g_backendLock;             // guards g_pBackend; any thread
+std::shared_ptr<Backend> g_pBackend;  // written by CurrentBackend / SetBackendForTesting
 
 // The module handle that GetModuleHandleA("ddraw.dll") hands out: any non-null value will do.
 HMODULE DdrawModule() {
@@ -35,8 +35,7 @@ void Backend::Sleep(DWORD milliseconds) {
 
 DWORD Backend::GetTickCount() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<DWORD>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
 std::shared_ptr<Backend> CurrentBackend() {
@@ -87,9 +86,13 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR proc_name) {
     return nullptr;
 }
 
-void WINAPI Sleep(DWORD milliseconds) { CurrentBackend()->Sleep(milliseconds); }
+void WINAPI Sleep(DWORD milliseconds) {
+    CurrentBackend()->Sleep(milliseconds);
+}
 
-DWORD WINAPI GetTickCount() { return CurrentBackend()->GetTickCount(); }
+DWORD WINAPI GetTickCount() {
+    return CurrentBackend()->GetTickCount();
+}
 
 void WINAPI OutputDebugStringA(LPCSTR text) {
     // Debugger output goes to standard error, and only when ORVENNA_DEBUG is set.
@@ -97,7 +100,9 @@ void WINAPI OutputDebugStringA(LPCSTR text) {
     if (enabled && text != nullptr) std::fputs(text, stderr);
 }
 
-BOOL WINAPI IsWindow(HWND hwnd) { return hwnd != 0 && CurrentBackend()->IsWindow(hwnd); }
+BOOL WINAPI IsWindow(HWND hwnd) {
+    return hwnd != 0 && CurrentBackend()->IsWindow(hwnd);
+}
 
 BOOL WINAPI IsWindowVisible(HWND hwnd) {
     return hwnd != 0 && CurrentBackend()->IsWindowVisible(hwnd);
@@ -135,4 +140,6 @@ BOOL WINAPI GetMonitorInfoA(HMONITOR monitor, LPMONITORINFO info) {
     return CurrentBackend()->GetMonitorInfo(monitor, info);
 }
 
-int WINAPI GetSystemMetrics(int index) { return CurrentBackend()->GetSystemMetrics(index); }
+int WINAPI GetSystemMetrics(int index) {
+    return CurrentBackend()->GetSystemMetrics(index);
+}

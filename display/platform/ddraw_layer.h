@@ -9,8 +9,8 @@
 
 #if defined(_WIN32)
 
-#include <windows.h>
 #include <ddraw.h>
+#include <windows.h>
 
 #else  // !_WIN32
 
@@ -134,10 +134,10 @@ using REFIID = const IID&;
 #define DD_ROP_SPACE 8
 
 #ifndef MAKEFOURCC
-#define MAKEFOURCC(ch0, ch1, ch2, ch3)                                                     \
-    (static_cast<DWORD>(static_cast<BYTE>(ch0)) |                                          \
-     (static_cast<DWORD>(static_cast<BYTE>(ch1)) << 8) |                                   \
-     (static_cast<DWORD>(static_cast<BYTE>(ch2)) << 16) |                                  \
+#define MAKEFOURCC(ch0, ch1, ch2, ch3)                    \
+    (static_cast<DWORD>(static_cast<BYTE>(ch0)) |         \
+     (static_cast<DWORD>(static_cast<BYTE>(ch1)) << 8) |  \
+     (static_cast<DWORD>(static_cast<BYTE>(ch2)) << 16) | \
      (static_cast<DWORD>(static_cast<BYTE>(ch3)) << 24))
 #endif
 
@@ -272,6 +272,13 @@ struct DDBLTFX {
 };
 using LPDDBLTFX = DDBLTFX*;
 
+// The sizes a 64-bit Windows build of the real headers has (checked against them).
+static_assert(sizeof(DDPIXELFORMAT) == 32, "DDPIXELFORMAT keeps its Windows layout");
+static_assert(sizeof(void*) != 8 || sizeof(DDSURFACEDESC2) == 136,
+              "DDSURFACEDESC2 keeps its 64-bit Windows layout");
+static_assert(sizeof(void*) != 8 || sizeof(DDBLTFX) == 128,
+              "DDBLTFX keeps its 64-bit Windows layout");
+
 // DDCAPS as of DirectDraw 7 (DDCAPS_DX7): 380 bytes on every build.
 struct DDCAPS_DX7 {
     DWORD dwSize;
@@ -365,7 +372,7 @@ struct IUnknown {
     virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
     virtual ULONG STDMETHODCALLTYPE Release() = 0;
 
-protected:
+  protected:
     ~IUnknown() = default;  // objects go away through Release only
 };
 
@@ -373,7 +380,7 @@ struct IDirectDrawClipper : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetHWnd(HWND* hwnd) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetHWnd(DWORD flags, HWND hwnd) = 0;
 
-protected:
+  protected:
     ~IDirectDrawClipper() = default;
 };
 using LPDIRECTDRAWCLIPPER = IDirectDrawClipper*;
@@ -393,7 +400,7 @@ struct IDirectDrawSurface7 : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE SetColorKey(DWORD flags, LPDDCOLORKEY key) = 0;
     virtual HRESULT STDMETHODCALLTYPE Unlock(LPRECT rect) = 0;
 
-protected:
+  protected:
     ~IDirectDrawSurface7() = default;
 };
 using LPDIRECTDRAWSURFACE7 = IDirectDrawSurface7*;
@@ -409,7 +416,7 @@ struct IDirectDraw7 : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE SetCooperativeLevel(HWND hwnd, DWORD flags) = 0;
     virtual HRESULT STDMETHODCALLTYPE TestCooperativeLevel() = 0;
 
-protected:
+  protected:
     ~IDirectDraw7() = default;
 };
 using LPDIRECTDRAW7 = IDirectDraw7*;

@@ -100,7 +100,7 @@ struct FakeBackend::State {
 
     const FakeDevice* Device(int index) const {
         return index >= 0 && static_cast<size_t>(index) < devices.size() ? &devices[index]
-                                                                          : nullptr;
+                                                                         : nullptr;
     }
 };
 
@@ -117,7 +117,7 @@ namespace {
 using State = FakeBackend::State;
 
 class FakeClipper final : public ComObject<IDirectDrawClipper> {
-public:
+  public:
     FakeClipper(std::shared_ptr<State> state, int device)
         : m_pState(std::move(state)), m_nDevice(device) {
         std::lock_guard<std::recursive_mutex> guard(m_pState->lock);
@@ -146,7 +146,7 @@ public:
         return call.result;
     }
 
-private:
+  private:
     std::shared_ptr<State> m_pState;
     int m_nDevice;
     int m_nId = 0;
@@ -154,7 +154,7 @@ private:
 };
 
 class FakeSurface final : public ComObject<IDirectDrawSurface7> {
-public:
+  public:
     FakeSurface(std::shared_ptr<State> state, int device, bool primary,
                 std::shared_ptr<bool> owner_alive)
         : m_pState(std::move(state)), m_pOwnerAlive(std::move(owner_alive)) {
@@ -314,7 +314,8 @@ public:
         call.flags = flags;
         call.result = m_pState->Scripted(call.method, m_state.device);
         if (FAILED(call.result)) return call.result;
-        if (key == nullptr || (flags & DDCKEY_SRCBLT) == 0) return call.result = DDERR_INVALIDPARAMS;
+        if (key == nullptr || (flags & DDCKEY_SRCBLT) == 0)
+            return call.result = DDERR_INVALIDPARAMS;
         m_state.srcColorKey = *key;
         return call.result;
     }
@@ -333,7 +334,7 @@ public:
         return hr;
     }
 
-private:
+  private:
     FakeCall& Log(const char* method) { return m_pState->Log(method, m_state.device, m_state.id); }
 
     bool IsLostNow() {
@@ -363,7 +364,7 @@ private:
 };
 
 class FakeDirectDraw final : public ComObject<IDirectDraw7> {
-public:
+  public:
     FakeDirectDraw(std::shared_ptr<State> state, int device)
         : m_pState(std::move(state)), m_nDevice(device), m_pAlive(std::make_shared<bool>(true)) {
         std::lock_guard<std::recursive_mutex> guard(m_pState->lock);
@@ -413,8 +414,8 @@ public:
         const FakeDevice* device = m_pState->Device(m_nDevice);
         if (!primary) {
             const DDPIXELFORMAT& format = desc->ddpfPixelFormat;
-            const DWORD key = (format.dwFlags & DDPF_FOURCC) != 0 ? format.dwFourCC
-                                                                   : format.dwRGBBitCount;
+            const DWORD key =
+                (format.dwFlags & DDPF_FOURCC) != 0 ? format.dwFourCC : format.dwRGBBitCount;
             if ((desc->dwFlags & DDSD_PIXELFORMAT) != 0 && device != nullptr &&
                 device->refusedFormats.count(key) != 0) {
                 return call.result = DDERR_INVALIDPIXELFORMAT;
@@ -422,7 +423,8 @@ public:
         }
         auto* made = new FakeSurface(m_pState, m_nDevice, primary, m_pAlive);
         if (!primary) {
-            const HRESULT hr = made->Allocate(*desc, device != nullptr ? device->dwPitchPadding : 0);
+            const HRESULT hr =
+                made->Allocate(*desc, device != nullptr ? device->dwPitchPadding : 0);
             if (FAILED(hr)) {
                 made->Release();
                 return call.result = hr;
@@ -472,10 +474,10 @@ public:
         FakeCall& call = m_pState->Log("IDirectDraw7::TestCooperativeLevel", m_nDevice, m_nId);
         call.result = m_pState->Scripted(call.method, m_nDevice);
         if (FAILED(call.result)) return call.result;
-        FakeDevice* device = m_nDevice >= 0 && static_cast<size_t>(m_nDevice) <
-                                                   m_pState->devices.size()
-                                 ? &m_pState->devices[m_nDevice]
-                                 : nullptr;
+        FakeDevice* device =
+            m_nDevice >= 0 && static_cast<size_t>(m_nDevice) < m_pState->devices.size()
+                ? &m_pState->devices[m_nDevice]
+                : nullptr;
         if (device != nullptr && device->bGone) return call.result = DDERR_WRONGMODE;
         if (device != nullptr && device->nCoopFailures > 0) {
             --device->nCoopFailures;
@@ -484,7 +486,7 @@ public:
         return call.result;
     }
 
-private:
+  private:
     std::shared_ptr<State> m_pState;
     int m_nDevice;
     int m_nId = 0;
@@ -493,7 +495,9 @@ private:
 
 }  // namespace
 
-FakeBackend::FakeBackend() : m_pState(std::make_shared<State>()) { SetMonitors({}); }
+FakeBackend::FakeBackend() : m_pState(std::make_shared<State>()) {
+    SetMonitors({});
+}
 
 FakeBackend::~FakeBackend() = default;
 
@@ -515,7 +519,9 @@ void FakeBackend::SetMonitors(const std::vector<RECT>& monitors) {
     }
 }
 
-std::vector<FakeDevice>& FakeBackend::Devices() { return m_pState->devices; }
+std::vector<FakeDevice>& FakeBackend::Devices() {
+    return m_pState->devices;
+}
 
 void FakeBackend::SetScreenSize(int width, int height) {
     std::lock_guard<std::recursive_mutex> guard(m_pState->lock);
@@ -613,8 +619,9 @@ std::vector<FakeCall> FakeBackend::CallsNamed(std::string_view method) const {
 
 size_t FakeBackend::CountCalls(std::string_view method) const {
     std::lock_guard<std::recursive_mutex> guard(m_pState->lock);
-    return static_cast<size_t>(std::count_if(m_pState->calls.begin(), m_pState->calls.end(),
-                                             [&](const FakeCall& c) { return c.method == method; }));
+    return static_cast<size_t>(
+        std::count_if(m_pState->calls.begin(), m_pState->calls.end(),
+                      [&](const FakeCall& c) { return c.method == method; }));
 }
 
 void FakeBackend::ClearCalls() {
@@ -662,8 +669,7 @@ bool FakeBackend::HasEnumerateEx() {
     return m_pState->bHasEnumerateEx;
 }
 
-HRESULT FakeBackend::EnumerateDevices(LPDDENUMCALLBACKEXA callback, LPVOID context,
-                                      DWORD flags) {
+HRESULT FakeBackend::EnumerateDevices(LPDDENUMCALLBACKEXA callback, LPVOID context, DWORD flags) {
     std::vector<FakeDevice> devices;
     {
         std::lock_guard<std::recursive_mutex> guard(m_pState->lock);
@@ -682,11 +688,14 @@ HRESULT FakeBackend::EnumerateDevices(LPDDENUMCALLBACKEXA callback, LPVOID conte
     for (size_t i = 0; i < devices.size(); ++i) {
         if (devices[i].bHasMonitor && (flags & DDENUM_ATTACHEDSECONDARYDEVICES) == 0) continue;
         GUID guid = FakeDeviceGuid(static_cast<int>(i));
-        HMONITOR monitor =
-            devices[i].bHasMonitor ? reinterpret_cast<HMONITOR>(static_cast<uintptr_t>(i + 1))
-                                   : nullptr;
-        const BOOL more = callback(devices[i].bHasGuid ? &guid : nullptr, description, driver,
-                                   context, monitor);
+        // A monitor handle is an opaque value: the device's index plus one.
+        const auto token = static_cast<uintptr_t>(i + 1);
+        HMONITOR monitor = nullptr;
+        if (devices[i].bHasMonitor) {
+            monitor = reinterpret_cast<HMONITOR>(token);  // NOLINT(performance-no-int-to-ptr)
+        }
+        const BOOL more =
+            callback(devices[i].bHasGuid ? &guid : nullptr, description, driver, context, monitor);
         std::lock_guard<std::recursive_mutex> guard(m_pState->lock);
         ++m_pState->enumeratedCallbacks;
         if (!more) {
@@ -704,9 +713,9 @@ HRESULT FakeBackend::CreateDirectDraw(GUID* guid, IDirectDraw7** out) {
     for (size_t i = 0; i < m_pState->devices.size(); ++i) {
         const FakeDevice& candidate = m_pState->devices[i];
         const GUID expected = FakeDeviceGuid(static_cast<int>(i));
-        if (candidate.bHasGuid ? (!IsZeroGuid(guid) &&
-                                  std::memcmp(guid, &expected, sizeof(GUID)) == 0)
-                               : IsZeroGuid(guid)) {
+        if (candidate.bHasGuid
+                ? (!IsZeroGuid(guid) && std::memcmp(guid, &expected, sizeof(GUID)) == 0)
+                : IsZeroGuid(guid)) {
             device = static_cast<int>(i);
             break;
         }

@@ -23,33 +23,33 @@ struct FakeDevice {
     bool bHasMonitor = false;  // the primary display driver has none
     RECT rcMonitor{};          // virtual-desktop coordinates
     DWORD dwCaps = DDCAPS_BLT | DDCAPS_BLTFOURCC | DDCAPS_BLTSTRETCH | DDCAPS_BLTCOLORFILL;
-    DWORD dwFXCaps = DDFXCAPS_BLTSHRINKX | DDFXCAPS_BLTSHRINKY | DDFXCAPS_BLTSTRETCHX |
-                     DDFXCAPS_BLTSTRETCHY;
+    DWORD dwFXCaps =
+        DDFXCAPS_BLTSHRINKX | DDFXCAPS_BLTSHRINKY | DDFXCAPS_BLTSTRETCHX | DDFXCAPS_BLTSTRETCHY;
     std::set<DWORD> refusedFormats;  // FourCC codes, or RGB bit counts, that CreateSurface refuses
     DWORD dwPitchPadding = 0;        // bytes added to every offscreen surface's pitch
-    bool bGone = false;          // RestoreDisplayMode and TestCooperativeLevel fail for ever
-    bool bRestoreFails = false;  // Restore of its lost surfaces fails
-    int nCoopFailures = 0;       // TestCooperativeLevel fails this many more times
+    bool bGone = false;              // RestoreDisplayMode and TestCooperativeLevel fail for ever
+    bool bRestoreFails = false;      // Restore of its lost surfaces fails
+    int nCoopFailures = 0;           // TestCooperativeLevel fails this many more times
 };
 
 // One logged call.
 struct FakeCall {
-    std::string method;       // "DirectDrawCreateEx", "IDirectDraw7::CreateSurface", ...
-    int device = -1;          // device index of the object called (-1: none)
-    int object = 0;           // id of the object called (0: a free function)
+    std::string method;  // "DirectDrawCreateEx", "IDirectDraw7::CreateSurface", ...
+    int device = -1;     // device index of the object called (-1: none)
+    int object = 0;      // id of the object called (0: a free function)
     HRESULT result = DD_OK;
-    std::string args;         // the arguments as text
-    DWORD flags = 0;          // the flags argument, where there is one
-    bool bHasDesc = false;    // desc: the description passed, as it was after the call
+    std::string args;       // the arguments as text
+    DWORD flags = 0;        // the flags argument, where there is one
+    bool bHasDesc = false;  // desc: the description passed, as it was after the call
     DDSURFACEDESC2 desc{};
-    bool bHasDest = false;    // Blt: destination rectangle
+    bool bHasDest = false;  // Blt: destination rectangle
     RECT rcDest{};
-    bool bHasSrc = false;     // Blt: source rectangle
+    bool bHasSrc = false;  // Blt: source rectangle
     RECT rcSrc{};
-    bool bHasFx = false;      // Blt: effects record
+    bool bHasFx = false;  // Blt: effects record
     DDBLTFX fx{};
-    int srcObject = 0;        // Blt: id of the source surface (0: none)
-    HWND hwnd = 0;            // SetHWnd, SetCooperativeLevel
+    int srcObject = 0;  // Blt: id of the source surface (0: none)
+    HWND hwnd = 0;      // SetHWnd, SetCooperativeLevel
 };
 
 // What a test can see of a surface.
@@ -61,11 +61,11 @@ struct FakeSurfaceState {
     bool bOrphaned = false;  // its DirectDraw object is gone: lost for good
     int clipper = 0;         // id of the attached clipper (0: none)
     DDCOLORKEY srcColorKey{};
-    SurfaceMemory memory;    // offscreen surfaces only
+    SurfaceMemory memory;  // offscreen surfaces only
 };
 
 class FakeBackend : public Backend {
-public:
+  public:
     FakeBackend();
     ~FakeBackend() override;
 
@@ -131,7 +131,7 @@ public:
 
     struct State;  // shared with the objects the backend makes
 
-private:
+  private:
     std::shared_ptr<State> m_pState;
 };
 

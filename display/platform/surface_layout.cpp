@@ -59,8 +59,8 @@ SurfaceLayout ComputeSurfaceLayout(const DDPIXELFORMAT& format, DWORD width, DWO
     const FormatShape shape = ShapeOf(format, width);
     if (shape.kind == Kind::kUnknown || width == 0 || height == 0) return layout;
     if (alignment == 0 || (alignment & (alignment - 1)) != 0) alignment = 4;
-    const uint64_t pitch = ((shape.row_bytes + alignment - 1) & ~uint64_t{alignment - 1}) +
-                           extra_pitch;
+    const uint64_t pitch =
+        ((shape.row_bytes + alignment - 1) & ~uint64_t{alignment - 1}) + extra_pitch;
     const uint64_t h = height;
     uint64_t bytes = pitch * h;
     switch (shape.kind) {

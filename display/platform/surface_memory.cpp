@@ -87,9 +87,9 @@ HRESULT SurfaceMemory::GetDC(HDC* hdc) {
     if (m_desc.lPitch < cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, width)) {
         return DDERR_CANTCREATEDC;
     }
-    cairo_surface_t* surface = cairo_image_surface_create_for_data(
-        m_memory.data(), CAIRO_FORMAT_RGB24, width, static_cast<int>(m_desc.dwHeight),
-        m_desc.lPitch);
+    cairo_surface_t* surface =
+        cairo_image_surface_create_for_data(m_memory.data(), CAIRO_FORMAT_RGB24, width,
+                                            static_cast<int>(m_desc.dwHeight), m_desc.lPitch);
     cairo_t* cr = cairo_create(surface);
     cairo_surface_destroy(surface);  // the context keeps its own reference
     if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) {

@@ -12,7 +12,7 @@
 namespace orvenna::platform {
 
 class SurfaceMemory {
-public:
+  public:
     // Bytes past the surface that must never be written (checked by GuardIntact).
     static constexpr size_t kGuardBytes = 64;
     static constexpr uint8_t kGuardValue = 0xFD;
@@ -47,7 +47,7 @@ public:
     std::span<const uint8_t> Bytes() const { return {m_memory.data(), m_nBytes}; }
     bool GuardIntact() const;
 
-private:
+  private:
     DDSURFACEDESC2 m_desc{};
     std::vector<uint8_t> m_memory;  // m_nBytes of surface, then the guard
     size_t m_nBytes = 0;

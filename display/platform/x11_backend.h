@@ -14,7 +14,7 @@ namespace orvenna::platform {
 struct X11Connection;
 
 class X11Backend final : public Backend {
-public:
+  public:
     X11Backend();
     ~X11Backend() override;
 
@@ -29,12 +29,12 @@ public:
     BOOL GetWindowRect(HWND hwnd, LPRECT rect) override;
     BOOL ClientToScreen(HWND hwnd, LPPOINT point) override;
 
-private:
+  private:
     // The connection, opened on first use; null while no display can be opened (tried again
     // at most once a second).
     std::shared_ptr<X11Connection> Connection();
 
-    std::mutex m_lock;                            // guards the two members below; any thread
+    std::mutex m_lock;                             // guards the two members below; any thread
     std::shared_ptr<X11Connection> m_pConnection;  // shared with every object made
     std::chrono::steady_clock::time_point m_nextOpenAttempt{};
 };

@@ -55,7 +55,7 @@ std::vector<X11Monitor> QueryMonitors(X11Connection& connection);
 // handler (whose default ends the process); errors of other displays go on to that handler.
 // One trap at a time in the process. Take the connection's lock before the trap.
 class X11ErrorTrap {
-public:
+  public:
     explicit X11ErrorTrap(Display* display);
     ~X11ErrorTrap();
     X11ErrorTrap(const X11ErrorTrap&) = delete;
@@ -64,7 +64,7 @@ public:
     // Waits for the server's answers; true when one of the trapped requests failed.
     bool Failed();
 
-private:
+  private:
     std::unique_lock<std::mutex> m_guard;
     Display* m_pDisplay;
 };

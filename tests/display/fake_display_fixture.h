@@ -14,7 +14,7 @@
 namespace orvenna {
 
 class FakeDisplayTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         m_pFake = std::make_shared<platform::FakeBackend>();
         testing::UseBackendForTesting(m_pFake);

@@ -33,7 +33,8 @@ int main(void) {
     memset(&frame, 0, sizeof(frame));
     frame.dwFormat = ORVD_FORMAT_RGB32;
 
-    Check(ORVD_InitByDisEngine(&first, ORVD_ENGINE_DDRAW) == ORVD_OK && first == 0, "first handle 0");
+    Check(ORVD_InitByDisEngine(&first, ORVD_ENGINE_DDRAW) == ORVD_OK && first == 0,
+          "first handle 0");
     Check(ORVD_InitByDisEngine(&second, ORVD_ENGINE_DDRAW) == ORVD_OK && second == 1, "then 1");
     Check(ORVD_InitByDisEngine(&untouched, ORVD_ENGINE_KIND1) == ORVD_E_UNSUPPORTED, "kind 1");
     Check(untouched == 77, "kind 1 leaves the handle");

@@ -46,11 +46,13 @@ TEST_F(DeviceTableTest, SetUpMakesEachDevicesObjectsWithTheirFlags) {
     NewHandle();
     std::vector<std::string> methods;
     for (const FakeCall& call : Fake().Calls()) methods.push_back(call.method);
-    const std::vector<std::string> expected = {
-        "DirectDrawEnumerateExA",          "DirectDrawCreateEx",
-        "IDirectDraw7::SetCooperativeLevel", "IDirectDraw7::CreateSurface",
-        "IDirectDraw7::GetCaps",           "IDirectDraw7::CreateClipper",
-        "IDirectDrawSurface7::SetClipper"};
+    const std::vector<std::string> expected = {"DirectDrawEnumerateExA",
+                                               "DirectDrawCreateEx",
+                                               "IDirectDraw7::SetCooperativeLevel",
+                                               "IDirectDraw7::CreateSurface",
+                                               "IDirectDraw7::GetCaps",
+                                               "IDirectDraw7::CreateClipper",
+                                               "IDirectDrawSurface7::SetClipper"};
     EXPECT_EQ(methods, expected);
 
     EXPECT_EQ(Fake().CallsNamed("DirectDrawEnumerateExA")[0].flags,
@@ -180,7 +182,7 @@ TEST_F(DeviceTableTest, MissingDirectDrawOrDevicesAreReportedAndInitFails) {
 }
 
 TEST_F(DeviceTableTest, AFailingSetUpStepReleasesEverythingMadeBeforeIt) {
-    const char* steps[] = {"DirectDrawCreateEx", "IDirectDraw7::SetCooperativeLevel",
+    const char* steps[] = {"DirectDrawCreateEx",          "IDirectDraw7::SetCooperativeLevel",
                            "IDirectDraw7::CreateSurface", "IDirectDraw7::GetCaps",
                            "IDirectDraw7::CreateClipper", "IDirectDrawSurface7::SetClipper"};
     for (const char* step : steps) {

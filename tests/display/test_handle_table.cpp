@@ -45,8 +45,7 @@ const ExportCase kExports[] = {
      },
      ORVD_E_NOT_READY},
     {"RefreshDisplay", [](int32_t h) { return ORVD_RefreshDisplay(h); }, ORVD_E_NOT_READY},
-    {"SetRotationAngle", [](int32_t h) { return ORVD_SetRotationAngle(h, 90); },
-     ORVD_E_NOT_READY},
+    {"SetRotationAngle", [](int32_t h) { return ORVD_SetRotationAngle(h, 90); }, ORVD_E_NOT_READY},
     {"RegisterDCCallback", [](int32_t h) { return ORVD_RegisterDCCallback(h, &IgnoreDC, 7); },
      ORVD_OK},
     {"SetDisplayMode", [](int32_t h) { return ORVD_SetDisplayMode(h, 1); }, ORVD_OK},
@@ -106,8 +105,9 @@ TEST_F(HandleTableTest, RefusedEngineKindsReleaseTheIndexAndLeaveTheHandleUnwrit
         int32_t kind;
         int32_t expected;
     };
-    const Case cases[] = {{1, ORVD_E_UNSUPPORTED}, {2, ORVD_E_UNSUPPORTED}, {3, ORVD_E_FAIL},
-                          {7, ORVD_E_FAIL},        {-1, ORVD_E_FAIL},       {INT32_MIN, ORVD_E_FAIL}};
+    const Case cases[] = {{1, ORVD_E_UNSUPPORTED}, {2, ORVD_E_UNSUPPORTED},
+                          {3, ORVD_E_FAIL},        {7, ORVD_E_FAIL},
+                          {-1, ORVD_E_FAIL},       {INT32_MIN, ORVD_E_FAIL}};
     for (const Case& c : cases) {
         int32_t handle = kUnwritten;
         EXPECT_EQ(ORVD_InitByDisEngine(&handle, static_cast<tagORVD_ENGINE>(c.kind)), c.expected)
@@ -211,8 +211,8 @@ TEST_F(HandleTableTest, SetDisplayRectChecksEveryCoordinateAndNullClears) {
     const int32_t handle = NewHandle();
     tagRECT good{10, 20, 30, 40};
     EXPECT_EQ(ORVD_SetDisplayRect(handle, &good), ORVD_OK);
-    const tagRECT bad[] = {{-1, 0, 10, 10}, {0, -1, 10, 10}, {0, 0, -1, 10}, {0, 0, 10, -1},
-                           {INT32_MIN, 0, 0, 0}};
+    const tagRECT bad[] = {
+        {-1, 0, 10, 10}, {0, -1, 10, 10}, {0, 0, -1, 10}, {0, 0, 10, -1}, {INT32_MIN, 0, 0, 0}};
     for (tagRECT rect : bad) {
         EXPECT_EQ(ORVD_SetDisplayRect(handle, &rect), ORVD_E_PARAM);
         const RECT kept = EngineOf(handle)->DisplayRect();

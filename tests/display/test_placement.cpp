@@ -14,19 +14,19 @@ const RECT kRight{1920, 0, 3840, 1080};
     if (r.left == left && r.top == top && r.right == right && r.bottom == bottom) {
         return ::testing::AssertionSuccess();
     }
-    return ::testing::AssertionFailure() << "(" << r.left << "," << r.top << "," << r.right
-                                         << "," << r.bottom << ")";
+    return ::testing::AssertionFailure()
+           << "(" << r.left << "," << r.top << "," << r.right << "," << r.bottom << ")";
 }
 
 class PlacedWindow {
-public:
+  public:
     PlacedWindow(platform::FakeBackend& fake, DDrawDisplayEngine* engine, RECT client)
         : m_hWnd(fake.AddWindow(client)) {
         EXPECT_EQ(engine->SetDisplayWindow(m_hWnd), ORVD_OK);
     }
     HWND Get() const { return m_hWnd; }
 
-private:
+  private:
     HWND m_hWnd;
 };
 
@@ -103,11 +103,11 @@ TEST_F(PlacementTest, AWindowWhollyOffTheDesktopIsNotDrawn) {
     const Case cases[] = {
         {{-1380, 0, -1280, 100}, ORVD_E_NOT_READY},  // ends exactly at the left edge
         {{-1379, 0, -1279, 100}, ORVD_OK},
-        {{1920, 0, 2020, 100}, ORVD_E_NOT_READY},    // starts exactly at the right edge
+        {{1920, 0, 2020, 100}, ORVD_E_NOT_READY},  // starts exactly at the right edge
         {{1919, 0, 2019, 100}, ORVD_OK},
-        {{0, -300, 100, -200}, ORVD_E_NOT_READY},    // ends exactly at the top edge
-        {{0, 1080, 100, 1180}, ORVD_E_NOT_READY},    // starts exactly at the bottom edge
-        {{-5000, -5000, 5000, 5000}, ORVD_OK},       // larger than the desktop
+        {{0, -300, 100, -200}, ORVD_E_NOT_READY},  // ends exactly at the top edge
+        {{0, 1080, 100, 1180}, ORVD_E_NOT_READY},  // starts exactly at the bottom edge
+        {{-5000, -5000, 5000, 5000}, ORVD_OK},     // larger than the desktop
     };
     for (const Case& c : cases) {
         PlacedWindow window(Fake(), engine, c.client);

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <string>
 
-#include "device_table.h"
 #include "ddraw_engine.h"
+#include "device_table.h"
 #include "orvenna.h"
 #include "orvenna_testing.h"
 #include "platform/x11_backend.h"
@@ -35,7 +35,7 @@ Display* OpenDisplayPatiently() {
 // An X connection of the test's own, to make the windows the library is given. It is open
 // before the library's and closed after it, so the server does not reset under the library.
 class X11Test : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
         m_pDisplay = OpenDisplayPatiently();
@@ -52,9 +52,9 @@ protected:
         if (parent == 0) parent = DefaultRootWindow(m_pDisplay);
         XSetWindowAttributes attributes{};
         attributes.override_redirect = True;  // placed where asked, with or without a manager
-        const Window window = XCreateWindow(m_pDisplay, parent, x, y, width, height, 0,
-                                            CopyFromParent, InputOutput, CopyFromParent,
-                                            CWOverrideRedirect, &attributes);
+        const Window window =
+            XCreateWindow(m_pDisplay, parent, x, y, width, height, 0, CopyFromParent, InputOutput,
+                          CopyFromParent, CWOverrideRedirect, &attributes);
         if (mapped) XMapWindow(m_pDisplay, window);
         XSync(m_pDisplay, False);
         return window;
@@ -144,7 +144,7 @@ TEST_F(X11Test, OneMonitorIsTheDriverEntryAndTheEngineFollowsTheWindow) {
 // A private Xvfb of 3840 × 1080 that keeps its monitors (-noreset), split into two monitors
 // side by side with xrandr. Started and ended (by its PID) by the test.
 class TwoMonitorTest : public X11Test {
-protected:
+  protected:
     void SetUp() override {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
@@ -177,10 +177,12 @@ protected:
         setenv("DISPLAY", m_display.c_str(), 1);
         const std::string xrandr = "DISPLAY=" + m_display + " xrandr";
         ASSERT_EQ(std::system((xrandr + " --setmonitor left 1920/508x1080/286+0+0 screen"
-                                        " >/dev/null 2>&1").c_str()),
+                                        " >/dev/null 2>&1")
+                                  .c_str()),
                   0);
         ASSERT_EQ(std::system((xrandr + " --setmonitor right 1920/508x1080/286+1920+0 none"
-                                        " >/dev/null 2>&1").c_str()),
+                                        " >/dev/null 2>&1")
+                                  .c_str()),
                   0);
         X11Test::SetUp();
     }
@@ -240,8 +242,8 @@ TEST_F(TwoMonitorTest, AChangedMonitorLayoutLosesTheSurfacesAndRecoveryRebuildsT
     IDirectDrawSurface7* primary = DeviceTable().entries[2]->pPrimary.Get();
     EXPECT_EQ(primary->IsLost(), DD_OK);
 
-    ASSERT_EQ(std::system(("DISPLAY=" + m_display + " xrandr --delmonitor right >/dev/null 2>&1")
-                              .c_str()),
+    ASSERT_EQ(std::system(
+                  ("DISPLAY=" + m_display + " xrandr --delmonitor right >/dev/null 2>&1").c_str()),
               0);
     // The layout is looked at again within a fifth of a second.
     for (int i = 0; i < 50 && primary->IsLost() == DD_OK; ++i) usleep(20000);
