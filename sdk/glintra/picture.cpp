@@ -41,11 +41,28 @@ void RenderGrey(const GreyPicture& grey, bool bilinear, std::vector<uint8_t>& sc
 }
 
 OverlayPainter::~OverlayPainter() {
+    Release();
+}
+
+void OverlayPainter::Release() {
     if (m_cairo) cairo_destroy(m_cairo);
-    if (m_surface) {
-        cairo_surface_flush(m_surface);
-        cairo_surface_destroy(m_surface);
+    if (m_surface) cairo_surface_destroy(m_surface);
+    m_cairo = nullptr;
+    m_surface = nullptr;
+}
+
+void OverlayPainter::Begin(const RgbTarget& target) {
+    if (target.pixels != m_target.pixels || target.stride != m_target.stride ||
+        target.width != m_target.width || target.height != m_target.height) {
+        Release();
+        m_target = target;
+    } else if (m_surface) {
+        cairo_surface_mark_dirty(m_surface);  // libyuv wrote the pixels behind cairo's back
     }
+}
+
+void OverlayPainter::End() {
+    if (m_surface) cairo_surface_flush(m_surface);
 }
 
 namespace {

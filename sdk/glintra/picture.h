@@ -36,19 +36,27 @@ struct RgbTarget {
 void RenderGrey(const GreyPicture& grey, bool bilinear, std::vector<uint8_t>& scratch,
                 const RgbTarget& target);
 
-// Draws rectangles over an RgbTarget; the cairo surface is made on the first rectangle.
+// Draws rectangles over an RgbTarget. The cairo surface is made on the first rectangle and kept for
+// the following pictures of the same target.
 class OverlayPainter {
   public:
-    explicit OverlayPainter(const RgbTarget& target) : m_target(target) {}
+    OverlayPainter() = default;
     ~OverlayPainter();
     OverlayPainter(const OverlayPainter&) = delete;
     OverlayPainter& operator=(const OverlayPainter&) = delete;
+
+    // Starts a picture in `target`, whose pixels were rewritten since the last one.
+    void Begin(const RgbTarget& target);
+    // Ends the picture: every rectangle is in the pixels.
+    void End();
 
     // rect: left, right, top, bottom in 0..1 of the target; colour: RGBA in 0..1 (clamped);
     // lineWidth: outline width in pixels, 0 fills. false on non-finite values or a negative width.
     bool DrawRect(const float rect[4], const float colour[4], int lineWidth);
 
   private:
+    void Release();
+
     RgbTarget m_target;
     cairo_surface_t* m_surface = nullptr;
     cairo_t* m_cairo = nullptr;

@@ -301,13 +301,14 @@ bool Renderer::Stop() {
     return true;
 }
 
-void Renderer::RunOverlay(const RgbTarget& target) {
+void Renderer::RunOverlay(OverlayPainter& painter, const RgbTarget& target) {
     std::lock_guard lock(m_callbackLock);
     if (!m_callback) return;
-    OverlayPainter painter(target);
+    painter.Begin(target);
     t_overlay = {m_handle, &painter};
     m_callback(m_user, 0, GLT_CALLBACK_OVERLAY, target.width, target.height, 0);
     t_overlay = {};
+    painter.End();
 }
 
 bool Renderer::DrawRectInCallback(GLT_HANDLE handle, const float rect[4], const float colour[4],
@@ -332,6 +333,7 @@ void Renderer::DrawLoop(::Display* display) {
     GreyPicture current;           // the picture being shown
     uint64_t currentSerial = 0;    // m_pendingSerial of `current`
     std::vector<uint8_t> scratch;  // the scaled grey plane
+    OverlayPainter painter;        // draws the callback's rectangles
     bool needRender = false;       // a new picture or a new size: convert, scale, draw, present
     bool needRepaint = false;      // exposed: put the last image again
     {
@@ -389,7 +391,7 @@ void Renderer::DrawLoop(::Display* display) {
                         const RgbTarget target{image->Pixels(), image->Stride(), image->Width(),
                                                image->Height()};
                         RenderGrey(current, bilinear, scratch, target);
-                        RunOverlay(target);
+                        RunOverlay(painter, target);
                     }
                     output.Present();
                     m_presentsShared = output.Shared();

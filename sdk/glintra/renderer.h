@@ -49,7 +49,7 @@ class Renderer {
   private:
     void DrawLoop(::_XDisplay* display);
     void Wake();
-    void RunOverlay(const RgbTarget& target);
+    void RunOverlay(OverlayPainter& painter, const RgbTarget& target);
 
     const GLT_HANDLE m_handle;
     int m_wakeFd = -1;  // eventfd that wakes the drawing thread; written by any thread

@@ -106,10 +106,10 @@ TEST(GlintraPicture, RectanglesCoverTheirNormalisedPixels) {
     for (const auto& c : cases) {
         Image image(420, 266);
         std::fill(image.pixels.begin(), image.pixels.end(), Grey(100));
-        {
-            OverlayPainter painter(image.Target());
-            ASSERT_TRUE(painter.DrawRect(c.rect, red, c.lineWidth));
-        }
+        OverlayPainter painter;
+        painter.Begin(image.Target());
+        ASSERT_TRUE(painter.DrawRect(c.rect, red, c.lineWidth));
+        painter.End();
         const Box got = RedPixels(image);
         EXPECT_EQ(got.count, c.expected.count) << c.rect[0] << " w" << c.lineWidth;
         if (c.expected.count == 0) continue;
@@ -120,15 +120,33 @@ TEST(GlintraPicture, RectanglesCoverTheirNormalisedPixels) {
     }
 }
 
+TEST(GlintraPicture, PainterKeptAcrossPicturesDrawsIntoEachAndFollowsANewTarget) {
+    const float red[4] = {1, 0, 0, 1};
+    const float centre[4] = {0.45f, 0.55f, 0.45f, 0.55f};
+    OverlayPainter painter;
+    Image small(420, 266);
+    Image large(1280, 1024);
+    for (Image* image : {&small, &small, &large, &small}) {
+        // Each picture arrives with fresh pixels, as after a conversion.
+        std::fill(image->pixels.begin(), image->pixels.end(), Grey(50));
+        painter.Begin(image->Target());
+        ASSERT_TRUE(painter.DrawRect(centre, red, 1));
+        painter.End();
+        const Box got = RedPixels(*image);
+        EXPECT_EQ(got.x0, std::lround(0.45f * image->width)) << image->width;
+        EXPECT_EQ(got.y1 + 1, std::lround(0.55f * image->height)) << image->width;
+    }
+}
+
 TEST(GlintraPicture, TranslucentColourBlendsAndOutOfRangeChannelsClamp) {
     Image image(10, 10);
     std::fill(image.pixels.begin(), image.pixels.end(), Grey(0));
     const float all[4] = {0, 1, 0, 1};
     const float colour[4] = {4.0f, -1.0f, 0.0f, 0.5f};
-    {
-        OverlayPainter painter(image.Target());
-        ASSERT_TRUE(painter.DrawRect(all, colour, 0));
-    }
+    OverlayPainter painter;
+    painter.Begin(image.Target());
+    ASSERT_TRUE(painter.DrawRect(all, colour, 0));
+    painter.End();
     const uint32_t got = image.At(5, 5);
     EXPECT_NEAR(static_cast<int>(got >> 16), 128, 1);
     EXPECT_EQ(got & 0xffff, 0u);
@@ -141,7 +159,8 @@ TEST(GlintraPicture, RefusesNonFiniteValuesAndNegativeWidths) {
     const float good[4] = {0, 1, 0, 1};
     const float badRect[4] = {0, nan, 0, 1};
     const float badColour[4] = {1, 0, inf, 1};
-    OverlayPainter painter(image.Target());
+    OverlayPainter painter;
+    painter.Begin(image.Target());
     EXPECT_FALSE(painter.DrawRect(badRect, good, 1));
     EXPECT_FALSE(painter.DrawRect(good, badColour, 1));
     EXPECT_FALSE(painter.DrawRect(good, good, -1));
