@@ -61,7 +61,7 @@ int32_t AGC_Create(const AgcParams* params, void* block, int32_t blockSize, AgcH
 int32_t AGC_SetMode(AgcHandle handle, int32_t mode);
 
 /* Converts one image of width x height samples (row after row) into width x height grey bytes.
- * Samples above 16383 count as 16383. Allocates nothing; uses about 33 KB of stack.
+ * Samples above 16383 count as 16383. Allocates nothing; uses about 100 KB of stack.
  * returns: AGC_OK; AGC_E_NULLPTR when handle, image or gray is null. */
 int32_t AGC_Process(AgcHandle handle, const uint16_t* image, uint8_t* gray);
 
