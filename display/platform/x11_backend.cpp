@@ -230,6 +230,7 @@ public:
         if (source == nullptr || source->m_bPrimary || src_rect != nullptr) {
             return DDERR_INVALIDPARAMS;
         }
+        if (source->IsLostNow()) return DDERR_SURFACELOST;
         if (source->m_memory.Locked() || m_memory.Locked()) return DDERR_SURFACEBUSY;
         if (!m_bPrimary) return BltToMemory(source->View(), View(), dest_rect, m_scratch);
         HWND hwnd = 0;
@@ -473,7 +474,8 @@ HRESULT X11Backend::EnumerateDevices(LPDDENUMCALLBACKEXA callback, LPVOID contex
     for (size_t i = 0; i < monitors.size(); ++i) {
         GUID guid = X11MonitorGuid(static_cast<int>(i));
         std::string name = monitors[i].name.empty() ? "monitor" : monitors[i].name;
-        HMONITOR monitor = reinterpret_cast<HMONITOR>(static_cast<uintptr_t>(i + 1));
+        // A monitor handle is an opaque value: the monitor's index plus one.
+        HMONITOR monitor = reinterpret_cast<HMONITOR>(static_cast<uintptr_t>(i + 1));  // NOLINT(performance-no-int-to-ptr)
         if (!callback(&guid, name.data(), driver, context, monitor)) break;
     }
     return DD_OK;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "orvenna.h"
 
@@ -50,6 +51,11 @@ void X11Presenter::DetachSegment() {
     m_bShmAttached = false;
     m_shm = {};
     m_nShmBytes = 0;
+}
+
+bool X11Presenter::NeedsAttach(int width, int height) const {
+    const size_t bytes = static_cast<size_t>(width) * 4 * static_cast<size_t>(height);
+    return !m_bShmProbed || (m_bShmUsable && bytes > m_nShmBytes);
 }
 
 bool X11Presenter::EnsureImage(Visual* visual, int depth, int width, int height) {
@@ -132,17 +138,17 @@ HRESULT X11Presenter::Present(HWND window, const orvenna::SurfaceView& source, c
         m_nWindowDepth = attributes.depth;
     }
 
+    // One trap for the frame: a few round trips to the server per trap, and a frame should cost
+    // as few as it can. Only attaching a new shared segment needs a trap of its own.
+    std::optional<X11ErrorTrap> trap(std::in_place, display);
     int origin_x = 0;
     int origin_y = 0;
-    {
-        X11ErrorTrap trap(display);
-        Window child = 0;
-        if (XTranslateCoordinates(display, drawable, connection.root, 0, 0, &origin_x, &origin_y,
-                                  &child) == 0 ||
-            trap.Failed()) {
-            m_window = 0;
-            return DDERR_INVALIDOBJECT;
-        }
+    Window child = 0;
+    // A query with a reply: its failure shows in its result at once.
+    if (XTranslateCoordinates(display, drawable, connection.root, 0, 0, &origin_x, &origin_y,
+                              &child) == 0) {
+        m_window = 0;
+        return DDERR_INVALIDOBJECT;
     }
     // The destination in window coordinates, and the part of it on the screen.
     const RECT in_window{dest.left - origin_x, dest.top - origin_y, dest.right - origin_x,
@@ -157,14 +163,20 @@ HRESULT X11Presenter::Present(HWND window, const orvenna::SurfaceView& source, c
     const int width = right - left;
     const int height = bottom - top;
 
-    if (!EnsureImage(m_pWindowVisual, m_nWindowDepth, width, height)) return DDERR_OUTOFMEMORY;
+    if (NeedsAttach(width, height)) {
+        trap.reset();
+        const bool made = EnsureImage(m_pWindowVisual, m_nWindowDepth, width, height);
+        trap.emplace(display);
+        if (!made) return DDERR_OUTOFMEMORY;
+    } else if (!EnsureImage(m_pWindowVisual, m_nWindowDepth, width, height)) {
+        return DDERR_OUTOFMEMORY;
+    }
     const XrgbImage target{reinterpret_cast<uint8_t*>(m_pImage->data), m_pImage->bytes_per_line,
                            width, height};
     const RECT into{in_window.left - left, in_window.top - top, in_window.right - left,
                     in_window.bottom - top};
     if (!ConvertAndScale(source, target, into, m_scratch)) return DDERR_INVALIDPIXELFORMAT;
 
-    X11ErrorTrap trap(display);
     if (m_gc == nullptr || m_gcWindow != drawable) {
         if (m_gc != nullptr) XFreeGC(display, m_gc);
         m_gc = XCreateGC(display, drawable, 0, nullptr);
@@ -179,7 +191,7 @@ HRESULT X11Presenter::Present(HWND window, const orvenna::SurfaceView& source, c
     }
     // The wait for the server also tells us that it has read the shared image, so the next
     // frame may be written into it.
-    if (trap.Failed()) {
+    if (trap->Failed()) {
         m_window = 0;  // gone, or not what it was: asked again next time
         return DDERR_INVALIDOBJECT;
     }

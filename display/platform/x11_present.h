@@ -35,6 +35,9 @@ class X11Presenter {
     bool UsesSharedMemory() const { return m_bShmAttached; }
 
   private:
+    // True when an image of width × height needs a shared segment attached first (a server
+    // request that can fail), false when it is made on our side alone.
+    bool NeedsAttach(int width, int height) const;
     // An image of width × height in the window's visual, reusing what is there when it fits.
     bool EnsureImage(Visual* visual, int depth, int width, int height);
     void DestroyImage();
