@@ -139,7 +139,7 @@ void ConvertHisteq(const Tuning& t, const Stats& s, const uint16_t* image, size_
         std::memset(lut + last + 1, 255, kValues - last - 1);
     }
     // Flat scenes (span below minSpan) get a proportionally smaller swing around brightness.
-    const uint32_t minSpan = t.minSpan != 0 ? t.minSpan : 1;
+    const uint32_t minSpan = t.minSpan != 0 ? t.minSpan : 1;  // no preset has 0; never divide by it
     const auto g =
         static_cast<uint16_t>(std::min<uint32_t>(s.high - s.low, minSpan) * 256 / minSpan);
     const int32_t offset = t.brightness - ((lut[s.mean] * g) >> 8);
