@@ -111,7 +111,7 @@ void Camera::Render(uint64_t index, Frame& frame) {
         if (w >= kParamWordCount && h >= 2) {
             const ParamWords words = DeviceParamWords(t, w, h);
             uint8_t* row = image + 2 * static_cast<size_t>(h - 2) * static_cast<size_t>(w);
-            for (int i = 0; i < kParamWordCount; ++i) {
+            for (size_t i = 0; i < words.size(); ++i) {
                 row[2 * i] = static_cast<uint8_t>(words[i]);
                 row[2 * i + 1] = static_cast<uint8_t>(words[i] >> 8);
             }

@@ -120,7 +120,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args, CameraOptions& o,
             value = args[++i];
         }
         if (!it->second(value)) {
-            error = "bad value for " + name + ": " + value;
+            error = "bad value for " + name;
+            error += ": " + value;
             return ParseResult::Error;
         }
     }

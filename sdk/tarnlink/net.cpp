@@ -80,7 +80,7 @@ uint16_t LocalPort(int fd) {
 }
 
 void SetSendTimeout(int fd, int timeoutMs) {
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000L};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 

@@ -376,12 +376,10 @@ void Session::ReaderLoop() {
         if (n > 0) {
             m_reader.Commit(static_cast<size_t>(n));
             lastReceived = Clock::now();
-        } else if (n == 0) {
-            break;
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             if (net::WaitReadable(m_fd.Get(), kPollSliceMs) < 0) break;
-        } else if (errno != EINTR) {
-            break;
+        } else if (n == 0 || errno != EINTR) {
+            break;  // the camera closed the connection, or it failed
         }
         if (m_closing) break;
         if (Clock::now() - lastReceived > wire::kPeerTimeout) break;  // a silent camera is gone

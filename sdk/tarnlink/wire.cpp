@@ -14,7 +14,7 @@ namespace tarnlink::wire {
 namespace {
 
 constexpr std::string_view kProofLabel = "TLNK-LOGIN-1";
-constexpr size_t kDeviceSize = kSerialSize + 4 * 2 + 2;
+constexpr size_t kDeviceSize = kSerialSize + size_t{4} * 2 + 2;  // serial, 4 x u16, 2 x u8
 
 void Put16(std::vector<uint8_t>& out, uint32_t v) {
     out.push_back(static_cast<uint8_t>(v));

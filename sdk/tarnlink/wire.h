@@ -175,7 +175,7 @@ public:
 
     // Bodies longer than maxBody, unknown types and nonzero flags are malformed. The buffer
     // starts at initialBuffer bytes and grows, up to one whole message, as messages need it.
-    explicit MessageReader(uint32_t maxBody, size_t initialBuffer = 64 * 1024);
+    explicit MessageReader(uint32_t maxBody, size_t initialBuffer = size_t{64} * 1024);
 
     // Free space behind the buffered bytes; never empty as long as the owner takes every whole
     // message with Next() before asking again. Invalidates earlier messages.
