@@ -385,9 +385,14 @@ void Renderer::DrawLoop(::Display* display) {
             }
 
             if (output.Ready() && current.width > 0 && (needRender || needRepaint)) {
+                const bool newImage = !output.HasImageOfWindowSize();
                 PresentImage* image = output.Image();
-                if (image) {
-                    if (needRender || !output.HasImageOfWindowSize()) {
+                if (!image) {
+                    // Nothing can be put into this window's visual: tell the caller.
+                    std::lock_guard lock(m_frameLock);
+                    m_badWindow = output.Parent();
+                } else {
+                    if (needRender || newImage) {
                         const RgbTarget target{image->Pixels(), image->Stride(), image->Width(),
                                                image->Height()};
                         RenderGrey(current, bilinear, scratch, target);
