@@ -116,8 +116,8 @@ void Yv16ToYv12(const Images& im) {
         const uint32_t len = std::min(im.s.row_bytes[plane], im.d.row_bytes[plane]);
         for (uint32_t r = 0; r < rows; ++r) {
             // An odd height leaves the last row without a partner; it stands for itself.
-            const uint8_t* a = im.SrcRow(plane, 2 * r);
-            const uint8_t* b = im.SrcRow(plane, std::min(2 * r + 1, src_rows - 1));
+            const uint8_t* a = im.SrcRow(plane, size_t{2} * r);
+            const uint8_t* b = im.SrcRow(plane, std::min<size_t>(size_t{2} * r + 1, src_rows - 1));
             uint8_t* d = im.DstRow(plane, r);
             for (uint32_t x = 0; x < len; ++x) {
                 d[x] = static_cast<uint8_t>((a[x] + b[x] + 1) >> 1);

@@ -136,11 +136,9 @@ int SubstituteFormat(unsigned format) {
         case ORVD_FORMAT_YVYU:
             return ORVD_FORMAT_YUY2;
         case ORVD_FORMAT_IYUV:
-            return ORVD_FORMAT_YV12;
         case ORVD_FORMAT_YV16:
             return ORVD_FORMAT_YV12;
         case ORVD_FORMAT_IUYV:
-            return ORVD_FORMAT_UYVY;
         case ORVD_FORMAT_IYU2:
             return ORVD_FORMAT_UYVY;
         default:

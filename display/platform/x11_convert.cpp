@@ -140,7 +140,8 @@ bool ConvertAndScale(const SurfaceView& source, const XrgbImage& target, const R
     const int into_x = clip.x - dest.left;  // where the visible part starts inside `dest`
     const int into_y = clip.y - dest.top;
     if (same_size) {
-        return libyuv::ARGBCopy(argb + static_cast<ptrdiff_t>(into_y) * argb_stride + into_x * 4,
+        return libyuv::ARGBCopy(argb + static_cast<ptrdiff_t>(into_y) * argb_stride +
+                                    static_cast<ptrdiff_t>(into_x) * 4,
                                 argb_stride, PixelAt(target, clip.x, clip.y),
                                 static_cast<int>(target.stride), clip.width, clip.height) == 0;
     }
@@ -149,10 +150,11 @@ bool ConvertAndScale(const SurfaceView& source, const XrgbImage& target, const R
     const auto origin = reinterpret_cast<uintptr_t>(PixelAt(target, clip.x, clip.y)) -
                         static_cast<uintptr_t>(static_cast<ptrdiff_t>(into_y) * target.stride +
                                                static_cast<ptrdiff_t>(into_x) * 4);
-    return libyuv::ARGBScaleClip(argb, argb_stride, sw, sh, reinterpret_cast<uint8_t*>(origin),
-                                 static_cast<int>(target.stride), static_cast<int>(dest_w),
-                                 static_cast<int>(dest_h), into_x, into_y, clip.width, clip.height,
-                                 libyuv::kFilterBilinear) == 0;
+    return libyuv::ARGBScaleClip(
+               argb, argb_stride, sw, sh,
+               reinterpret_cast<uint8_t*>(origin),  // NOLINT(performance-no-int-to-ptr)
+               static_cast<int>(target.stride), static_cast<int>(dest_w), static_cast<int>(dest_h),
+               into_x, into_y, clip.width, clip.height, libyuv::kFilterBilinear) == 0;
 }
 
 void FillXrgb(const XrgbImage& target, const RECT& rect, uint32_t colour) {

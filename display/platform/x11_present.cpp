@@ -76,9 +76,11 @@ bool X11Presenter::EnsureImage(Visual* visual, int depth, int width, int height)
         // Room for some growth, so that a window being resized does not attach every frame.
         const size_t want = bytes + bytes / 4;
         const int id = shmget(IPC_PRIVATE, want, IPC_CREAT | 0600);
-        void* address = id >= 0 ? shmat(id, nullptr, 0) : reinterpret_cast<void*>(-1);
+        // shmat reports failure as the address -1.
+        void* const failed = reinterpret_cast<void*>(-1);  // NOLINT(performance-no-int-to-ptr)
+        void* address = id >= 0 ? shmat(id, nullptr, 0) : failed;
         bool attached = false;
-        if (address != reinterpret_cast<void*>(-1)) {
+        if (address != failed) {
             m_shm.shmid = id;
             m_shm.shmaddr = static_cast<char*>(address);
             m_shm.readOnly = False;
