@@ -10,9 +10,6 @@ constexpr int32_t kChannel = 1;
 constexpr int32_t kStreamWaitSeconds = 10;
 const char kEmptyStreamName[] = "";
 
-const float kCentreBox[4] = {0.45f, 0.55f, 0.45f, 0.55f};  // left, right, top, bottom
-const float kCentreBoxColour[4] = {1.0f, 0.0f, 0.0f, 1.0f};
-
 }  // namespace
 
 uint16_t PortOnWire(int32_t port) {
@@ -27,9 +24,9 @@ int32_t LinkLogin(const std::string& address, int32_t port, const std::string& u
                       &deviceInfo);
 }
 
-int32_t LinkStartStream(int32_t userId, FramePipeline* pipeline) {
+int32_t LinkStartStream(int32_t userId, FramePipeline* pipeline, TLNK_StreamCallback callback) {
     PreviewInfo preview{kChannel, kStreamWaitSeconds, 1, kEmptyStreamName};
-    return TLNK_RealPlay_V30(userId, &preview, StreamDataCallback, pipeline, 0);
+    return TLNK_RealPlay_V30(userId, &preview, callback, pipeline, 0);
 }
 
 bool LinkInitRender(std::atomic<GLT_HANDLE>& handle, GLT_DRAWCALLBACK overlay, void* user) {
@@ -50,7 +47,7 @@ void LinkReleaseRender(std::atomic<GLT_HANDLE>& handle) {
 }
 
 void LinkDrawCentreBox(GLT_HANDLE handle) {
-    GLT_DrawRect(handle, kCentreBox, kCentreBoxColour, 1);
+    GLT_DrawRect(handle, kCentreBoxRect, kCentreBoxColour, 1);
 }
 
 bool LinkShowFrame(GLT_HANDLE handle, const DisplayFrame& frame, uint64_t window) {

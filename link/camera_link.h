@@ -23,7 +23,9 @@ int32_t LinkLogin(const std::string& address, int32_t port, const std::string& u
 
 // TLNK_RealPlay_V30 on channel 1 with the stream going into `pipeline` through StreamDataCallback.
 // Returns the play handle, negative on failure.
-int32_t LinkStartStream(int32_t userId, FramePipeline* pipeline);
+// `callback` is StreamDataCallback unless the caller needs to see more of the stream first.
+int32_t LinkStartStream(int32_t userId, FramePipeline* pipeline,
+                        TLNK_StreamCallback callback = StreamDataCallback);
 
 // Creates the render handle when `handle` holds 0, then initialises it for the grey picture, adds
 // sub-port 0 and registers `overlay` with `user`. False when any of the first three steps fails.
@@ -32,7 +34,11 @@ bool LinkInitRender(std::atomic<GLT_HANDLE>& handle, GLT_DRAWCALLBACK overlay, v
 // Removes sub-port 0 and destroys the handle, when there is one; `handle` is 0 afterwards.
 void LinkReleaseRender(std::atomic<GLT_HANDLE>& handle);
 
-// Inside the overlay callback: the opaque red box over the middle tenth of the picture.
+// The fixed overlay: an opaque red box over the middle tenth of the picture each way.
+inline constexpr float kCentreBoxRect[4] = {0.45f, 0.55f, 0.45f, 0.55f};  // left, right, top, bottom
+inline constexpr float kCentreBoxColour[4] = {1.0f, 0.0f, 0.0f, 1.0f};
+
+// Inside the overlay callback: draws the centre box.
 void LinkDrawCentreBox(GLT_HANDLE handle);
 
 // Hands one display picture to the render library and shows it in `window` (0: no window).

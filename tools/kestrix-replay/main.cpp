@@ -14,6 +14,7 @@
 
 #include "frame_pipeline.h"
 #include "recorder.h"
+#include "tool_options.h"
 
 namespace {
 
@@ -38,15 +39,6 @@ struct Options {
     std::exit(2);
 }
 
-bool ParseInt(const char* text, int64_t low, int64_t high, int32_t* out) {
-    char* end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(text, &end, 10);
-    if (errno || end == text || *end || v < low || v > high) return false;
-    *out = static_cast<int32_t>(v);
-    return true;
-}
-
 Options ParseOptions(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
@@ -56,13 +48,9 @@ Options ParseOptions(int argc, char** argv) {
             return argv[++i];
         };
         if (arg == "--chunk") {
-            if (!ParseInt(value(), 1, 2000000, &o.chunk)) Fail("--chunk takes 1 to 2000000 bytes");
+            if (!ParseWholeNumber(value(), 1, 2000000, &o.chunk)) Fail("--chunk takes 1 to 2000000 bytes");
         } else if (arg == "--agc") {
-            const std::string mode = value();
-            if (mode == "line") o.agcMode = AGC_MODE_LINE;
-            else if (mode == "histeq") o.agcMode = AGC_MODE_HISTEQ;
-            else if (mode == "special") o.agcMode = AGC_MODE_SPECIAL;
-            else Fail("--agc takes line, histeq or special");
+            if (!ParseAgcMode(value(), &o.agcMode)) Fail("--agc takes line, histeq or special");
         } else if (arg == "--no-swap") {
             o.swap = false;
         } else if (arg == "--gray") {
@@ -72,7 +60,7 @@ Options ParseOptions(int argc, char** argv) {
         } else if (arg == "--raw-log") {
             o.rawLog = value();
         } else if (arg == "--snapshots") {
-            if (!ParseInt(value(), INT32_MIN, INT32_MAX, &o.snapshots)) {
+            if (!ParseWholeNumber(value(), INT32_MIN, INT32_MAX, &o.snapshots)) {
                 Fail("--snapshots takes a number");
             }
             o.haveSnapshots = true;

@@ -1,0 +1,248 @@
+// kestrix-replay and kestrix-capture as a user runs them: arguments, exit codes, listings and the
+// files they write. kestrix-capture talks to an emulator child process on a loopback port.
+#include <cairo.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs a program to its end with its standard output and error captured in files.
+Result RunTool(std::vector<std::string> args, const std::string& scratch) {
+    const std::string outPath = scratch + "/stdout", errPath = scratch + "/stderr";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(err, 2);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    Result r;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream o(outPath), e(errPath);
+    r.out.assign(std::istreambuf_iterator<char>(o), {});
+    r.err.assign(std::istreambuf_iterator<char>(e), {});
+    return r;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Files(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+        }
+        closedir(d);
+    }
+    return names;
+}
+
+off_t FileSize(const std::string& path) {
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+class ToolsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/kestrix-tools-XXXXXX";
+        dir = mkdtemp(tmpl);
+    }
+    void TearDown() override {
+        if (camera > 0) {
+            kill(camera, SIGTERM);
+            waitpid(camera, nullptr, 0);
+        }
+        RunTool({"/bin/rm", "-rf", dir}, "/tmp");
+    }
+
+    // Starts the emulator on a free loopback port and returns the port.
+    int StartCamera(std::vector<std::string> extra = {}) {
+        int pipefd[2];
+        if (pipe(pipefd) != 0) return -1;
+        camera = fork();
+        if (camera == 0) {
+            dup2(pipefd[1], 2);
+            close(pipefd[0]);
+            std::vector<std::string> args = {KX_CAMSIM, "--port", "0"};
+            args.insert(args.end(), extra.begin(), extra.end());
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(pipefd[1]);
+        // The first line says "listening on 127.0.0.1:PORT".
+        std::string line;
+        char c;
+        while (read(pipefd[0], &c, 1) == 1 && c != '\n') line += c;
+        // Keep reading its log so that it never blocks on a full pipe.
+        std::thread([fd = pipefd[0]] {
+            char buf[256];
+            while (read(fd, buf, sizeof buf) > 0) {
+            }
+            close(fd);
+        }).detach();
+        const size_t colon = line.rfind(':');
+        return colon == std::string::npos ? -1 : std::atoi(line.c_str() + colon + 1);
+    }
+
+    std::string dir;
+    pid_t camera = -1;
+};
+
+TEST_F(ToolsTest, ReplayRefusesBadArgumentsAndUnreadableFiles) {
+    const std::vector<std::vector<std::string>> bad = {
+        {KX_REPLAY},
+        {KX_REPLAY, "--chunk", "0", "x"},
+        {KX_REPLAY, "--chunk", "2000001", "x"},
+        {KX_REPLAY, "--agc", "bright", "x"},
+        {KX_REPLAY, "--snapshots", "3", "x"},
+        {KX_REPLAY, "--text-log", "a", "--raw-log", "b", "x"},
+        {KX_REPLAY, dir + "/missing.bin"},
+        {KX_REPLAY, dir},
+    };
+    for (const auto& args : bad) {
+        const Result r = RunTool(args, dir);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_EQ(Lines(r.err).size() >= 1, true);
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
+TEST_F(ToolsTest, ReplayListsTheFramesAndWritesWhatThePanelWould) {
+    const std::string stream = dir + "/stream.bin";
+    ASSERT_EQ(RunTool({KX_CAMSIM, "--dump", stream, "--frames", "12", "--width", "64", "--height",
+                   "48", "--crc-error-rate", "0.25", "--seed", "5", "--quiet"},
+                  dir)
+                  .status,
+              0);
+    mkdir((dir + "/snaps").c_str(), 0755);
+    const Result r = RunTool({KX_REPLAY, "--chunk", "777", "--gray", dir + "/gray", "--raw-log",
+                          dir + "/raw", "--snapshots", "2", "--storage", dir + "/snaps", stream},
+                         dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_GE(lines.size(), 3u);
+    ASSERT_LT(lines.size(), 12u);  // some frames carry a wrong CRC
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].rfind(std::to_string(i) + "\t4\t64\t48\t", 0), 0u) << lines[i];
+        EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), '\t'), 10) << lines[i];
+    }
+    EXPECT_NE(lines[0].find("℃"), std::string::npos);
+    EXPECT_NE(r.err.find("frames accepted"), std::string::npos);
+    EXPECT_EQ(Files(dir + "/gray").size(), lines.size());
+    EXPECT_EQ(FileSize(dir + "/gray/frame_0.pgm"), static_cast<off_t>(std::string("P5\n64 48\n255\n").size() + 64 * 48));
+    EXPECT_EQ(FileSize(dir + "/raw"), static_cast<off_t>(lines.size() * 2 * 64 * 48));
+    EXPECT_EQ(Files(dir + "/snaps").size(), 2u);
+    EXPECT_NE(r.err.find("SnapShot finished..."), std::string::npos);
+
+    // The listing does not depend on how the bytes were chunked.
+    const Result whole = RunTool({KX_REPLAY, "--chunk", "2000000", stream}, dir);
+    EXPECT_EQ(whole.out, r.out);
+}
+
+TEST_F(ToolsTest, CaptureSaysWhenTheCameraCannotBeReachedOrRefusesTheLogin) {
+    const int port = StartCamera();
+    ASSERT_GT(port, 0);
+    Result r = RunTool({KX_CAPTURE, "--port", std::to_string(port), "--password", "wrong",
+                    "--seconds", "1"},
+                   dir);
+    EXPECT_EQ(r.status, 4);
+    EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
+
+    kill(camera, SIGTERM);
+    waitpid(camera, nullptr, 0);
+    camera = -1;
+    r = RunTool({KX_CAPTURE, "--port", std::to_string(port), "--seconds", "1"}, dir);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("cannot reach"), std::string::npos) << r.err;
+
+    EXPECT_EQ(RunTool({KX_CAPTURE, "--record", "video"}, dir).status, 2);
+}
+
+TEST_F(ToolsTest, CaptureRecordsSnapshotsAndDrawsTheLivePicture) {
+    const int port = StartCamera({"--width", "160", "--height", "120", "--fps", "30"});
+    ASSERT_GT(port, 0);
+    const std::string png = dir + "/live.png";
+    const Result r = RunTool({KX_CAPTURE, "--port", std::to_string(port), "--seconds", "2",
+                          "--record", "text", "--period", "250", "--snapshots", "3",
+                          "--storage", dir, "--png", png},
+                         dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    unsigned long long received, accepted, dropped, records, snapshots;
+    ASSERT_EQ(std::sscanf(r.out.c_str(),
+                          "frames received %llu, accepted %llu, dropped by CRC %llu, records %llu, "
+                          "snapshots %llu",
+                          &received, &accepted, &dropped, &records, &snapshots),
+              5)
+        << r.out;
+    EXPECT_GT(accepted, 20u);
+    EXPECT_EQ(dropped, 0u);
+    EXPECT_GE(records, 4u);
+    EXPECT_LE(records, 10u);
+    EXPECT_EQ(snapshots, 3u);
+
+    int txt = 0, raw = 0;
+    for (const auto& f : Files(dir)) {
+        txt += f.rfind("Record_", 0) == 0 && f.size() > 4 && f.substr(f.size() - 4) == ".txt";
+        raw += f.rfind("snapshot_", 0) == 0;
+    }
+    EXPECT_EQ(txt, 1);
+    EXPECT_EQ(raw, 3);
+
+    // The centre box is red at 0.45 of the width, halfway down; the picture around it is grey.
+    cairo_surface_t* image = cairo_image_surface_create_from_png(png.c_str());
+    ASSERT_EQ(cairo_surface_status(image), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_image_surface_get_width(image), 160);
+    const auto* data = cairo_image_surface_get_data(image);
+    const int stride = cairo_image_surface_get_stride(image);
+    auto pixel = [&](int x, int y) {
+        uint32_t v;
+        std::memcpy(&v, data + y * stride + x * 4, 4);
+        return v & 0xFFFFFF;
+    };
+    bool redEdge = false;
+    for (int x = 70; x <= 74; ++x) redEdge |= pixel(x, 60) == 0xFF0000;
+    EXPECT_TRUE(redEdge);
+    const uint32_t outside = pixel(10, 10);
+    EXPECT_EQ(outside & 0xFF, (outside >> 8) & 0xFF);
+    cairo_surface_destroy(image);
+}
+
+}  // namespace
