@@ -42,7 +42,7 @@ uint32_t X11Connection::CurrentGeneration() {
     const auto now = std::chrono::steady_clock::now();
     if (now < nextLayoutCheck) return generation;
     nextLayoutCheck = now + kLayoutCheckInterval;
-    NoteLayout(QueryMonitors(*this));
+    NoteLayout(QueryMonitors(*this, /*with_names=*/false));
     return generation;
 }
 
@@ -113,7 +113,7 @@ bool QueryWindow(X11Connection& connection, HWND hwnd, XWindowAttributes* attrib
 
 }  // namespace
 
-std::vector<X11Monitor> QueryMonitors(X11Connection& connection) {
+std::vector<X11Monitor> QueryMonitors(X11Connection& connection, bool with_names) {
     std::lock_guard<std::recursive_mutex> guard(connection.lock);
     std::vector<X11Monitor> monitors;
     int event_base = 0;
@@ -133,7 +133,7 @@ std::vector<X11Monitor> QueryMonitors(X11Connection& connection) {
         monitor.rect = RECT{info[i].x, info[i].y, info[i].x + info[i].width,
                             info[i].y + info[i].height};
         monitor.bPrimary = info[i].primary != 0;
-        if (info[i].name != 0) {
+        if (with_names && info[i].name != 0) {
             char* name = XGetAtomName(connection.display, info[i].name);
             if (name != nullptr) {
                 monitor.name = name;

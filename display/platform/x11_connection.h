@@ -48,8 +48,9 @@ struct X11Connection {
     static constexpr std::chrono::milliseconds kLayoutCheckInterval{200};
 };
 
-// The monitors of the screen (XRandR 1.5), the primary first; empty without XRandR 1.5.
-std::vector<X11Monitor> QueryMonitors(X11Connection& connection);
+// The monitors of the screen (XRandR 1.5), the primary first; empty without XRandR 1.5. Their
+// names cost a round trip each, so the layout checks go without them.
+std::vector<X11Monitor> QueryMonitors(X11Connection& connection, bool with_names = true);
 
 // While it lives, X errors caused on `display` are recorded instead of reaching the process's
 // handler (whose default ends the process); errors of other displays go on to that handler.
