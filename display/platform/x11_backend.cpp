@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/com_object.h"
 #include "pixel_formats.h"
+#include "platform/com_object.h"
 #include "platform/surface_memory.h"
-#include "platform/x11_present.h"
 #include "platform/x11_connection.h"
+#include "platform/x11_present.h"
 
 namespace orvenna::platform {
 
@@ -90,8 +90,7 @@ bool X11ErrorTrap::Failed() {
     return g_nTrapError != 0;
 }
 
-bool TranslateToRoot(X11Connection& connection, HWND hwnd, int x, int y, int* root_x,
-                     int* root_y) {
+bool TranslateToRoot(X11Connection& connection, HWND hwnd, int x, int y, int* root_x, int* root_y) {
     std::lock_guard<std::recursive_mutex> guard(connection.lock);
     X11ErrorTrap trap(connection.display);
     Window child = 0;
@@ -106,8 +105,8 @@ namespace {
 bool QueryWindow(X11Connection& connection, HWND hwnd, XWindowAttributes* attributes) {
     std::lock_guard<std::recursive_mutex> guard(connection.lock);
     X11ErrorTrap trap(connection.display);
-    const Status ok = XGetWindowAttributes(connection.display, static_cast<Window>(hwnd),
-                                           attributes);
+    const Status ok =
+        XGetWindowAttributes(connection.display, static_cast<Window>(hwnd), attributes);
     return !trap.Failed() && ok != 0;
 }
 
@@ -121,8 +120,8 @@ std::vector<X11Monitor> QueryMonitors(X11Connection& connection, bool with_names
     int major = 0;
     int minor = 0;
     if (!XRRQueryExtension(connection.display, &event_base, &error_base) ||
-        !XRRQueryVersion(connection.display, &major, &minor) ||
-        (major == 1 && minor < 5) || major < 1) {
+        !XRRQueryVersion(connection.display, &major, &minor) || (major == 1 && minor < 5) ||
+        major < 1) {
         return monitors;
     }
     int count = 0;
@@ -130,8 +129,8 @@ std::vector<X11Monitor> QueryMonitors(X11Connection& connection, bool with_names
     if (info == nullptr) return monitors;
     for (int i = 0; i < count; ++i) {
         X11Monitor monitor;
-        monitor.rect = RECT{info[i].x, info[i].y, info[i].x + info[i].width,
-                            info[i].y + info[i].height};
+        monitor.rect =
+            RECT{info[i].x, info[i].y, info[i].x + info[i].width, info[i].y + info[i].height};
         monitor.bPrimary = info[i].primary != 0;
         if (with_names && info[i].name != 0) {
             char* name = XGetAtomName(connection.display, info[i].name);
@@ -159,7 +158,7 @@ RECT ScreenRect(const X11Connection& connection) {
 // ---- Objects ---------------------------------------------------------------------------------
 
 class X11Clipper final : public ComObject<IDirectDrawClipper> {
-public:
+  public:
     HRESULT STDMETHODCALLTYPE GetHWnd(HWND* hwnd) override {
         if (hwnd == nullptr) return DDERR_INVALIDPARAMS;
         *hwnd = m_hWnd;
@@ -169,7 +168,8 @@ public:
         m_hWnd = hwnd;
         return DD_OK;
     }
-private:
+
+  private:
     HWND m_hWnd = 0;
 };
 
@@ -194,7 +194,7 @@ bool AcceptsFormat(const DDPIXELFORMAT& format) {
 }
 
 class X11Surface final : public ComObject<IDirectDrawSurface7> {
-public:
+  public:
     X11Surface(std::shared_ptr<X11Connection> connection, RECT device_rect, bool primary,
                uint32_t generation)
         : m_pConnection(std::move(connection)),
@@ -263,9 +263,7 @@ public:
         desc->ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
         return DD_OK;
     }
-    HRESULT STDMETHODCALLTYPE IsLost() override {
-        return IsLostNow() ? DDERR_SURFACELOST : DD_OK;
-    }
+    HRESULT STDMETHODCALLTYPE IsLost() override { return IsLostNow() ? DDERR_SURFACELOST : DD_OK; }
     HRESULT STDMETHODCALLTYPE Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD /*flags*/,
                                    HANDLE /*event*/) override {
         if (IsLostNow()) return DDERR_SURFACELOST;
@@ -274,9 +272,7 @@ public:
         return m_memory.Lock(desc);
     }
     HRESULT STDMETHODCALLTYPE ReleaseDC(HDC hdc) override { return m_memory.ReleaseDC(hdc); }
-    HRESULT STDMETHODCALLTYPE Restore() override {
-        return IsLostNow() ? DDERR_WRONGMODE : DD_OK;
-    }
+    HRESULT STDMETHODCALLTYPE Restore() override { return IsLostNow() ? DDERR_WRONGMODE : DD_OK; }
     HRESULT STDMETHODCALLTYPE SetClipper(LPDIRECTDRAWCLIPPER clipper) override {
         if (clipper != nullptr) clipper->AddRef();
         if (m_pClipper != nullptr) m_pClipper->Release();
@@ -290,14 +286,18 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Unlock(LPRECT /*rect*/) override { return m_memory.Unlock(); }
 
-private:
+  private:
     // The memory as the conversions see it.
     orvenna::SurfaceView View() {
         const DDSURFACEDESC2& desc = m_memory.Desc();
         const auto bytes = m_memory.Bytes();
         const int format = FormatFromPixelFormat(desc.ddpfPixelFormat);
-        return {bytes.data(), desc.lPitch, desc.dwWidth, desc.dwHeight,
-                static_cast<unsigned>(format < 0 ? kPixelFormatCount : format), bytes.size()};
+        return {bytes.data(),
+                desc.lPitch,
+                desc.dwWidth,
+                desc.dwHeight,
+                static_cast<unsigned>(format < 0 ? kPixelFormatCount : format),
+                bytes.size()};
     }
 
     // A colour fill of a screen rectangle, clipped to the clipper's window.
@@ -353,8 +353,8 @@ private:
     std::shared_ptr<X11Connection> m_pConnection;
     RECT m_rcDevice;  // the device's part of the virtual desktop
     bool m_bPrimary;
-    uint32_t m_nGeneration;  // the layout generation of the device that made it
-    SurfaceMemory m_memory;  // offscreen surfaces only
+    uint32_t m_nGeneration;                    // the layout generation of the device that made it
+    SurfaceMemory m_memory;                    // offscreen surfaces only
     IDirectDrawClipper* m_pClipper = nullptr;  // one reference, while attached
     DDCOLORKEY m_srcColorKey{};
     std::unique_ptr<X11Presenter> m_pPresenter;  // primary surfaces: made on the first blit
@@ -362,7 +362,7 @@ private:
 };
 
 class X11DirectDraw final : public ComObject<IDirectDraw7> {
-public:
+  public:
     X11DirectDraw(std::shared_ptr<X11Connection> connection, RECT device_rect)
         : m_pConnection(std::move(connection)),
           m_rcDevice(device_rect),
@@ -411,7 +411,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE TestCooperativeLevel() override { return DD_OK; }
 
-private:
+  private:
     std::shared_ptr<X11Connection> m_pConnection;
     RECT m_rcDevice;
     uint32_t m_nGeneration;  // the layout generation this device belongs to
@@ -455,7 +455,9 @@ std::shared_ptr<X11Connection> X11Backend::Connection() {
     return m_pConnection;
 }
 
-bool X11Backend::IsDirectDrawLoaded() { return Connection() != nullptr; }
+bool X11Backend::IsDirectDrawLoaded() {
+    return Connection() != nullptr;
+}
 
 HRESULT X11Backend::EnumerateDevices(LPDDENUMCALLBACKEXA callback, LPVOID context, DWORD flags) {
     auto connection = Connection();
@@ -475,7 +477,8 @@ HRESULT X11Backend::EnumerateDevices(LPDDENUMCALLBACKEXA callback, LPVOID contex
         GUID guid = X11MonitorGuid(static_cast<int>(i));
         std::string name = monitors[i].name.empty() ? "monitor" : monitors[i].name;
         // A monitor handle is an opaque value: the monitor's index plus one.
-        HMONITOR monitor = reinterpret_cast<HMONITOR>(static_cast<uintptr_t>(i + 1));  // NOLINT(performance-no-int-to-ptr)
+        HMONITOR monitor = reinterpret_cast<HMONITOR>(
+            static_cast<uintptr_t>(i + 1));  // NOLINT(performance-no-int-to-ptr)
         if (!callback(&guid, name.data(), driver, context, monitor)) break;
     }
     return DD_OK;
