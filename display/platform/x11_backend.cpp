@@ -72,7 +72,18 @@ int TrapHandler(Display* display, XErrorEvent* event) {
 
 }  // namespace
 
-X11ErrorTrap::X11ErrorTrap(Display* display) : m_guard(g_trapLock), m_pDisplay(display) {
+// Traps this thread holds: a trap inside another one (same display) shares the outer's handler
+// instead of waiting for the lock its own thread holds.
+thread_local int t_nTrapDepth = 0;
+
+X11ErrorTrap::X11ErrorTrap(Display* display) : m_pDisplay(display) {
+    if (t_nTrapDepth++ > 0) {
+        XSync(display, False);
+        m_nOuterError = g_nTrapError;
+        g_nTrapError = 0;
+        return;
+    }
+    m_guard = std::unique_lock<std::mutex>(g_trapLock);
     XSync(display, False);  // errors of earlier requests are not ours to catch
     g_pTrapDisplay = display;
     g_nTrapError = 0;
@@ -81,6 +92,11 @@ X11ErrorTrap::X11ErrorTrap(Display* display) : m_guard(g_trapLock), m_pDisplay(d
 
 X11ErrorTrap::~X11ErrorTrap() {
     XSync(m_pDisplay, False);
+    if (--t_nTrapDepth > 0) {
+        // The outer trap still sees an error of its own, or one made inside this trap.
+        if (m_nOuterError != 0) g_nTrapError = m_nOuterError;
+        return;
+    }
     XSetErrorHandler(g_pPreviousHandler);
     g_pTrapDisplay = nullptr;
 }

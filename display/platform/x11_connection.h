@@ -54,7 +54,8 @@ std::vector<X11Monitor> QueryMonitors(X11Connection& connection, bool with_names
 
 // While it lives, X errors caused on `display` are recorded instead of reaching the process's
 // handler (whose default ends the process); errors of other displays go on to that handler.
-// One trap at a time in the process. Take the connection's lock before the trap.
+// One trap at a time in the process (a trap within a trap on the same thread and display
+// shares the outer one). Take the connection's lock before the trap.
 class X11ErrorTrap {
   public:
     explicit X11ErrorTrap(Display* display);
@@ -66,8 +67,9 @@ class X11ErrorTrap {
     bool Failed();
 
   private:
-    std::unique_lock<std::mutex> m_guard;
+    std::unique_lock<std::mutex> m_guard;  // the outermost trap only
     Display* m_pDisplay;
+    int m_nOuterError = 0;  // a nested trap: what the outer trap had seen before it
 };
 
 // A point of `window` in root (screen) coordinates; false when the window is gone.

@@ -19,6 +19,7 @@
 #include "orvenna.h"
 #include "orvenna_testing.h"
 #include "platform/x11_backend.h"
+#include "platform/x11_connection.h"
 
 namespace orvenna {
 namespace {
@@ -108,6 +109,35 @@ TEST_F(X11Test, AWindowThatIsGoneIsNoWindowAndTheProcessGoesOn) {
     ASSERT_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
     EXPECT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_E_PARAM);
     EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
+}
+
+TEST_F(X11Test, ATrapInsideATrapNeitherWaitsForItselfNorLosesAnError) {
+    platform::X11Connection connection;
+    connection.display = OpenDisplayPatiently();
+    ASSERT_NE(connection.display, nullptr);
+    const Window missing = 0x7FFFFFF0;
+    XWindowAttributes attributes;
+    {
+        platform::X11ErrorTrap outer(connection.display);
+        EXPECT_EQ(XGetWindowAttributes(connection.display, missing, &attributes), 0);
+        {
+            platform::X11ErrorTrap inner(connection.display);
+            EXPECT_FALSE(inner.Failed());
+            XMapWindow(connection.display, missing);
+            EXPECT_TRUE(inner.Failed());
+        }
+        EXPECT_TRUE(outer.Failed());
+    }
+    {
+        platform::X11ErrorTrap outer(connection.display);
+        {
+            platform::X11ErrorTrap inner(connection.display);
+            XMapWindow(connection.display, missing);
+        }
+        EXPECT_TRUE(outer.Failed());  // an error inside the inner trap is the outer's too
+    }
+    platform::X11ErrorTrap clean(connection.display);
+    EXPECT_FALSE(clean.Failed());
 }
 
 TEST_F(X11Test, OneMonitorIsTheDriverEntryAndTheEngineFollowsTheWindow) {
