@@ -1,6 +1,9 @@
 # Warning set for the project's own targets: kx_warnings(target).
 function(kx_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow=local -Wno-missing-field-initializers)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-missing-field-initializers)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -Wshadow=local)
+  endif()
   if(KX_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
