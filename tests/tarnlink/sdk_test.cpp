@@ -184,33 +184,45 @@ TEST(TarnlinkStream, NoCallbackOnceStopReturnsAlthoughOneWasRunning) {
     EXPECT_EQ(TLNK_StopRealPlay(play), TLNK_FALSE);  // the handle is gone
 }
 
-struct InsideStop {
-    std::atomic<int32_t> play{-1};
+// Stops the stream, or logs out, from inside its third callback.
+struct InsideCall {
+    bool logout = false;
+    int32_t userId = -1;
     std::atomic<int> calls{0};
-    std::atomic<int> stopResult{-1};
+    std::atomic<int> result{-1};
     static void Callback(int32_t handle, uint32_t, uint8_t*, uint32_t, void* user) {
-        auto* self = static_cast<InsideStop*>(user);
-        if (++self->calls == 3) self->stopResult = TLNK_StopRealPlay(handle);
+        auto* self = static_cast<InsideCall*>(user);
+        if (++self->calls != 3) return;
+        self->result = self->logout ? TLNK_Logout(self->userId) : TLNK_StopRealPlay(handle);
     }
 };
 
-TEST(TarnlinkStream, StopFromInsideTheCallbackEndsTheStream) {
+TEST(TarnlinkStream, StopOrLogoutFromInsideTheCallbackEndsTheStream) {
     LocalCamera camera;
-    Login login(camera.Port());
-    ASSERT_GE(login.id, 0);
-    InsideStop inside;
-    const PreviewInfo preview = Preview();
-    ASSERT_GE(TLNK_RealPlay_V30(login.id, &preview, InsideStop::Callback, &inside, 0), 0);
-    ASSERT_TRUE(WaitUntil([&] { return inside.stopResult != -1; }));
-    EXPECT_EQ(inside.stopResult, TLNK_TRUE);
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(inside.calls, 3);
-    // The login can stream again.
-    Collector collector;
-    const int32_t again = TLNK_RealPlay_V30(login.id, &preview, Collector::Callback, &collector, 0);
-    ASSERT_GE(again, 0);
-    EXPECT_TRUE(WaitUntil([&] { return collector.ByteCount() > 0; }));
-    EXPECT_EQ(TLNK_StopRealPlay(again), TLNK_TRUE);
+    for (const bool logout : {false, true}) {
+        Login login(camera.Port());
+        ASSERT_GE(login.id, 0);
+        InsideCall inside;
+        inside.logout = logout;
+        inside.userId = login.id;
+        const PreviewInfo preview = Preview();
+        ASSERT_GE(TLNK_RealPlay_V30(login.id, &preview, InsideCall::Callback, &inside, 0), 0);
+        ASSERT_TRUE(WaitUntil([&] { return inside.result != -1; }));
+        EXPECT_EQ(inside.result, TLNK_TRUE);
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(inside.calls, 3);
+        if (logout) {
+            EXPECT_EQ(TLNK_Logout(login.id), TLNK_FALSE);  // already gone
+            login.id = -1;
+            continue;
+        }
+        // The login can stream again.
+        Collector collector;
+        const int32_t again = TLNK_RealPlay_V30(login.id, &preview, Collector::Callback, &collector, 0);
+        ASSERT_GE(again, 0);
+        EXPECT_TRUE(WaitUntil([&] { return collector.ByteCount() > 0; }));
+        EXPECT_EQ(TLNK_StopRealPlay(again), TLNK_TRUE);
+    }
 }
 
 TEST(TarnlinkStream, ASecondStreamOnOneLoginIsBusy) {
