@@ -121,7 +121,7 @@ TEST_F(PanelTest, HeldFocusStopsBeforeTheLogoutAndBeforeANotice) {
     QTest::mousePress(m_panel->m_stFocusMinus, Qt::LeftButton, {}, QPoint(10, 10));
     sdkdouble::ClearCalls();
     m_window->ShowNotice("SnapShot finished...");
-    QTRY_COMPARE(m_messages, QStringList{"SnapShot finished..."});
+    EXPECT_TRUE(WaitFor([&] { return m_messages == QStringList{"SnapShot finished..."}; }));
     EXPECT_EQ(FocusCalls(), std::vector<std::string>{"TLNK_PTZControl_Other(0,1,13,1)"});
     // The release that follows sends nothing more.
     QTest::mouseRelease(m_panel, Qt::LeftButton, {}, QPoint(1, 1));
@@ -224,7 +224,7 @@ TEST_F(PanelTest, TimerTickMarksOneRecordDue) {
     Item<QLineEdit>(IDC_CAPTURE_PERIOD)->setText("20");
     Item<QPushButton>(IDC_VIDEO_RECORD)->click();
     pipeline->m_bWritePending.store(false);
-    QTRY_VERIFY(pipeline->m_bWritePending.load());
+    EXPECT_TRUE(WaitFor([&] { return pipeline->m_bWritePending.load(); }));
 }
 
 TEST_F(PanelTest, DisconnectEndsTheRecordingButLeavesTheTimerRunning) {

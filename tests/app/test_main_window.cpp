@@ -200,12 +200,13 @@ TEST_F(AppTest, FramesFromTheStreamReachTheReadoutsTheRendererAndTheOverlay) {
     const auto frame = MakeFrame(params);
     Deliver(frame);
     Deliver(frame);
-    QTRY_COMPARE(Readout(*window, 1052), QString::fromUtf8("-23.45℃"));
+    EXPECT_TRUE(WaitFor([&] { return Readout(*window, 1052) == QString::fromUtf8("-23.45℃"); }));
     EXPECT_EQ(Readout(*window, 1054), QString::fromUtf8("25.00℃"));
     EXPECT_EQ(Readout(*window, 1053), "42");
     EXPECT_EQ(Readout(*window, 1055), "7");
     EXPECT_EQ(Readout(*window, 1057), "-1");
-    QTRY_VERIFY(!sdkdouble::CallsStartingWith("GLT_Display(7,0,window)").empty());
+    EXPECT_TRUE(
+        WaitFor([&] { return !sdkdouble::CallsStartingWith("GLT_Display(7,0,window)").empty(); }));
     EXPECT_EQ(sdkdouble::CallsStartingWith("GLT_UpdateFrameData").front(),
               "GLT_UpdateFrameData(7,128,32,4,0)");
 
@@ -222,7 +223,8 @@ TEST_F(AppTest, RefusedFrameIsNotDisplayed) {
     ASSERT_TRUE(PressConnectOk(*window));
     const uint16_t params[kestrix::kDeviceParamCount] = {};
     Deliver(MakeFrame(params));
-    QTRY_VERIFY(!sdkdouble::CallsStartingWith("GLT_UpdateFrameData").empty());
+    EXPECT_TRUE(
+        WaitFor([&] { return !sdkdouble::CallsStartingWith("GLT_UpdateFrameData").empty(); }));
     window->OnClose();  // the worker has ended: nothing more comes
     EXPECT_TRUE(sdkdouble::CallsStartingWith("GLT_Display").empty());
 }
@@ -300,6 +302,6 @@ TEST_F(AppTest, SnapshotSeriesEndsWithTheNotice) {
     window->StartSnapshots(1);
     const auto frame = MakeFrame({});
     for (int i = 0; i < 3; ++i) Deliver(frame);
-    QTRY_COMPARE(m_messages, QStringList{"SnapShot finished..."});
+    EXPECT_TRUE(WaitFor([&] { return m_messages == QStringList{"SnapShot finished..."}; }));
     EXPECT_EQ(window->Pipeline()->m_nSnapshotsWritten.load(), 1u);
 }
