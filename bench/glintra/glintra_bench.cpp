@@ -12,6 +12,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xcomposite.h>
 #include <libyuv/convert_argb.h>
 #include <libyuv/planar_functions.h>
 #include <libyuv/scale.h>
@@ -63,6 +64,12 @@ Window MakeWindow(Display* display, int width, int height) {
     const Window window =
         XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(width),
                             static_cast<unsigned>(height), 0, 0, 0);
+    // The two paths' windows overlap on the screen; the one below would have its puts clipped
+    // away. Kept off screen, each window takes every pixel it is given.
+    int event = 0, error = 0;
+    if (XCompositeQueryExtension(display, &event, &error)) {
+        XCompositeRedirectWindow(display, window, CompositeRedirectAutomatic);
+    }
     XMapWindow(display, window);
     XSync(display, False);
     return window;
