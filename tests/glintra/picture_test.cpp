@@ -40,18 +40,6 @@ uint32_t Grey(int g) {
     return static_cast<uint32_t>(g) * 0x010101u;
 }
 
-TEST(GlintraPicture, EveryGreyLevelShowsAsEqualRgbAtOneToOne) {
-    const auto picture = Uyvy(256, 3, [](int x, int) { return static_cast<uint8_t>(x); });
-    GreyPicture grey;
-    ExtractGrey(picture.data(), 256, 3, grey);
-    Image image(256, 3);
-    std::vector<uint8_t> scratch;
-    RenderGrey(grey, true, scratch, image.Target());
-    for (int y = 0; y < 3; ++y) {
-        for (int x = 0; x < 256; ++x) ASSERT_EQ(image.At(x, y), Grey(x)) << x << "," << y;
-    }
-}
-
 TEST(GlintraPicture, ScalingKeepsFlatAreasAtTheirGreyLevel) {
     // Left half 40, right half 210; away from the seam the levels are exact up and down.
     const auto picture = Uyvy(64, 32, [](int x, int) { return uint8_t(x < 32 ? 40 : 210); });
