@@ -88,7 +88,9 @@ struct OverlayState {
 // Draws a frame counter and a box over the picture, with cairo on the device context Orvenna
 // hands over (the frame as it will be shown, in the window's size).
 void DrawOverlay(int32_t /*handle*/, ORVD_HDC dc, intptr_t user) {
-    const auto* state = reinterpret_cast<const OverlayState*>(user);
+    // The user value is the pointer this program registered.
+    const auto* state =
+        reinterpret_cast<const OverlayState*>(user);  // NOLINT(performance-no-int-to-ptr)
     cairo_t* cr = dc;
     cairo_surface_t* target = cairo_get_target(cr);
     const double w = cairo_image_surface_get_width(target);

@@ -113,8 +113,9 @@ std::vector<uint8_t> MakePatternFrame(uint32_t format, uint32_t width, uint32_t 
         if (width % 2 == 1) {  // a lone last pixel: its luma and its first chroma
             const Yuv& a = yuv[y * w + width - 1];
             const uint8_t values[4] = {a.y, a.u, a.y, a.v};
-            row_out[2 * (width - 1)] = values[order[0]];
-            row_out[2 * (width - 1) + 1] = values[order[1]];
+            const size_t last = 2 * (w - 1);
+            row_out[last] = values[order[0]];
+            row_out[last + 1] = values[order[1]];
         }
     };
     static const int kUyvy[4] = {1, 0, 3, 2};
