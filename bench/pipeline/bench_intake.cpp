@@ -100,5 +100,43 @@ BENCHMARK(BM_WorkerIntake)->Unit(benchmark::kMillisecond);
 void BM_WorkerIntakeAndProcess(benchmark::State& state) { RunIntake(state, 4); }
 BENCHMARK(BM_WorkerIntakeAndProcess)->Unit(benchmark::kMillisecond);
 
+// ProcessFrame alone on an extracted 640 x 512 frame: image copy, the byte swap, gain control and
+// the display picture, no record or snapshot due.
+void BM_ProcessFrame(benchmark::State& state) {
+    const auto frame = MakeStreamFrame(4);
+    NullSink sink;
+    FramePipeline pipeline(&sink);
+    pipeline.PrepareRing();
+    StreamDataCallback(0, 2, const_cast<uint8_t*>(frame.data()), 65536, &pipeline);
+    for (size_t off = 65536; off < frame.size(); off += 65536) {
+        StreamDataCallback(0, 2, const_cast<uint8_t*>(frame.data() + off),
+                           static_cast<uint32_t>(std::min<size_t>(65536, frame.size() - off)),
+                           &pipeline);
+    }
+    while (pipeline.RunPass() != FramePipeline::PassResult::kIdle) {
+    }
+    pipeline.SetAgcMode(static_cast<int32_t>(state.range(0)));
+    // The accepted image stays at the front of the assembly buffer until the next frame.
+    std::memcpy(pipeline.m_pAssembly.get(), frame.data() + kFrameHeaderSize, kImageBytes);
+    for (auto _ : state) {
+        pipeline.ProcessFrame();
+        benchmark::DoNotOptimize(pipeline.m_DisplayFrame.data);
+    }
+}
+BENCHMARK(BM_ProcessFrame)->Arg(AGC_MODE_LINE)->Arg(AGC_MODE_HISTEQ)->Arg(AGC_MODE_SPECIAL)
+    ->Unit(benchmark::kMicrosecond);
+
+// The memory floor: read the 16-bit frame once and write an 8-bit one.
+void BM_MemoryFloor(benchmark::State& state) {
+    const auto image = RandomBytes(kImageBytes);
+    std::vector<uint8_t> gray(kImageBytes / 2);
+    const auto* in = reinterpret_cast<const uint16_t*>(image.data());
+    for (auto _ : state) {
+        for (size_t i = 0; i < gray.size(); ++i) gray[i] = static_cast<uint8_t>(in[i] >> 6);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_MemoryFloor)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 }  // namespace kestrix
