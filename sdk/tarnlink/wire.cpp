@@ -239,7 +239,10 @@ std::span<uint8_t> MessageReader::WritableSpace() {
         whole += std::min(Load32(m_buffer.data() + m_begin), m_maxBody);
     }
     whole = std::max(whole, pending + 1);
-    if (m_buffer.size() - m_begin < whole || m_end == m_buffer.size()) {
+    // Also move a small remainder to the front when little room is left behind it, so that
+    // reads stay large.
+    const bool cramped = m_buffer.size() - m_end < m_buffer.size() / 4 && pending <= m_buffer.size() / 16;
+    if (m_buffer.size() - m_begin < whole || m_end == m_buffer.size() || cramped) {
         std::memmove(m_buffer.data(), m_buffer.data() + m_begin, pending);
         m_begin = 0;
         m_end = pending;
