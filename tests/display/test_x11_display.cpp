@@ -1,15 +1,21 @@
-// Frames shown through the library on real X11 windows (Xvfb) and read back from the screen:
-// every format against a reference conversion, scaling, the black bars of the fitted modes and
-// the drawing callback's cairo output.
+// Frames shown through the library on real X11 windows and read back from the screen: every
+// format against a reference conversion, scaling, the black bars of the fitted modes and the
+// drawing callback's cairo output. Each test runs on a private Xvfb that it starts and ends (by
+// its PID), so that windows of tests running beside it cannot cover the windows read back.
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <cairo.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,14 +76,60 @@ class X11DisplayTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+        StartXvfb();
         m_pDisplay = XOpenDisplay(nullptr);
         ASSERT_NE(m_pDisplay, nullptr);
         testing::UseBackendForTesting(std::make_shared<platform::X11Backend>());
     }
     void TearDown() override {
         testing::UseBackendForTesting(nullptr);
-        if (m_window != 0) XDestroyWindow(m_pDisplay, m_window);
-        if (m_pDisplay != nullptr) XCloseDisplay(m_pDisplay);
+        if (m_pDisplay != nullptr) {
+            if (m_window != 0) XDestroyWindow(m_pDisplay, m_window);
+            XCloseDisplay(m_pDisplay);
+        }
+        if (m_xvfb > 0) {
+            kill(m_xvfb, SIGTERM);
+            waitpid(m_xvfb, nullptr, 0);
+            setenv("DISPLAY", m_savedDisplay.c_str(), 1);
+        }
+    }
+
+    // A server of our own; where Xvfb cannot be started the tests use the display they got.
+    void StartXvfb() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        m_xvfb = fork();
+        if (m_xvfb == 0) {
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
+                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        char number[16] = {};
+        size_t got = 0;
+        while (m_xvfb > 0 && got < sizeof(number) - 1) {
+            const ssize_t n = read(fds[0], number + got, sizeof(number) - 1 - got);
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+            if (number[got - 1] == '\n') break;
+        }
+        close(fds[0]);
+        if (got == 0 || number[got - 1] != '\n') {
+            if (m_xvfb > 0) {
+                kill(m_xvfb, SIGTERM);
+                waitpid(m_xvfb, nullptr, 0);
+            }
+            m_xvfb = -1;
+            return;
+        }
+        number[got - 1] = '\0';
+        m_savedDisplay = std::getenv("DISPLAY");
+        setenv("DISPLAY", (":" + std::string(number)).c_str(), 1);
     }
 
     // A mapped window with a white background, so that anything not drawn shows.
@@ -127,6 +179,8 @@ class X11DisplayTest : public ::testing::Test {
         return pixels[static_cast<size_t>(y) * m_width + x];
     }
 
+    pid_t m_xvfb = -1;
+    std::string m_savedDisplay;
     Display* m_pDisplay = nullptr;
     Window m_window = 0;
     int m_width = 0;
