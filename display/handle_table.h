@@ -53,6 +53,8 @@ class DisplayHandleTable {
 
 // The library's objects (library.cpp): the lock held by every export, the handle table.
 std::recursive_mutex& LibraryLock();
+// The process is ending: unloading then leaves the engines and devices as they are.
+void AbandonAtProcessEnd();
 DisplayHandleTable& HandleTable();
 
 }  // namespace orvenna

@@ -9,6 +9,11 @@ namespace orvenna {
 
 namespace {
 
+// Set when the process ends with the library still loaded (Windows: DllMain sees the process
+// detach of a terminating process). By then every other thread is gone, DirectDraw's own among
+// them, so releasing DirectDraw objects could wait for them forever; the system reclaims it all.
+bool g_bProcessEnding = false;
+
 struct Library {
     std::recursive_mutex lock;   // held by every export for its whole duration
     DisplayDeviceTable devices;  // library lock
@@ -24,9 +29,25 @@ struct Library {
     }
 };
 
-Library g_library;
+Library* const g_pLibrary = new Library;
+
+// Unloading destroys the library, unless the process is ending: then nothing is released.
+struct LibraryUnloader {
+    LibraryUnloader() = default;
+    LibraryUnloader(const LibraryUnloader&) = delete;
+    LibraryUnloader& operator=(const LibraryUnloader&) = delete;
+    ~LibraryUnloader() {
+        if (!g_bProcessEnding) delete g_pLibrary;
+    }
+} g_unloader;
+
+Library& g_library = *g_pLibrary;
 
 }  // namespace
+
+void AbandonAtProcessEnd() {
+    g_bProcessEnding = true;
+}
 
 std::recursive_mutex& LibraryLock() {
     return g_library.lock;
