@@ -1,0 +1,268 @@
+// Orvenna in real windows: frames shown through DirectDraw are read back from the screen where
+// the window is, and must match the picture within a tolerance.
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "orvenna.h"
+#include "test_window.h"
+#include "win_test.h"
+
+namespace {
+
+using wt::Rgb;
+
+// Four quadrants of distinct colours, each exactly representable in RGB565.
+const Rgb kQuadrants[4] = {{224, 32, 64}, {32, 192, 96}, {48, 64, 224}, {128, 128, 128}};
+
+Rgb QuadrantColour(uint32_t x, uint32_t y, uint32_t width, uint32_t height) {
+    return kQuadrants[(y * 2 / height) * 2 + x * 2 / width];
+}
+
+std::vector<uint8_t> Rgb32Frame(uint32_t width, uint32_t height) {
+    std::vector<uint8_t> bytes(size_t{width} * height * 4);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const Rgb c = QuadrantColour(x, y, width, height);
+            uint8_t* p = &bytes[(size_t{y} * width + x) * 4];
+            p[0] = static_cast<uint8_t>(c.b);
+            p[1] = static_cast<uint8_t>(c.g);
+            p[2] = static_cast<uint8_t>(c.r);
+            p[3] = 0;
+        }
+    }
+    return bytes;
+}
+
+std::vector<uint8_t> Rgb565Frame(uint32_t width, uint32_t height) {
+    std::vector<uint8_t> bytes(size_t{width} * height * 2);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const Rgb c = QuadrantColour(x, y, width, height);
+            const auto v =
+                static_cast<uint16_t>(((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3));
+            bytes[(size_t{y} * width + x) * 2] = static_cast<uint8_t>(v & 0xFF);
+            bytes[(size_t{y} * width + x) * 2 + 1] = static_cast<uint8_t>(v >> 8);
+        }
+    }
+    return bytes;
+}
+
+// BT.601 video range, the usual reading of UYVY.
+struct Yuv {
+    int y, u, v;
+};
+Yuv ToYuv(Rgb c) {
+    const double y = 16 + (65.481 * c.r + 128.553 * c.g + 24.966 * c.b) / 255;
+    const double u = 128 + (-37.797 * c.r - 74.203 * c.g + 112.0 * c.b) / 255;
+    const double v = 128 + (112.0 * c.r - 93.786 * c.g - 18.214 * c.b) / 255;
+    return {static_cast<int>(std::lround(y)), static_cast<int>(std::lround(u)),
+            static_cast<int>(std::lround(v))};
+}
+
+std::vector<uint8_t> UyvyFrame(uint32_t width, uint32_t height) {
+    std::vector<uint8_t> bytes(size_t{width} * height * 2);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; x += 2) {
+            const Yuv c = ToYuv(QuadrantColour(x, y, width, height));
+            uint8_t* p = &bytes[(size_t{y} * width + x) * 2];
+            p[0] = static_cast<uint8_t>(c.u);
+            p[1] = static_cast<uint8_t>(c.y);
+            p[2] = static_cast<uint8_t>(c.v);
+            p[3] = static_cast<uint8_t>(c.y);
+        }
+    }
+    return bytes;
+}
+
+std::string Describe(Rgb c) {
+    char text[40];
+    std::snprintf(text, sizeof(text), "(%d, %d, %d)", c.r, c.g, c.b);
+    return text;
+}
+
+// One display handle on a window.
+class Display {
+  public:
+    explicit Display(HWND hwnd) {
+        WT_CHECK_EQ(ORVD_InitByDisEngine(&m_handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+        WT_CHECK_EQ(ORVD_SetDisplayWindow(m_handle, hwnd), ORVD_OK);
+    }
+    ~Display() { ORVD_Release(m_handle); }
+    Display(const Display&) = delete;
+    Display& operator=(const Display&) = delete;
+    int32_t Handle() const { return m_handle; }
+
+  private:
+    int32_t m_handle = -1;
+};
+
+struct Probe {
+    int x, y;
+    Rgb expected;
+};
+
+// Shows `frame` again and again until every probe point of `window` has its colour (within
+// `tolerance`) or a few seconds have passed; reports the points that never matched.
+void ExpectShown(const wt::TestWindow& window, int32_t handle, tagORVD_FRAME frame,
+                 const std::vector<Probe>& probes, int tolerance) {
+    int32_t result = ORVD_OK;
+    const bool matched =
+        wt::PollUntil([&] { result = ORVD_DisplayFrame(handle, &frame); },
+                      [&] {
+                          return result == ORVD_OK &&
+                                 std::all_of(probes.begin(), probes.end(), [&](const Probe& p) {
+                                     return wt::Near(window.Pixel(p.x, p.y), p.expected, tolerance);
+                                 });
+                      });
+    WT_CHECK_EQ(result, ORVD_OK);
+    if (matched) return;
+    for (const Probe& p : probes) {
+        const Rgb seen = window.Pixel(p.x, p.y);
+        if (!wt::Near(seen, p.expected, tolerance)) {
+            wt::Fail(__FILE__, __LINE__,
+                     "at (" + std::to_string(p.x) + ", " + std::to_string(p.y) + ") " +
+                         Describe(seen) + ", expected " + Describe(p.expected));
+        }
+    }
+}
+
+// The centres of the four quadrants of a width x height client area.
+std::vector<Probe> QuadrantProbes(int width, int height) {
+    std::vector<Probe> probes;
+    for (int q = 0; q < 4; ++q) {
+        probes.push_back(
+            {(q % 2) * width / 2 + width / 4, (q / 2) * height / 2 + height / 4, kQuadrants[q]});
+    }
+    return probes;
+}
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+
+WT_TEST(rgb32_frame_fills_the_window) {
+    wt::TestWindow window(64, 64, kWidth, kHeight);
+    Display display(window.Handle());
+    std::vector<uint8_t> bytes = Rgb32Frame(kWidth, kHeight);
+    ExpectShown(window, display.Handle(), {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight},
+                QuadrantProbes(kWidth, kHeight), 4);
+}
+
+WT_TEST(rgb565_frame_is_scaled_into_the_window) {
+    wt::TestWindow window(100, 80, kWidth, kHeight);
+    Display display(window.Handle());
+    std::vector<uint8_t> bytes = Rgb565Frame(160, 120);  // scaled up by two
+    ExpectShown(window, display.Handle(), {bytes.data(), 0, ORVD_FORMAT_RGB565, 160, 120},
+                QuadrantProbes(kWidth, kHeight), 8);
+}
+
+WT_TEST(uyvy_frame_is_converted_to_the_screen) {
+    wt::TestWindow window(128, 96, kWidth, kHeight);  // YUV blits need an even position
+    Display display(window.Handle());
+    std::vector<uint8_t> bytes = UyvyFrame(kWidth, kHeight);
+    tagORVD_FRAME frame = {bytes.data(), 0, ORVD_FORMAT_UYVY, kWidth, kHeight};
+    const int32_t first = ORVD_DisplayFrame(display.Handle(), &frame);
+    if (first == ORVD_E_UNSUPPORTED) {
+        WT_SKIP(
+            "this Wine's DirectDraw renderer offers no UYVY surfaces (its gdi renderer lacks YUV)");
+    }
+    ExpectShown(window, display.Handle(), frame, QuadrantProbes(kWidth, kHeight), 12);
+}
+
+// Mode 1 in a window too wide for 4:3: bars left and right.
+WT_TEST(mode_1_fits_4_to_3_between_black_bars) {
+    wt::TestWindow window(200, 400, 400, 200);  // 400/4 > 200/3: picture 266 wide, bars 67
+    Display display(window.Handle());
+    WT_CHECK_EQ(ORVD_SetDisplayMode(display.Handle(), 1), ORVD_OK);
+    std::vector<uint8_t> bytes = Rgb32Frame(160, 120);
+    const Rgb black = {0, 0, 0};
+    ExpectShown(window, display.Handle(), {bytes.data(), 0, ORVD_FORMAT_RGB32, 160, 120},
+                {{5, 100, black},
+                 {60, 100, black},
+                 {340, 100, black},
+                 {394, 100, black},
+                 {67 + 266 / 4, 50, kQuadrants[0]},
+                 {67 + 3 * 266 / 4, 150, kQuadrants[3]}},
+                4);
+}
+
+// Mode 2 in a square window: bars above and below.
+WT_TEST(mode_2_fits_16_to_9_between_black_bars) {
+    wt::TestWindow window(700, 300, 320, 320);  // picture 180 high, bars 70
+    Display display(window.Handle());
+    WT_CHECK_EQ(ORVD_SetDisplayMode(display.Handle(), 2), ORVD_OK);
+    std::vector<uint8_t> bytes = Rgb32Frame(160, 90);
+    const Rgb black = {0, 0, 0};
+    ExpectShown(window, display.Handle(), {bytes.data(), 0, ORVD_FORMAT_RGB32, 160, 90},
+                {{160, 5, black},
+                 {160, 65, black},
+                 {160, 255, black},
+                 {160, 314, black},
+                 {80, 70 + 45, kQuadrants[0]},
+                 {240, 70 + 135, kQuadrants[3]}},
+                4);
+}
+
+struct CallbackLog {
+    int calls = 0;
+    int32_t handle = -1;
+    bool dc_valid = false;
+};
+
+void ORVD_CALL DrawMarker(int32_t handle, ORVD_HDC hdc, intptr_t user) {
+    auto* log = reinterpret_cast<CallbackLog*>(user);
+    ++log->calls;
+    log->handle = handle;
+    log->dc_valid = hdc != nullptr && GetObjectType(hdc) != 0;
+    if (hdc == nullptr) return;
+    HBRUSH brush = CreateSolidBrush(RGB(255, 255, 0));
+    const RECT marker = {20, 20, 120, 100};
+    FillRect(hdc, &marker, brush);
+    DeleteObject(brush);
+}
+
+WT_TEST(dc_callback_draws_over_the_frame_with_gdi) {
+    wt::TestWindow window(64, 600, kWidth, kHeight);
+    Display display(window.Handle());
+    CallbackLog log;
+    WT_CHECK_EQ(
+        ORVD_RegisterDCCallback(display.Handle(), &DrawMarker, reinterpret_cast<intptr_t>(&log)),
+        ORVD_OK);
+    std::vector<uint8_t> bytes = Rgb32Frame(kWidth, kHeight);
+    const Rgb yellow = {255, 255, 0};
+    ExpectShown(window, display.Handle(), {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight},
+                {{70, 60, yellow}, {240, 180, kQuadrants[3]}, {240, 60, kQuadrants[1]}}, 6);
+    WT_CHECK(log.calls > 0);
+    WT_CHECK_EQ(log.handle, display.Handle());
+    WT_CHECK(log.dc_valid);
+
+    // Without the callback the marker is gone again.
+    WT_CHECK_EQ(ORVD_RegisterDCCallback(display.Handle(), nullptr, 0), ORVD_OK);
+    const int calls = log.calls;
+    ExpectShown(window, display.Handle(), {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight},
+                {{70, 60, kQuadrants[0]}}, 4);
+    WT_CHECK_EQ(log.calls, calls);
+}
+
+WT_TEST(hidden_window_is_refused) {
+    wt::TestWindow window(64, 64, kWidth, kHeight, /*show=*/false);
+    Display display(window.Handle());
+    std::vector<uint8_t> bytes = Rgb32Frame(kWidth, kHeight);
+    tagORVD_FRAME frame = {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight};
+    WT_CHECK_EQ(ORVD_DisplayFrame(display.Handle(), &frame), ORVD_E_NOT_READY);
+    WT_CHECK_EQ(ORVD_RefreshDisplay(display.Handle()), ORVD_E_NOT_READY);
+    // Shown, the same frame is accepted.
+    window.Show();
+    WT_CHECK_EQ(ORVD_DisplayFrame(display.Handle(), &frame), ORVD_OK);
+    ShowWindow(window.Handle(), SW_HIDE);
+    wt::PumpFor(50);
+    WT_CHECK_EQ(ORVD_DisplayFrame(display.Handle(), &frame), ORVD_E_NOT_READY);
+}
+
+}  // namespace
+
+WT_MAIN
