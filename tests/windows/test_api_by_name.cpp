@@ -78,6 +78,69 @@ WT_TEST(the_dll_exports_exactly_the_nine_functions_by_their_plain_names) {
     for (const std::string& name : names) std::printf("  export %s\n", name.c_str());
 }
 
+// Ends the process when `body` has not returned within `milliseconds`: a hang fails the case
+// instead of waiting for ctest's timeout.
+void WithinTime(DWORD milliseconds, const char* what, void (*body)()) {
+    struct Watch {
+        HANDLE done;
+        DWORD milliseconds;
+        const char* what;
+    } watch = {CreateEventW(nullptr, TRUE, FALSE, nullptr), milliseconds, what};
+    HANDLE watcher = CreateThread(
+        nullptr, 0,
+        [](LPVOID context) -> DWORD {
+            const auto* w = static_cast<const Watch*>(context);
+            if (WaitForSingleObject(w->done, w->milliseconds) == WAIT_TIMEOUT) {
+                std::printf("  %s did not return within %lu ms\n", w->what, w->milliseconds);
+                std::printf("0 passed, 1 failed\n");
+                std::fflush(stdout);
+                TerminateProcess(GetCurrentProcess(), 4);
+            }
+            return 0;
+        },
+        &watch, 0, nullptr);
+    body();
+    SetEvent(watch.done);
+    WaitForSingleObject(watcher, INFINITE);
+    CloseHandle(watcher);
+    CloseHandle(watch.done);
+}
+
+// The last case: it unloads the library that the others use.
+WT_TEST(unloading_with_live_handles_releases_everything_and_loading_again_starts_afresh) {
+    static wt::TestWindow* window = nullptr;
+    wt::TestWindow shown(300, 300, 160, 120);
+    window = &shown;
+    WithinTime(10000, "showing a frame and unloading orvenna.dll", [] {
+        const Api& api = TheApi();
+        int32_t handle = -1;
+        WT_CHECK_EQ(api.InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+        WT_CHECK_EQ(api.SetDisplayWindow(handle, window->Handle()), ORVD_OK);
+        WT_CHECK_EQ(api.RegisterDCCallback(handle, &IgnoreDC, 0), ORVD_OK);
+        std::vector<uint8_t> pixels(160 * 120 * 2, 0x80);
+        tagORVD_FRAME frame = {pixels.data(), 0, ORVD_FORMAT_UYVY, 160, 120};
+        const int32_t shown_result = api.DisplayFrame(handle, &frame);
+        WT_CHECK(shown_result == ORVD_OK || shown_result == ORVD_E_UNSUPPORTED);
+        // Handle left live on purpose: unloading releases its surfaces and the devices.
+        WT_CHECK(FreeLibrary(Library()));
+        WT_CHECK(GetModuleHandleW(L"orvenna.dll") == nullptr);
+    });
+    WithinTime(10000, "loading orvenna.dll again", [] {
+        HMODULE again = LoadLibraryW(L"orvenna.dll");
+        WT_CHECK(again != nullptr);
+        if (again == nullptr) return;
+        auto init = reinterpret_cast<decltype(&ORVD_InitByDisEngine)>(
+            reinterpret_cast<void (*)()>(GetProcAddress(again, "ORVD_InitByDisEngine")));
+        auto release = reinterpret_cast<decltype(&ORVD_Release)>(
+            reinterpret_cast<void (*)()>(GetProcAddress(again, "ORVD_Release")));
+        int32_t handle = -1;
+        WT_CHECK_EQ(init(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+        WT_CHECK_EQ(handle, 0);  // a fresh table
+        release(handle);
+        WT_CHECK(FreeLibrary(again));
+    });
+}
+
 }  // namespace
 
 WT_MAIN

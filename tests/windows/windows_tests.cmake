@@ -12,7 +12,7 @@ function(orvenna_win_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} user32 gdi32 kernel32)
   add_test(NAME ${name} COMMAND ${name})
   if(NOT T_TIMEOUT)
-    set(T_TIMEOUT 120)
+    set(T_TIMEOUT 60)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
     FAIL_REGULAR_EXPRESSION "[1-9][0-9]* failed")
