@@ -60,14 +60,21 @@ namespace {
 std::mutex g_trapLock;                       // one trap at a time in the process
 Display* g_pTrapDisplay = nullptr;           // g_trapLock
 int g_nTrapError = 0;                        // g_trapLock
+unsigned long g_nTrapSerial = 0;             // g_trapLock: the first request of the outer trap
 XErrorHandler g_pPreviousHandler = nullptr;  // g_trapLock
 
 int TrapHandler(Display* display, XErrorEvent* event) {
-    if (display == g_pTrapDisplay) {
+    if (display == g_pTrapDisplay && event->serial >= g_nTrapSerial) {
         g_nTrapError = event->error_code;
         return 0;
     }
     return g_pPreviousHandler != nullptr ? g_pPreviousHandler(display, event) : 0;
+}
+
+// Waits for the server only while one of the requests sent is unanswered: a request with a
+// reply has had its error (if any) handled when its reply came.
+void Settle(Display* display) {
+    if (LastKnownRequestProcessed(display) + 1 < NextRequest(display)) XSync(display, False);
 }
 
 }  // namespace
@@ -78,20 +85,21 @@ thread_local int t_nTrapDepth = 0;
 
 X11ErrorTrap::X11ErrorTrap(Display* display) : m_pDisplay(display) {
     if (t_nTrapDepth++ > 0) {
-        XSync(display, False);
+        Settle(display);
         m_nOuterError = g_nTrapError;
         g_nTrapError = 0;
         return;
     }
     m_guard = std::unique_lock<std::mutex>(g_trapLock);
-    XSync(display, False);  // errors of earlier requests are not ours to catch
+    // Errors of earlier requests are not ours to catch: they carry lower serial numbers.
+    g_nTrapSerial = NextRequest(display);
     g_pTrapDisplay = display;
     g_nTrapError = 0;
     g_pPreviousHandler = XSetErrorHandler(&TrapHandler);
 }
 
 X11ErrorTrap::~X11ErrorTrap() {
-    XSync(m_pDisplay, False);
+    Settle(m_pDisplay);
     if (--t_nTrapDepth > 0) {
         // The outer trap still sees an error of its own, or one made inside this trap.
         if (m_nOuterError != 0) g_nTrapError = m_nOuterError;
@@ -102,7 +110,7 @@ X11ErrorTrap::~X11ErrorTrap() {
 }
 
 bool X11ErrorTrap::Failed() {
-    XSync(m_pDisplay, False);
+    Settle(m_pDisplay);
     return g_nTrapError != 0;
 }
 
