@@ -59,11 +59,21 @@ public:
     void ShowNotice(const char*) override {}
 };
 
-// One 640 x 512 frame with a CRC block; `format` 5 stops after the readouts, 4 runs ProcessFrame.
+// One 640 x 512 frame with a CRC block, a thermal-like scene (a gradient of a few hundred counts
+// around 7,000 with sensor noise) sent most significant byte first, as the camera sends it.
+// `format` 5 stops after the readouts, 4 runs ProcessFrame.
 std::vector<uint8_t> MakeStreamFrame(uint16_t format) {
     std::vector<uint8_t> frame(kFrameHeaderSize + kImageBytes);
-    auto image = RandomBytes(kImageBytes);
-    for (size_t i = 1; i < image.size(); i += 2) image[i] &= 0x3F;  // 14-bit samples
+    std::vector<uint8_t> image(kImageBytes);
+    std::mt19937 rng(3);
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) {
+            const uint16_t v = static_cast<uint16_t>(7000 + x / 3 + y / 4 + (rng() & 31));
+            const size_t i = 2 * (static_cast<size_t>(y) * kWidth + x);
+            image[i] = static_cast<uint8_t>(v >> 8);
+            image[i + 1] = static_cast<uint8_t>(v);
+        }
+    }
     WriteFrameHeader(frame.data(), format, kWidth, kHeight, true,
                      FrameCrc32(image.data(), kImageBytes));
     std::memcpy(frame.data() + kFrameHeaderSize, image.data(), kImageBytes);
