@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "ddraw_engine.h"
-#include "fit_aspect.h"
+#include "letterbox.h"
 #include "pixel_formats.h"
 
 namespace orvenna {

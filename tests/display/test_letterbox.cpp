@@ -3,7 +3,7 @@
 
 #include <ostream>
 
-#include "fit_aspect.h"
+#include "letterbox.h"
 
 // Compared and printed in the expectations below.
 static bool operator==(const RECT& a, const RECT& b) {

@@ -1,5 +1,5 @@
 // Aspect fitting of the display modes.
-#include "fit_aspect.h"
+#include "letterbox.h"
 
 namespace orvenna {
 namespace {
