@@ -21,69 +21,13 @@
 #include <vector>
 
 #include "orvenna.h"
+#include "player.h"
 #include "test_pattern.h"
 
 namespace {
 
-struct Options {
-    int format = -1;
-    uint32_t width = 0;
-    uint32_t height = 0;
-    double fps = 25;
-    uint32_t mode = 0;
-    bool overlay = false;
-    bool generate = false;
-    long frames = -1;  // stop after this many (-1: until the window closes)
-    std::string file;
-    std::string screenshot;  // PNG of the window after the last frame
-};
-
-void Usage() {
-    std::fprintf(stderr,
-                 "usage: orvenna-play --format NAME --size WxH [--fps N] [--mode 0|1|2] "
-                 "[--overlay] [--frames N] [--screenshot PNG] (FILE | --generate)\n"
-                 "formats: RGB555 RGB565 RGB24 RGB32 UYVY YV12 YUY2 YUV9 YVYU IYUV YV16 NV12 "
-                 "IUYV IYU2\n");
-}
-
-bool ParseOptions(int argc, char** argv, Options* o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool has_value = i + 1 < argc;
-        if (arg == "--format" && has_value) {
-            o->format = orvenna_play::FormatByName(argv[++i]);
-        } else if (arg == "--size" && has_value) {
-            unsigned w = 0, h = 0;
-            if (std::sscanf(argv[++i], "%ux%u", &w, &h) != 2) return false;
-            o->width = w;
-            o->height = h;
-        } else if (arg == "--fps" && has_value) {
-            o->fps = std::atof(argv[++i]);
-        } else if (arg == "--mode" && has_value) {
-            o->mode = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
-        } else if (arg == "--frames" && has_value) {
-            o->frames = std::atol(argv[++i]);
-        } else if (arg == "--screenshot" && has_value) {
-            o->screenshot = argv[++i];
-        } else if (arg == "--overlay") {
-            o->overlay = true;
-        } else if (arg == "--generate") {
-            o->generate = true;
-        } else if (!arg.empty() && arg[0] != '-' && o->file.empty()) {
-            o->file = arg;
-        } else {
-            return false;
-        }
-    }
-    return o->format >= 0 && o->width > 0 && o->height > 0 && o->width <= 16384 &&
-           o->height <= 16384 && o->fps > 0 && (o->generate != !o->file.empty());
-}
-
-// What the drawing callback needs: it runs inside ORVD_DisplayFrame and ORVD_RefreshDisplay.
-struct OverlayState {
-    long frame = 0;
-    const char* format_name = "";
-};
+using orvenna_play::Options;
+using orvenna_play::OverlayState;
 
 // Draws a frame counter and a box over the picture, with cairo on the device context Orvenna
 // hands over (the frame as it will be shown, in the window's size).
@@ -108,31 +52,6 @@ void DrawOverlay(int32_t /*handle*/, ORVD_HDC dc, intptr_t user) {
     cairo_move_to(cr, w * 0.1 + 8, h * 0.1 + std::max(12.0, h / 20) + 6);
     cairo_show_text(cr, text);
 }
-
-// Frames from a file, read one at a time and started again at its end.
-class FrameFile {
-  public:
-    bool Open(const std::string& path, size_t frame_bytes) {
-        m_file.open(path, std::ios::binary);
-        m_buffer.resize(frame_bytes);
-        return m_file.is_open();
-    }
-    // The next whole frame, or null when the file holds none.
-    unsigned char* Next() {
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            m_file.read(reinterpret_cast<char*>(m_buffer.data()),
-                        static_cast<std::streamsize>(m_buffer.size()));
-            if (static_cast<size_t>(m_file.gcount()) == m_buffer.size()) return m_buffer.data();
-            m_file.clear();
-            m_file.seekg(0);
-        }
-        return nullptr;
-    }
-
-  private:
-    std::ifstream m_file;
-    std::vector<unsigned char> m_buffer;
-};
 
 // Writes what the window shows as a PNG (24-bit TrueColor visuals).
 bool WriteScreenshot(Display* display, Window window, const std::string& path) {
@@ -162,15 +81,13 @@ bool WriteScreenshot(Display* display, Window window, const std::string& path) {
 
 int main(int argc, char** argv) {
     Options options;
-    if (!ParseOptions(argc, argv, &options)) {
-        Usage();
+    if (!orvenna_play::ParseOptions(argc, argv, &options)) {
+        orvenna_play::Usage(true);
         return 2;
     }
     const auto format = static_cast<uint32_t>(options.format);
-    const size_t frame_bytes = orvenna_play::FrameBytes(format, options.width, options.height);
-
-    FrameFile file;
-    if (!options.generate && !file.Open(options.file, frame_bytes)) {
+    orvenna_play::FrameSource source;
+    if (!source.Open(options)) {
         std::fprintf(stderr, "orvenna-play: cannot open %s\n", options.file.c_str());
         return 1;
     }
@@ -210,7 +127,6 @@ int main(int argc, char** argv) {
     const auto period = std::chrono::duration<double>(1.0 / options.fps);
     auto next = std::chrono::steady_clock::now();
     bool running = true;
-    std::vector<unsigned char> generated;
     int32_t last_result = ORVD_OK;
     for (long n = 0; running && (options.frames < 0 || n < options.frames); ++n) {
         while (XPending(display) > 0) {
@@ -226,18 +142,9 @@ int main(int argc, char** argv) {
                 running = false;
             }
         }
-        unsigned char* bytes = nullptr;
-        if (options.generate) {
-            generated = orvenna_play::MakePatternFrame(format, options.width, options.height,
-                                                       static_cast<uint32_t>(n));
-            bytes = generated.data();
-        } else {
-            bytes = file.Next();
-            if (bytes == nullptr) {
-                std::fprintf(stderr, "orvenna-play: %s holds no whole frame of %zu bytes\n",
-                             options.file.c_str(), frame_bytes);
-                break;
-            }
+        unsigned char* bytes = source.Next(n);
+        if (bytes == nullptr) {
+            break;
         }
         overlay.frame = n;
         tagORVD_FRAME frame{bytes, 0, format, options.width, options.height};

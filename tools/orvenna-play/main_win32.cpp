@@ -17,65 +17,13 @@
 #include <vector>
 
 #include "orvenna.h"
+#include "player.h"
 #include "test_pattern.h"
 
 namespace {
 
-struct Options {
-    int format = -1;
-    uint32_t width = 0;
-    uint32_t height = 0;
-    double fps = 25;
-    uint32_t mode = 0;
-    bool overlay = false;
-    bool generate = false;
-    long frames = -1;  // stop after this many (-1: until the window closes)
-    std::string file;
-};
-
-void Usage() {
-    std::fprintf(stderr,
-                 "usage: orvenna-play --format NAME --size WxH [--fps N] [--mode 0|1|2] "
-                 "[--overlay] [--frames N] (FILE | --generate)\n"
-                 "formats: RGB555 RGB565 RGB24 RGB32 UYVY YV12 YUY2 YUV9 YVYU IYUV YV16 NV12 "
-                 "IUYV IYU2\n");
-}
-
-bool ParseOptions(int argc, char** argv, Options* o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool has_value = i + 1 < argc;
-        if (arg == "--format" && has_value) {
-            o->format = orvenna_play::FormatByName(argv[++i]);
-        } else if (arg == "--size" && has_value) {
-            unsigned w = 0, h = 0;
-            if (std::sscanf(argv[++i], "%ux%u", &w, &h) != 2) return false;
-            o->width = w;
-            o->height = h;
-        } else if (arg == "--fps" && has_value) {
-            o->fps = std::atof(argv[++i]);
-        } else if (arg == "--mode" && has_value) {
-            o->mode = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
-        } else if (arg == "--frames" && has_value) {
-            o->frames = std::atol(argv[++i]);
-        } else if (arg == "--overlay") {
-            o->overlay = true;
-        } else if (arg == "--generate") {
-            o->generate = true;
-        } else if (!arg.empty() && arg[0] != '-' && o->file.empty()) {
-            o->file = arg;
-        } else {
-            return false;
-        }
-    }
-    return o->format >= 0 && o->width > 0 && o->height > 0 && o->width <= 16384 &&
-           o->height <= 16384 && o->fps > 0 && (o->generate != !o->file.empty());
-}
-
-struct OverlayState {
-    long frame = 0;
-    const char* format_name = "";
-};
+using orvenna_play::Options;
+using orvenna_play::OverlayState;
 
 // Draws a frame counter and a box over the picture with GDI. The device context selects the
 // RGB32 surface of the frame as it will be shown, so its bitmap gives the size.
@@ -111,31 +59,6 @@ void ORVD_CALL DrawOverlay(int32_t /*handle*/, ORVD_HDC dc, intptr_t user) {
     SelectObject(dc, old_font);
     DeleteObject(font);
 }
-
-// Frames from a file, read one at a time and started again at its end.
-class FrameFile {
-  public:
-    bool Open(const std::string& path, size_t frame_bytes) {
-        m_file.open(path, std::ios::binary);
-        m_buffer.resize(frame_bytes);
-        return m_file.is_open();
-    }
-    // The next whole frame, or null when the file holds none.
-    unsigned char* Next() {
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            m_file.read(reinterpret_cast<char*>(m_buffer.data()),
-                        static_cast<std::streamsize>(m_buffer.size()));
-            if (static_cast<size_t>(m_file.gcount()) == m_buffer.size()) return m_buffer.data();
-            m_file.clear();
-            m_file.seekg(0);
-        }
-        return nullptr;
-    }
-
-  private:
-    std::ifstream m_file;
-    std::vector<unsigned char> m_buffer;
-};
 
 int32_t g_handle = -1;  // the display handle, for the window procedure
 bool g_running = true;
@@ -193,15 +116,14 @@ int main(int argc, char** argv) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     SetUnhandledExceptionFilter(&EndOnUnhandledException);
     Options options;
-    if (!ParseOptions(argc, argv, &options)) {
-        Usage();
+    // The Windows player writes no screenshots.
+    if (!orvenna_play::ParseOptions(argc, argv, &options) || !options.screenshot.empty()) {
+        orvenna_play::Usage(false);
         return 2;
     }
     const auto format = static_cast<uint32_t>(options.format);
-    const size_t frame_bytes = orvenna_play::FrameBytes(format, options.width, options.height);
-
-    FrameFile file;
-    if (!options.generate && !file.Open(options.file, frame_bytes)) {
+    orvenna_play::FrameSource source;
+    if (!source.Open(options)) {
         std::fprintf(stderr, "orvenna-play: cannot open %s\n", options.file.c_str());
         return 1;
     }
@@ -229,7 +151,6 @@ int main(int argc, char** argv) {
     LARGE_INTEGER frequency, start, now;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
-    std::vector<unsigned char> generated;
     int32_t last_result = ORVD_OK;
     int status = 0;
     for (long n = 0; g_running && (options.frames < 0 || n < options.frames); ++n) {
@@ -239,19 +160,10 @@ int main(int argc, char** argv) {
             DispatchMessageW(&msg);
         }
         if (!g_running) break;
-        unsigned char* bytes = nullptr;
-        if (options.generate) {
-            generated = orvenna_play::MakePatternFrame(format, options.width, options.height,
-                                                       static_cast<uint32_t>(n));
-            bytes = generated.data();
-        } else {
-            bytes = file.Next();
-            if (bytes == nullptr) {
-                std::fprintf(stderr, "orvenna-play: %s holds no whole frame of %zu bytes\n",
-                             options.file.c_str(), frame_bytes);
+        unsigned char* bytes = source.Next(n);
+        if (bytes == nullptr) {
                 status = 1;
-                break;
-            }
+            break;
         }
         overlay.frame = n;
         tagORVD_FRAME frame{bytes, 0, format, options.width, options.height};

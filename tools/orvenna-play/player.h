@@ -1,0 +1,53 @@
+// What orvenna-play does alike on every platform: its options, the state its overlay draws from,
+// and where its frames come from (a file started again at its end, or the test pattern).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace orvenna_play {
+
+struct Options {
+    int format = -1;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    double fps = 25;
+    uint32_t mode = 0;
+    bool overlay = false;
+    bool generate = false;
+    long frames = -1;  // stop after this many (-1: until the window closes)
+    std::string file;
+    std::string screenshot;  // PNG of the window after the last frame (where supported)
+};
+
+// Prints the usage; `withScreenshot` where the platform offers --screenshot.
+void Usage(bool withScreenshot);
+// False for an unknown option, a missing value, or a size, rate or source that cannot play.
+bool ParseOptions(int argc, char** argv, Options* o);
+
+// What the drawing callback needs: it runs inside ORVD_DisplayFrame and ORVD_RefreshDisplay.
+struct OverlayState {
+    long frame = 0;
+    const char* format_name = "";
+};
+
+// The frames to show: read from the file one at a time (started again at its end), or made.
+class FrameSource {
+  public:
+    // False when the file cannot be opened.
+    bool Open(const Options& options);
+    // Frame number `n`, or null when the file holds no whole frame.
+    unsigned char* Next(long n);
+    size_t FrameBytes() const { return m_nFrameBytes; }
+
+  private:
+    const Options* m_pOptions = nullptr;
+    size_t m_nFrameBytes = 0;
+    std::ifstream m_file;
+    std::vector<unsigned char> m_buffer;
+};
+
+}  // namespace orvenna_play
