@@ -67,10 +67,13 @@ void MapKnee(const uint16_t* image, size_t count, uint16_t gain, int32_t offset,
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define KX_AGC_HAVE_AVX2 1
-// AVX2 kernels (agc_kernels_avx2.cpp), as MapLinear and MapKnee: each converts whole steps of 32
-// pixels and returns how many pixels it converted; the caller does the rest.
+// AVX2 kernels (agc_kernels_avx2.cpp), as MapLinear, MapThroughLut and MapKnee: each converts
+// whole steps of 32 (16 for the look-up) pixels and returns how many pixels it converted; the
+// caller does the rest.
 size_t MapLinearWide(const uint16_t* image, size_t count, uint16_t gain, int32_t offset,
                      uint8_t* gray);
+size_t MapThroughLutWide(const uint16_t* image, size_t count, const uint8_t* lut,
+                         uint8_t* gray);
 size_t MapKneeWide(const uint16_t* image, size_t count, uint16_t gain, int32_t offset,
                    uint16_t knee, const uint8_t* lut, uint8_t* gray);
 #endif

@@ -223,6 +223,9 @@ void ScaleLevels(uint8_t* levels, uint16_t g, int32_t offset) {
 
 void MapThroughLut(const uint16_t* image, size_t count, const uint8_t* lut, uint8_t* gray) {
     size_t i = 0;
+#if defined(KX_AGC_HAVE_AVX2)
+    if (WideKernels()) i = MapThroughLutWide(image, count, lut, gray);
+#endif
 #if defined(__SSE2__)
     // The look-ups are scalar. As in CountValues, half the indices are loaded again and half are
     // taken from the vector, which also tells whether any sample needs limiting.

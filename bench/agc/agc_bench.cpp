@@ -2,6 +2,9 @@
 // memory floor: one pass that only reads the 16-bit frame and writes an 8-bit one. The AGC runs
 // also report best_us and floor_us (best batch of each, timed alternately) and their ratio x_floor;
 // their Time column counts one AGC_Process and one floor pass per batch call.
+//
+// BM_CountValues is the first step of every mode alone, the histogram: one increment per pixel at
+// an address chosen by its value, which no vector instruction of this processor does.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -15,6 +18,7 @@
 
 #include "agc.h"
 #include "agc_frames.h"
+#include "agc_internal.h"
 
 namespace {
 
@@ -65,6 +69,18 @@ void BM_MemoryFloor(benchmark::State& state) {
     SetPixels(state, image.size());
 }
 
+void BM_CountValues(benchmark::State& state) {
+    const auto w = static_cast<uint32_t>(state.range(0)), h = static_cast<uint32_t>(state.range(1));
+    const std::vector<uint16_t> image = kx::agc::frames::Thermal(w, h);
+    std::vector<uint16_t> hist(kx::agc::kValues);
+    for (auto _ : state) {
+        kx::agc::CountValues(image.data(), image.size(), hist.data());
+        benchmark::DoNotOptimize(hist.data());
+        benchmark::ClobberMemory();
+    }
+    SetPixels(state, image.size());
+}
+
 void BM_AgcProcess(benchmark::State& state) {
     const auto w = static_cast<uint32_t>(state.range(0)), h = static_cast<uint32_t>(state.range(1));
     const auto mode = static_cast<int32_t>(state.range(2));
@@ -96,6 +112,7 @@ void BM_AgcProcess(benchmark::State& state) {
 }
 
 BENCHMARK(BM_MemoryFloor)->Args({640, 512})->Args({1280, 1024})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CountValues)->Args({640, 512})->Args({1280, 1024})->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_AgcProcess)
     ->ArgNames({"w", "h", "mode"})
     ->ArgsProduct({{640}, {512}, {AGC_MODE_LINE, AGC_MODE_HISTEQ, AGC_MODE_SPECIAL}})
