@@ -24,6 +24,16 @@ std::unique_ptr<uint8_t[]> AllocateFrameBuffer() {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kFrameBufferSize]);
 }
 
+// dst = src with the two bytes of each of the `samples` 16-bit samples exchanged.
+void CopySwapped(const uint8_t* src, uint8_t* dst, size_t samples) {
+    for (size_t i = 0; i < samples; ++i) {
+        uint16_t sample;
+        std::memcpy(&sample, src + 2 * i, sizeof sample);
+        sample = __builtin_bswap16(sample);
+        std::memcpy(dst + 2 * i, &sample, sizeof sample);
+    }
+}
+
 }  // namespace
 
 FramePipeline::FramePipeline(FrameSink* sink) : m_pSink(sink) {}
@@ -178,8 +188,15 @@ void FramePipeline::ProcessFrame() {
     const int32_t width = m_header.m_nWidth, height = m_header.m_nHeight;
     const size_t pixels = static_cast<size_t>(width) * height;
     const size_t imageBytes = 2 * pixels;
+    // The copy exchanges each sample's two bytes on the way when "HightoLow" is ticked, in the
+    // same pass. Records and snapshots take the received bytes from the assembly buffer, where
+    // the image stands until the next pass.
+    if (m_bHighToLow.load(std::memory_order_relaxed)) {
+        CopySwapped(m_pAssembly.get(), m_pImage.get(), pixels);
+    } else {
+        std::memcpy(m_pImage.get(), m_pAssembly.get(), imageBytes);
+    }
     // The bytes behind the image stay zero; only what an earlier, larger frame left needs clearing.
-    std::memcpy(m_pImage.get(), m_pAssembly.get(), imageBytes);
     if (m_nImageBytes > imageBytes) {
         std::memset(m_pImage.get() + imageBytes, 0, m_nImageBytes - imageBytes);
     }
@@ -187,11 +204,6 @@ void FramePipeline::ProcessFrame() {
 
     WriteRecord();
     SaveSnapshot();
-
-    if (m_bHighToLow.load(std::memory_order_relaxed)) {
-        uint16_t* px = reinterpret_cast<uint16_t*>(m_pImage.get());
-        for (size_t i = 0; i < pixels; ++i) px[i] = __builtin_bswap16(px[i]);
-    }
 
     if (!m_pGray && !(m_pGray = AllocateFrameBuffer())) return;
     // Without a gain-control context the picture stays black.
@@ -292,7 +304,7 @@ int32_t FramePipeline::CloseRecordFileLocked() {
 
 void FramePipeline::WriteRecord() {
     if (!m_bRecording.load(std::memory_order_relaxed) ||
-        !m_bWritePending.load(std::memory_order_relaxed) || !m_pImage) {
+        !m_bWritePending.load(std::memory_order_relaxed) || !m_pAssembly) {
         return;
     }
     // The GUI thread closes the file under the same lock after clearing the recording flag, so a
@@ -304,10 +316,11 @@ void FramePipeline::WriteRecord() {
         bool written;
         if (m_bCenterAndTemp.load(std::memory_order_relaxed)) {
             char line[kMaxTextRecordLine];
-            const int n = FormatTextRecord(m_pImage.get(), width, height, line);
+            const int n = FormatTextRecord(m_pAssembly.get(), width, height, line);
             written = WriteAll(m_hRecordFile, line, static_cast<size_t>(n));
         } else {
-            written = WriteAll(m_hRecordFile, m_pImage.get(), 2 * static_cast<size_t>(width) * height);
+            written =
+                WriteAll(m_hRecordFile, m_pAssembly.get(), 2 * static_cast<size_t>(width) * height);
         }
         if (written) m_nRecordsWritten.fetch_add(1, std::memory_order_relaxed);
     }
@@ -323,13 +336,13 @@ void FramePipeline::SaveSnapshot() {
         if (m_pSink) m_pSink->ShowNotice(kSnapshotFinishedText);
         return;
     }
-    if (!m_pImage) return;
+    if (!m_pAssembly) return;
     // A snapshot that cannot be written costs that frame's file; the series goes on.
     const std::string path = StoragePath() + SnapshotFileName(CurrentLocalTime());
     const int fd = CreateUniqueFile(path, nullptr);
     if (fd >= 0) {
         const size_t bytes = 2 * static_cast<size_t>(m_header.m_nWidth) * m_header.m_nHeight;
-        if (WriteAll(fd, m_pImage.get(), bytes)) {
+        if (WriteAll(fd, m_pAssembly.get(), bytes)) {
             m_nSnapshotsWritten.fetch_add(1, std::memory_order_relaxed);
         }
         close(fd);

@@ -121,7 +121,9 @@ public:
     std::unique_ptr<uint8_t[]> m_pAssembly;  // bytes held always start at its first byte
     int32_t m_nAssembled = 0;
     FrameHeaderState m_header;  // size, format and CRC of the most recent header
-    std::unique_ptr<uint8_t[]> m_pImage;    // 16-bit copy of the current frame's image
+    // The current frame's 16-bit image as the gain control reads it: byte-swapped when
+    // "HightoLow" is ticked. Records and snapshots write the received bytes instead.
+    std::unique_ptr<uint8_t[]> m_pImage;
     std::unique_ptr<uint8_t[]> m_pGray;     // 8-bit output of the gain control
     std::unique_ptr<uint8_t[]> m_pDisplay;  // display picture, two bytes per pixel
     DisplayFrame m_DisplayFrame;

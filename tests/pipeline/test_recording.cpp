@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -250,6 +251,32 @@ TEST(GainControlGlue, ANewFrameSizeGetsANewContextInTheSameMode) {
     // The display picture is 0x80 then the grey, pixel by pixel.
     EXPECT_EQ(h.sink.lastDisplay[0], 0x80);
     EXPECT_EQ(h.sink.lastDisplay[1], h.sink.lastGray[0]);
+}
+
+TEST(GainControlGlue, ConvertsTheSamplesSwappedOnlyWhileHighToLowIsTicked) {
+    // Samples sent high byte first, as the camera does: only the swapped reading is a scene.
+    std::vector<uint8_t> image(2 * 16 * 8);
+    std::vector<uint16_t> asSent(16 * 8), swapped(16 * 8);
+    for (size_t i = 0; i < swapped.size(); ++i) {
+        swapped[i] = static_cast<uint16_t>(7000 + (i * 37) % 400);
+        image[2 * i] = static_cast<uint8_t>(swapped[i] >> 8);
+        image[2 * i + 1] = static_cast<uint8_t>(swapped[i]);
+        std::memcpy(&asSent[i], &image[2 * i], 2);
+    }
+    for (bool highToLow : {true, false}) {
+        SCOPED_TRACE(highToLow ? "ticked" : "unticked");
+        Harness h;
+        h.pipeline.m_bHighToLow = highToLow;
+        RunStream(h.pipeline, MakeFrame({}, image), 4096);
+
+        std::vector<uint64_t> block(AGC_MEM_SIZE / sizeof(uint64_t));
+        const AgcParams params{16, 8};
+        AgcHandle agc = nullptr;
+        ASSERT_EQ(AGC_Create(&params, block.data(), AGC_MEM_SIZE, &agc), AGC_OK);
+        std::vector<uint8_t> want(16 * 8);
+        AGC_Process(agc, highToLow ? swapped.data() : asSent.data(), want.data());
+        EXPECT_EQ(h.sink.lastGray, want);
+    }
 }
 
 }  // namespace
