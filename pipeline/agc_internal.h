@@ -72,8 +72,7 @@ void MapKnee(const uint16_t* image, size_t count, uint16_t gain, int32_t offset,
 // caller does the rest.
 size_t MapLinearWide(const uint16_t* image, size_t count, uint16_t gain, int32_t offset,
                      uint8_t* gray);
-size_t MapThroughLutWide(const uint16_t* image, size_t count, const uint8_t* lut,
-                         uint8_t* gray);
+size_t MapThroughLutWide(const uint16_t* image, size_t count, const uint8_t* lut, uint8_t* gray);
 size_t MapKneeWide(const uint16_t* image, size_t count, uint16_t gain, int32_t offset,
                    uint16_t knee, const uint8_t* lut, uint8_t* gray);
 #endif

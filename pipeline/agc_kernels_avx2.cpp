@@ -34,6 +34,16 @@ KX_AVX2 inline __m256i LoadLimited(const uint16_t* p) {
                             _mm256_set1_epi16(static_cast<int16_t>(kMaxValue)));
 }
 
+// The table's bytes for the four samples in `four` (none above 16383), into bytes First ..
+// First + 3 of r.
+template <int First>
+KX_AVX2 inline __m128i InsertLookUps(__m128i r, const uint8_t* lut, uint64_t four) {
+    r = _mm_insert_epi8(r, lut[four & 0xFFFF], First);
+    r = _mm_insert_epi8(r, lut[(four >> 16) & 0xFFFF], First + 1);
+    r = _mm_insert_epi8(r, lut[(four >> 32) & 0xFFFF], First + 2);
+    return _mm_insert_epi8(r, lut[four >> 48], First + 3);
+}
+
 }  // namespace
 
 KX_AVX2 size_t MapLinearWide(const uint16_t* image, size_t count, uint16_t gain, int32_t offset,
@@ -63,25 +73,15 @@ KX_AVX2 size_t MapThroughLutWide(const uint16_t* image, size_t count, const uint
         std::memcpy(&c, image + i + 8, sizeof c);
         std::memcpy(&d, image + i + 12, sizeof d);
         if (((a | b | c | d) & 0xC000C000C000C000u) != 0) {
-            for (size_t j = i; j < i + 16; ++j) gray[j] = lut[std::min<uint16_t>(image[j], kMaxValue)];
+            for (size_t j = i; j < i + 16; ++j)
+                gray[j] = lut[std::min<uint16_t>(image[j], kMaxValue)];
             continue;
         }
-        __m128i r = _mm_cvtsi32_si128(lut[a & 0xFFFF]);
-        r = _mm_insert_epi8(r, lut[(a >> 16) & 0xFFFF], 1);
-        r = _mm_insert_epi8(r, lut[(a >> 32) & 0xFFFF], 2);
-        r = _mm_insert_epi8(r, lut[a >> 48], 3);
-        r = _mm_insert_epi8(r, lut[b & 0xFFFF], 4);
-        r = _mm_insert_epi8(r, lut[(b >> 16) & 0xFFFF], 5);
-        r = _mm_insert_epi8(r, lut[(b >> 32) & 0xFFFF], 6);
-        r = _mm_insert_epi8(r, lut[b >> 48], 7);
-        r = _mm_insert_epi8(r, lut[c & 0xFFFF], 8);
-        r = _mm_insert_epi8(r, lut[(c >> 16) & 0xFFFF], 9);
-        r = _mm_insert_epi8(r, lut[(c >> 32) & 0xFFFF], 10);
-        r = _mm_insert_epi8(r, lut[c >> 48], 11);
-        r = _mm_insert_epi8(r, lut[d & 0xFFFF], 12);
-        r = _mm_insert_epi8(r, lut[(d >> 16) & 0xFFFF], 13);
-        r = _mm_insert_epi8(r, lut[(d >> 32) & 0xFFFF], 14);
-        r = _mm_insert_epi8(r, lut[d >> 48], 15);
+        __m128i r = _mm_setzero_si128();
+        r = InsertLookUps<0>(r, lut, a);
+        r = InsertLookUps<4>(r, lut, b);
+        r = InsertLookUps<8>(r, lut, c);
+        r = InsertLookUps<12>(r, lut, d);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(gray + i), r);
     }
     return i;

@@ -92,13 +92,15 @@ TEST(TextRecord, DataLineHasFifteenNumbersAndTwentyEightTabs) {
     }
     char line[kMaxTextRecordLine];
     const int n = FormatTextRecord(image.data(), 16, 12, line);
-    EXPECT_EQ(std::string(line, n),
-              "1\t\t2\t\t3\t\t4\t\t5\t\t6\t\t7\t\t8\t\t9\t\t10\t\t11\t\t65535\t\t13\t\t14\t\t-1\r\n");
+    EXPECT_EQ(
+        std::string(line, n),
+        "1\t\t2\t\t3\t\t4\t\t5\t\t6\t\t7\t\t8\t\t9\t\t10\t\t11\t\t65535\t\t13\t\t14\t\t-1\r\n");
 
     // Too small for the parameter row and the centre block: zeros, nothing read outside.
     const std::vector<uint8_t> tiny(2 * 3 * 3, 0x7F);
     const int m = FormatTextRecord(tiny.data(), 3, 3, line);
-    EXPECT_EQ(std::string(line, m), "0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\r\n");
+    EXPECT_EQ(std::string(line, m),
+              "0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\r\n");
 }
 
 TEST(FileNames, RecordAndSnapshotNames) {
