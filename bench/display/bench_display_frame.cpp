@@ -128,8 +128,8 @@ class BarePath {
         libyuv::ARGBScale(m_argb.data(), m_width * 4, m_width, m_height,
                           reinterpret_cast<uint8_t*>(m_pImage->data), m_pImage->bytes_per_line,
                           kWindowWidth, kWindowHeight, libyuv::kFilterBilinear);
-        XShmPutImage(m_pDisplay, m_window, m_gc, m_pImage, 0, 0, 0, 0, kWindowWidth,
-                     kWindowHeight, False);
+        XShmPutImage(m_pDisplay, m_window, m_gc, m_pImage, 0, 0, 0, 0, kWindowWidth, kWindowHeight,
+                     False);
         XSync(m_pDisplay, False);
     }
 

@@ -12,7 +12,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "ddraw_engine.h"
 #include "device_table.h"
@@ -171,6 +173,85 @@ TEST_F(X11Test, OneMonitorIsTheDriverEntryAndTheEngineFollowsTheWindow) {
     EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
 }
 
+// The library keeps what it knows of its window from the window's and its ancestors' events.
+// Each change below is made on the test's own connection and seen done (XSync) before the
+// library is called again: that very call must see it.
+TEST_F(X11Test, EveryChangeToTheWindowOrItsAncestorsIsSeenByTheNextCall) {
+    int32_t handle = -1;
+    ASSERT_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+    auto* engine = dynamic_cast<DDrawDisplayEngine*>(testing::EngineForTesting(handle));
+    ASSERT_NE(engine, nullptr);
+    const Window outer = MakeWindow(100, 100, 800, 600, /*mapped=*/true);
+    const Window parent = MakeWindow(10, 20, 700, 500, /*mapped=*/true, outer);
+    const Window window = MakeWindow(5, 5, 320, 240, /*mapped=*/true, parent);
+    const Window elsewhere = MakeWindow(300, 200, 400, 400, /*mapped=*/true);
+    ASSERT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_OK);
+    ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
+    EXPECT_EQ(engine->ScreenRect().left, 115);
+    EXPECT_EQ(engine->ScreenRect().top, 125);
+
+    struct Change {
+        const char* what;
+        std::function<void()> make;
+        int32_t result;
+        RECT screen;  // the client area on the screen, when the result is ORVD_OK
+    };
+    Display* d = m_pDisplay;
+    const Change changes[] = {
+        {"window moved", [&] { XMoveWindow(d, window, 30, 40); }, ORVD_OK, {140, 160, 460, 400}},
+        {"window resized",
+         [&] { XResizeWindow(d, window, 200, 100); },
+         ORVD_OK,
+         {140, 160, 340, 260}},
+        {"parent moved", [&] { XMoveWindow(d, parent, 0, 0); }, ORVD_OK, {130, 140, 330, 240}},
+        {"grandparent moved", [&] { XMoveWindow(d, outer, 50, 60); }, ORVD_OK, {80, 100, 280, 200}},
+        {"parent moved into another window",
+         [&] { XReparentWindow(d, parent, elsewhere, 1, 2); },
+         ORVD_OK,
+         {331, 242, 531, 342}},
+        {"its new grandparent moved",
+         [&] { XMoveWindow(d, elsewhere, 0, 0); },
+         ORVD_OK,
+         {31, 42, 231, 142}},
+        {"the old grandparent moved",
+         [&] { XMoveWindow(d, outer, 0, 0); },
+         ORVD_OK,
+         {31, 42, 231, 142}},
+        {"window unmapped", [&] { XUnmapWindow(d, window); }, ORVD_E_NOT_READY, {}},
+        {"window mapped", [&] { XMapWindow(d, window); }, ORVD_OK, {31, 42, 231, 142}},
+        {"grandparent unmapped", [&] { XUnmapWindow(d, elsewhere); }, ORVD_E_NOT_READY, {}},
+        {"grandparent mapped", [&] { XMapWindow(d, elsewhere); }, ORVD_OK, {31, 42, 231, 142}},
+        {"window made 9 pixels high",
+         [&] { XResizeWindow(d, window, 200, 9); },
+         ORVD_E_NOT_READY,
+         {}},
+        {"window made 10 pixels high",
+         [&] { XResizeWindow(d, window, 200, 10); },
+         ORVD_OK,
+         {31, 42, 231, 52}},
+        {"window destroyed", [&] { XDestroyWindow(d, window); }, ORVD_E_NOT_READY, {}},
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.what);
+        change.make();
+        XSync(d, False);
+        ASSERT_EQ(ORVD_RefreshDisplay(handle), change.result);
+        if (change.result != ORVD_OK) continue;
+        const RECT screen = engine->ScreenRect();
+        EXPECT_EQ(screen.left, change.screen.left);
+        EXPECT_EQ(screen.top, change.screen.top);
+        EXPECT_EQ(screen.right, change.screen.right);
+        EXPECT_EQ(screen.bottom, change.screen.bottom);
+        RECT window_rect{};
+        ASSERT_TRUE(GetWindowRect(window, &window_rect));
+        EXPECT_EQ(window_rect.left, change.screen.left);
+        EXPECT_EQ(window_rect.bottom, change.screen.bottom);
+    }
+    EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
+    XDestroyWindow(d, elsewhere);
+    XDestroyWindow(d, outer);
+}
+
 // A private Xvfb of 3840 × 1080 that keeps its monitors (-noreset), split into two monitors
 // side by side with xrandr. Started and ended (by its PID) by the test.
 class TwoMonitorTest : public X11Test {
@@ -275,7 +356,8 @@ TEST_F(TwoMonitorTest, AChangedMonitorLayoutLosesTheSurfacesAndRecoveryRebuildsT
     ASSERT_EQ(std::system(
                   ("DISPLAY=" + m_display + " xrandr --delmonitor right >/dev/null 2>&1").c_str()),
               0);
-    // The layout is looked at again within a fifth of a second.
+    // The server announces the change with an event; the layout is asked for again when it has
+    // come in.
     for (int i = 0; i < 50 && primary->IsLost() == DD_OK; ++i) usleep(20000);
     EXPECT_EQ(primary->IsLost(), DDERR_SURFACELOST);
     EXPECT_NE(primary->Restore(), DD_OK);
@@ -283,6 +365,30 @@ TEST_F(TwoMonitorTest, AChangedMonitorLayoutLosesTheSurfacesAndRecoveryRebuildsT
     EXPECT_EQ(engine->RecoverLostSurface(2), ORVD_OK);
     EXPECT_EQ(DeviceTable().dwCount, 1u);  // one monitor left: the driver entry alone
     EXPECT_EQ(DeviceTable().entries[0]->pPrimary->IsLost(), DD_OK);
+    EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
+}
+
+TEST_F(TwoMonitorTest, AMonitorRemovedIsNoticedByTheNextFrame) {
+    int32_t handle = -1;
+    ASSERT_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+    auto* engine = dynamic_cast<DDrawDisplayEngine*>(testing::EngineForTesting(handle));
+    const Window window = MakeWindow(2000, 100, 640, 480, /*mapped=*/true);
+    ASSERT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_OK);
+    std::vector<uint8_t> bytes(64 * 48 * 2, 0x80);
+    tagORVD_FRAME frame{bytes.data(), 0, ORVD_FORMAT_UYVY, 64, 48};
+    ASSERT_EQ(ORVD_DisplayFrame(handle, &frame), ORVD_OK);
+    ASSERT_EQ(DeviceTable().dwCount, 3u);
+    EXPECT_TRUE(engine->DeviceSet(2)->bVisible);
+
+    ASSERT_EQ(std::system(
+                  ("DISPLAY=" + m_display + " xrandr --delmonitor right >/dev/null 2>&1").c_str()),
+              0);
+    // The very next frame finds its surfaces lost and rebuilds the devices: one monitor is left,
+    // so the driver entry alone. The frame after it is shown there.
+    EXPECT_EQ(ORVD_DisplayFrame(handle, &frame), ORVD_E_DDRAW);
+    EXPECT_EQ(DeviceTable().dwCount, 1u);
+    EXPECT_EQ(ORVD_DisplayFrame(handle, &frame), ORVD_OK);
+    EXPECT_TRUE(engine->DeviceSet(0)->bVisible);
     EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
 }
 
