@@ -2,7 +2,6 @@
 #include "platform/x11_backend.h"
 
 #include <X11/Xutil.h>
-#include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
 #include <cstdio>
