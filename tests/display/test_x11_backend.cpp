@@ -252,6 +252,43 @@ TEST_F(X11Test, EveryChangeToTheWindowOrItsAncestorsIsSeenByTheNextCall) {
     XDestroyWindow(d, outer);
 }
 
+// Windows that share an ancestor: when one of them goes (destroyed, or pushed out of the watch by
+// the many windows asked about after it), the other still follows that ancestor.
+TEST_F(X11Test, AWindowThatGoesLeavesTheAncestorsItSharedFollowed) {
+    const Window parent = MakeWindow(100, 100, 600, 400, /*mapped=*/true);
+    const Window first = MakeWindow(10, 10, 100, 100, /*mapped=*/true, parent);
+    const Window second = MakeWindow(200, 10, 100, 100, /*mapped=*/true, parent);
+    auto left_of = [](Window window) {
+        RECT rect{};
+        EXPECT_TRUE(IsWindow(window));
+        EXPECT_TRUE(GetWindowRect(window, &rect));
+        return rect.left;
+    };
+    EXPECT_EQ(left_of(first), 110);
+    EXPECT_EQ(left_of(second), 300);
+    XDestroyWindow(m_pDisplay, first);
+    XSync(m_pDisplay, False);
+    EXPECT_FALSE(IsWindow(first));
+    XMoveWindow(m_pDisplay, parent, 0, 0);
+    XSync(m_pDisplay, False);
+    EXPECT_EQ(left_of(second), 200);
+
+    std::vector<Window> others;
+    for (size_t i = 0; i < platform::X11WindowWatch::kMaxWatched; ++i) {
+        others.push_back(MakeWindow(static_cast<int>(i), 0, 20, 20, /*mapped=*/true, parent));
+        EXPECT_EQ(left_of(others.back()), static_cast<LONG>(i));
+    }
+    // `second` has been pushed out by now, and the windows that pushed it keep the parent.
+    XMoveWindow(m_pDisplay, parent, 50, 0);
+    XSync(m_pDisplay, False);
+    EXPECT_EQ(left_of(others.back()), 50 + static_cast<LONG>(others.size() - 1));
+    EXPECT_EQ(left_of(second), 250);
+    XMoveWindow(m_pDisplay, parent, 70, 0);
+    XSync(m_pDisplay, False);
+    EXPECT_EQ(left_of(others.back()), 70 + static_cast<LONG>(others.size() - 1));
+    XDestroyWindow(m_pDisplay, parent);
+}
+
 // A private Xvfb of 3840 × 1080 that keeps its monitors (-noreset), split into two monitors
 // side by side with xrandr. Started and ended (by its PID) by the test.
 class TwoMonitorTest : public X11Test {
