@@ -53,7 +53,7 @@ struct X11Connection {
     // One round trip, after which every change that the server had made before it has been taken
     // in: another client's change that it has seen done (its own round trip) is noticed.
     void Sync();
-    // The current generation. The layout is asked for again (one round trip) only after an
+    // The current generation. The layout is asked for again (a round trip or two) only after an
     // event has said that it may have changed.
     uint32_t CurrentGeneration();
     // Takes a layout just queried as the one observed (a new generation when it differs).
