@@ -177,7 +177,9 @@ class X11Surface final : public ComObject<IDirectDrawSurface7> {
         }
         X11Connection& connection = *m_pConnection;
         X11WindowState window;
-        if (!connection.WindowState(hwnd, &window)) return DDERR_INVALIDOBJECT;
+        if (!connection.WindowState(hwnd, &window) || !window.bOnScreen) {
+            return DDERR_INVALIDOBJECT;
+        }
         const int origin_x = window.rootX;
         const int origin_y = window.rootY;
         const RECT r = dest != nullptr ? *dest : m_rcDevice;
@@ -437,7 +439,7 @@ BOOL X11Backend::GetWindowRect(HWND hwnd, LPRECT rect) {
     // An X11 window has no frame of its own: its rectangle is its client area on the screen.
     auto connection = Connection();
     X11WindowState state;
-    if (!connection || !connection->WindowState(hwnd, &state)) return FALSE;
+    if (!connection || !connection->WindowState(hwnd, &state) || !state.bOnScreen) return FALSE;
     *rect = RECT{state.rootX, state.rootY, state.rootX + state.width, state.rootY + state.height};
     return TRUE;
 }
@@ -445,7 +447,7 @@ BOOL X11Backend::GetWindowRect(HWND hwnd, LPRECT rect) {
 BOOL X11Backend::ClientToScreen(HWND hwnd, LPPOINT point) {
     auto connection = Connection();
     X11WindowState state;
-    if (!connection || !connection->WindowState(hwnd, &state)) return FALSE;
+    if (!connection || !connection->WindowState(hwnd, &state) || !state.bOnScreen) return FALSE;
     point->x += state.rootX;
     point->y += state.rootY;
     return TRUE;

@@ -130,7 +130,7 @@ HRESULT X11Presenter::Present(HWND window, const orvenna::SurfaceView& source, c
     // A window keeps its visual for life: it is asked for once per window. Its place comes from
     // what its events keep; the server clips to the window, so its size is not needed.
     X11WindowState state;
-    if (!connection.WindowState(window, &state)) {
+    if (!connection.WindowState(window, &state) || !state.bOnScreen) {
         m_window = 0;
         return DDERR_INVALIDOBJECT;
     }

@@ -64,9 +64,10 @@ bool X11WindowWatch::Refresh(Display* display, Window root, Entry& entry) {
         }
         XWindowAttributes attributes;
         Window child = 0;
-        ok = ok && XGetWindowAttributes(display, entry.window, &attributes) != 0 &&
-             XTranslateCoordinates(display, entry.window, root, 0, 0, &state.rootX, &state.rootY,
-                                   &child) != 0;
+        ok = ok && XGetWindowAttributes(display, entry.window, &attributes) != 0;
+        // False, without an error, for a window on another screen of the display.
+        state.bOnScreen = ok && XTranslateCoordinates(display, entry.window, root, 0, 0,
+                                                      &state.rootX, &state.rootY, &child) != 0;
         ok = !trap.Failed() && ok;
         if (ok) {
             state.bViewable = attributes.map_state == IsViewable;

@@ -15,7 +15,8 @@ struct X11WindowState {
     bool bViewable = false;  // mapped, with every ancestor mapped
     int width = 0;
     int height = 0;
-    int rootX = 0;  // the window's origin on the screen
+    bool bOnScreen = false;  // on the screen that the connection draws to (not on another one)
+    int rootX = 0;           // the window's origin on that screen, when it is there
     int rootY = 0;
 };
 

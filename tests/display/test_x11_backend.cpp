@@ -1,6 +1,6 @@
-// The x11 backend under Xvfb: window functions on real windows (mapped, unmapped, destroyed),
-// the devices of a one-monitor screen, and two monitors defined with `xrandr --setmonitor` on a
-// private Xvfb that the test starts and ends itself.
+// The x11 backend under Xvfb: window functions on real windows (mapped, unmapped, destroyed,
+// moved with their ancestors), the devices of a one-monitor screen, two monitors defined with
+// `xrandr --setmonitor`, and a second X screen, on private Xvfbs that the tests start and end.
 // GoogleTest before Xlib, whose macros (None, Bool) would break its templates.
 #include <gtest/gtest.h>
 
@@ -289,23 +289,32 @@ TEST_F(X11Test, AWindowThatGoesLeavesTheAncestorsItSharedFollowed) {
     XDestroyWindow(m_pDisplay, parent);
 }
 
-// A private Xvfb of 3840 × 1080 that keeps its monitors (-noreset), split into two monitors
-// side by side with xrandr. Started and ended (by its PID) by the test.
-class TwoMonitorTest : public X11Test {
+// A private Xvfb that keeps its monitors (-noreset), with the screens that the test asks for.
+// Started and ended (by its PID) by the test.
+class PrivateXvfbTest : public X11Test {
   protected:
+    // The server's -screen arguments.
+    virtual std::vector<std::string> Screens() const = 0;
+    // Runs once the server is up and DISPLAY names it, before the library connects.
+    virtual void Prepare() {}
+
     void SetUp() override {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
+        std::vector<std::string> arguments{"Xvfb", "-displayfd", std::to_string(fds[1])};
+        for (const std::string& screen : Screens()) arguments.push_back(screen);
+        for (const char* more : {"-nolisten", "tcp", "-noreset"}) arguments.emplace_back(more);
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
         m_xvfb = fork();
         ASSERT_GE(m_xvfb, 0);
         if (m_xvfb == 0) {
             close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
             const int null = open("/dev/null", O_WRONLY);
             dup2(null, 1);
             dup2(null, 2);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "3840x1080x24",
-                   "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+            execvp("Xvfb", argv.data());
             _exit(127);
         }
         close(fds[1]);
@@ -323,15 +332,8 @@ class TwoMonitorTest : public X11Test {
         const char* saved = std::getenv("DISPLAY");
         if (saved != nullptr) m_savedDisplay = saved;
         setenv("DISPLAY", m_display.c_str(), 1);
-        const std::string xrandr = "DISPLAY=" + m_display + " xrandr";
-        ASSERT_EQ(std::system((xrandr + " --setmonitor left 1920/508x1080/286+0+0 screen"
-                                        " >/dev/null 2>&1")
-                                  .c_str()),
-                  0);
-        ASSERT_EQ(std::system((xrandr + " --setmonitor right 1920/508x1080/286+1920+0 none"
-                                        " >/dev/null 2>&1")
-                                  .c_str()),
-                  0);
+        Prepare();
+        if (HasFatalFailure()) return;
         X11Test::SetUp();
     }
     void TearDown() override {
@@ -350,6 +352,23 @@ class TwoMonitorTest : public X11Test {
     pid_t m_xvfb = -1;
     std::string m_display;
     std::string m_savedDisplay;
+};
+
+// 3840 × 1080 split into two monitors side by side with xrandr.
+class TwoMonitorTest : public PrivateXvfbTest {
+  protected:
+    std::vector<std::string> Screens() const override { return {"-screen", "0", "3840x1080x24"}; }
+    void Prepare() override {
+        const std::string xrandr = "DISPLAY=" + m_display + " xrandr";
+        ASSERT_EQ(std::system((xrandr + " --setmonitor left 1920/508x1080/286+0+0 screen"
+                                        " >/dev/null 2>&1")
+                                  .c_str()),
+                  0);
+        ASSERT_EQ(std::system((xrandr + " --setmonitor right 1920/508x1080/286+1920+0 none"
+                                        " >/dev/null 2>&1")
+                                  .c_str()),
+                  0);
+    }
 };
 
 TEST_F(TwoMonitorTest, EachMonitorIsADeviceAndTheWindowIsPlacedOnIt) {
@@ -426,6 +445,37 @@ TEST_F(TwoMonitorTest, AMonitorRemovedIsNoticedByTheNextFrame) {
     EXPECT_EQ(DeviceTable().dwCount, 1u);
     EXPECT_EQ(ORVD_DisplayFrame(handle, &frame), ORVD_OK);
     EXPECT_TRUE(engine->DeviceSet(0)->bVisible);
+    EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
+}
+
+// A display with two X screens: the library draws on the first one only.
+class TwoScreenTest : public PrivateXvfbTest {
+  protected:
+    std::vector<std::string> Screens() const override {
+        return {"-screen", "0", "1024x768x24", "-screen", "1", "800x600x24"};
+    }
+};
+
+TEST_F(TwoScreenTest, AWindowOnTheOtherScreenExistsButHasNoPlaceOnThisOne) {
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    const Window window =
+        XCreateWindow(m_pDisplay, RootWindow(m_pDisplay, 1), 10, 10, 200, 100, 0, CopyFromParent,
+                      InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
+    XMapWindow(m_pDisplay, window);
+    XSync(m_pDisplay, False);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_TRUE(IsWindowVisible(window));
+    RECT rect{};
+    EXPECT_TRUE(GetClientRect(window, &rect));
+    EXPECT_EQ(rect.right, 200);
+    POINT point{};
+    EXPECT_FALSE(ClientToScreen(window, &point));
+    EXPECT_FALSE(GetWindowRect(window, &rect));
+    int32_t handle = -1;
+    ASSERT_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+    ASSERT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_OK);
+    EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_E_NOT_READY);
     EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
 }
 
