@@ -1,6 +1,11 @@
 // ORVD_DisplayFrame of UYVY frames into a 1280 × 720 window, against the bare path the x11
-// device stands on: libyuv conversion, bilinear scale and XShmPutImage of the same frame. Needs
-// an X display (scripts/xvfb-session).
+// device stands on: libyuv conversion, bilinear scale and XShmPutImage of the same frame, with an
+// XSync after each put so that the frame has been taken by the server, as the library's
+// presentation does. Needs an X display (scripts/xvfb-session).
+//
+// The Paired_* benchmarks run both paths in the same run, in alternating blocks of frames on the
+// same window, and report the ratio themselves: x_bare (wall time) and x_bare_cpu (this thread's
+// CPU time), library over bare. A load that comes and goes during the run falls on both paths.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
@@ -9,8 +14,11 @@
 #include <libyuv/scale_argb.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <time.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "orvenna.h"
@@ -44,8 +52,97 @@ struct BenchWindow {
         XDestroyWindow(display, window);
         XCloseDisplay(display);
     }
+    BenchWindow(const BenchWindow&) = delete;
+    BenchWindow& operator=(const BenchWindow&) = delete;
     Display* display = nullptr;
     Window window = 0;
+};
+
+// The library's path: one display handle on the window.
+class LibraryPath {
+  public:
+    LibraryPath(Window window, int width, int height) : m_bytes(UyvyFrame(width, height)) {
+        m_frame = tagORVD_FRAME{m_bytes.data(), 0, ORVD_FORMAT_UYVY, static_cast<uint32_t>(width),
+                                static_cast<uint32_t>(height)};
+        if (ORVD_InitByDisEngine(&m_handle, ORVD_ENGINE_DDRAW) != ORVD_OK) return;
+        m_bReady = ORVD_SetDisplayWindow(m_handle, window) == ORVD_OK;
+    }
+    ~LibraryPath() {
+        if (m_handle >= 0) ORVD_Release(m_handle);
+    }
+    LibraryPath(const LibraryPath&) = delete;
+    LibraryPath& operator=(const LibraryPath&) = delete;
+
+    bool Ready() const { return m_bReady; }
+    bool Frame() { return ORVD_DisplayFrame(m_handle, &m_frame) == ORVD_OK; }
+
+  private:
+    std::vector<uint8_t> m_bytes;
+    tagORVD_FRAME m_frame{};
+    int32_t m_handle = -1;
+    bool m_bReady = false;
+};
+
+// What the library's path comes down to, with nothing around it.
+class BarePath {
+  public:
+    BarePath(Display* display, Window window, int width, int height)
+        : m_pDisplay(display),
+          m_window(window),
+          m_width(width),
+          m_height(height),
+          m_frame(UyvyFrame(width, height)),
+          m_argb(static_cast<size_t>(width) * height * 4) {
+        if (!XShmQueryExtension(display)) return;
+        XWindowAttributes attributes;
+        XGetWindowAttributes(display, window, &attributes);
+        m_pImage =
+            XShmCreateImage(display, attributes.visual, static_cast<unsigned>(attributes.depth),
+                            ZPixmap, nullptr, &m_shm, kWindowWidth, kWindowHeight);
+        m_shm.shmid =
+            shmget(IPC_PRIVATE, static_cast<size_t>(m_pImage->bytes_per_line) * kWindowHeight,
+                   IPC_CREAT | 0600);
+        m_shm.shmaddr = m_pImage->data = static_cast<char*>(shmat(m_shm.shmid, nullptr, 0));
+        m_shm.readOnly = False;
+        XShmAttach(display, &m_shm);
+        XSync(display, False);
+        shmctl(m_shm.shmid, IPC_RMID, nullptr);
+        m_gc = XCreateGC(display, window, 0, nullptr);
+    }
+    ~BarePath() {
+        if (m_pImage == nullptr) return;
+        XFreeGC(m_pDisplay, m_gc);
+        XShmDetach(m_pDisplay, &m_shm);
+        XSync(m_pDisplay, False);
+        m_pImage->data = nullptr;
+        XDestroyImage(m_pImage);
+        shmdt(m_shm.shmaddr);
+    }
+    BarePath(const BarePath&) = delete;
+    BarePath& operator=(const BarePath&) = delete;
+
+    bool Ready() const { return m_pImage != nullptr; }
+    void Frame() {
+        libyuv::UYVYToARGB(m_frame.data(), m_width * 2, m_argb.data(), m_width * 4, m_width,
+                           m_height);
+        libyuv::ARGBScale(m_argb.data(), m_width * 4, m_width, m_height,
+                          reinterpret_cast<uint8_t*>(m_pImage->data), m_pImage->bytes_per_line,
+                          kWindowWidth, kWindowHeight, libyuv::kFilterBilinear);
+        XShmPutImage(m_pDisplay, m_window, m_gc, m_pImage, 0, 0, 0, 0, kWindowWidth, kWindowHeight,
+                     False);
+        XSync(m_pDisplay, False);
+    }
+
+  private:
+    Display* m_pDisplay;
+    Window m_window;
+    int m_width;
+    int m_height;
+    std::vector<uint8_t> m_frame;
+    std::vector<uint8_t> m_argb;
+    XShmSegmentInfo m_shm{};
+    XImage* m_pImage = nullptr;
+    GC m_gc = nullptr;
 };
 
 void DisplayFrame(benchmark::State& state, int width, int height) {
@@ -54,82 +151,119 @@ void DisplayFrame(benchmark::State& state, int width, int height) {
         state.SkipWithError("no X display");
         return;
     }
-    int32_t handle = -1;
-    if (ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW) != ORVD_OK ||
-        ORVD_SetDisplayWindow(handle, bench.window) != ORVD_OK) {
+    LibraryPath library(bench.window, width, height);
+    if (!library.Ready()) {
         state.SkipWithError("no display engine");
         return;
     }
-    std::vector<uint8_t> bytes = UyvyFrame(width, height);
-    tagORVD_FRAME frame{bytes.data(), 0, ORVD_FORMAT_UYVY, static_cast<uint32_t>(width),
-                        static_cast<uint32_t>(height)};
     for (auto _ : state) {
-        if (ORVD_DisplayFrame(handle, &frame) != ORVD_OK) {
+        if (!library.Frame()) {
             state.SkipWithError("ORVD_DisplayFrame failed");
             break;
         }
     }
-    ORVD_Release(handle);
 }
 
-// What the library's path comes down to, with nothing around it.
-void BarePath(benchmark::State& state, int width, int height) {
+void Bare(benchmark::State& state, int width, int height) {
     BenchWindow bench;
-    if (bench.display == nullptr || !XShmQueryExtension(bench.display)) {
-        state.SkipWithError("no X display with MIT-SHM");
+    if (bench.display == nullptr) {
+        state.SkipWithError("no X display");
         return;
     }
-    Display* display = bench.display;
-    XWindowAttributes attributes;
-    XGetWindowAttributes(display, bench.window, &attributes);
-    XShmSegmentInfo shm{};
-    XImage* image =
-        XShmCreateImage(display, attributes.visual, static_cast<unsigned>(attributes.depth),
-                        ZPixmap, nullptr, &shm, kWindowWidth, kWindowHeight);
-    shm.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image->bytes_per_line) * kWindowHeight,
-                       IPC_CREAT | 0600);
-    shm.shmaddr = image->data = static_cast<char*>(shmat(shm.shmid, nullptr, 0));
-    shm.readOnly = False;
-    XShmAttach(display, &shm);
-    XSync(display, False);
-    shmctl(shm.shmid, IPC_RMID, nullptr);
-    GC gc = XCreateGC(display, bench.window, 0, nullptr);
-
-    const std::vector<uint8_t> frame = UyvyFrame(width, height);
-    std::vector<uint8_t> argb(static_cast<size_t>(width) * height * 4);
-    for (auto _ : state) {
-        libyuv::UYVYToARGB(frame.data(), width * 2, argb.data(), width * 4, width, height);
-        libyuv::ARGBScale(argb.data(), width * 4, width, height,
-                          reinterpret_cast<uint8_t*>(image->data), image->bytes_per_line,
-                          kWindowWidth, kWindowHeight, libyuv::kFilterBilinear);
-        XShmPutImage(display, bench.window, gc, image, 0, 0, 0, 0, kWindowWidth, kWindowHeight,
-                     False);
-        XSync(display, False);
+    BarePath bare(bench.display, bench.window, width, height);
+    if (!bare.Ready()) {
+        state.SkipWithError("no MIT-SHM");
+        return;
     }
-    XFreeGC(display, gc);
-    XShmDetach(display, &shm);
-    XSync(display, False);
-    image->data = nullptr;
-    XDestroyImage(image);
-    shmdt(shm.shmaddr);
+    for (auto _ : state) bare.Frame();
+}
+
+// Wall and thread CPU time of a stretch of work, in seconds.
+struct Stopwatch {
+    static double CpuNow() {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+    }
+    static double WallNow() {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    template <typename Work>
+    void Time(Work&& work) {
+        const double wall = WallNow();
+        const double cpu = CpuNow();
+        work();
+        cpu_s += CpuNow() - cpu;
+        wall_s += WallNow() - wall;
+    }
+    double wall_s = 0;
+    double cpu_s = 0;
+};
+
+// One iteration: a block of library frames, then a block of bare frames, on the same window.
+void Paired(benchmark::State& state, int width, int height) {
+    constexpr int kBlock = 8;
+    BenchWindow bench;
+    if (bench.display == nullptr) {
+        state.SkipWithError("no X display");
+        return;
+    }
+    LibraryPath library(bench.window, width, height);
+    BarePath bare(bench.display, bench.window, width, height);
+    if (!library.Ready() || !bare.Ready()) {
+        state.SkipWithError("no display engine or no MIT-SHM");
+        return;
+    }
+    Stopwatch library_time;
+    Stopwatch bare_time;
+    bool failed = false;
+    for (auto _ : state) {
+        library_time.Time([&] {
+            for (int i = 0; i < kBlock; ++i) failed |= !library.Frame();
+        });
+        bare_time.Time([&] {
+            for (int i = 0; i < kBlock; ++i) bare.Frame();
+        });
+        if (failed) {
+            state.SkipWithError("ORVD_DisplayFrame failed");
+            break;
+        }
+    }
+    const double frames = static_cast<double>(state.iterations()) * kBlock;
+    if (frames == 0 || bare_time.wall_s == 0 || bare_time.cpu_s == 0) return;
+    state.counters["orvd_ms"] = library_time.wall_s / frames * 1e3;
+    state.counters["bare_ms"] = bare_time.wall_s / frames * 1e3;
+    state.counters["orvd_cpu_ms"] = library_time.cpu_s / frames * 1e3;
+    state.counters["bare_cpu_ms"] = bare_time.cpu_s / frames * 1e3;
+    state.counters["x_bare"] = library_time.wall_s / bare_time.wall_s;
+    state.counters["x_bare_cpu"] = library_time.cpu_s / bare_time.cpu_s;
 }
 
 void ORVD_DisplayFrame_Uyvy1920x1080(benchmark::State& state) {
     DisplayFrame(state, 1920, 1080);
 }
 void Bare_Uyvy1920x1080(benchmark::State& state) {
-    BarePath(state, 1920, 1080);
+    Bare(state, 1920, 1080);
+}
+void Paired_Uyvy1920x1080(benchmark::State& state) {
+    Paired(state, 1920, 1080);
 }
 void ORVD_DisplayFrame_Uyvy640x512(benchmark::State& state) {
     DisplayFrame(state, 640, 512);
 }
 void Bare_Uyvy640x512(benchmark::State& state) {
-    BarePath(state, 640, 512);
+    Bare(state, 640, 512);
+}
+void Paired_Uyvy640x512(benchmark::State& state) {
+    Paired(state, 640, 512);
 }
 
 BENCHMARK(ORVD_DisplayFrame_Uyvy1920x1080)->Unit(benchmark::kMillisecond);
 BENCHMARK(Bare_Uyvy1920x1080)->Unit(benchmark::kMillisecond);
+BENCHMARK(Paired_Uyvy1920x1080)->Unit(benchmark::kMillisecond);
 BENCHMARK(ORVD_DisplayFrame_Uyvy640x512)->Unit(benchmark::kMillisecond);
 BENCHMARK(Bare_Uyvy640x512)->Unit(benchmark::kMillisecond);
+BENCHMARK(Paired_Uyvy640x512)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -2,7 +2,6 @@
 #include "platform/x11_backend.h"
 
 #include <X11/Xutil.h>
-#include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -17,160 +16,6 @@
 #include "platform/x11_present.h"
 
 namespace orvenna::platform {
-
-// ---- The connection and its error trap -------------------------------------------------------
-
-X11Connection::~X11Connection() {
-    if (display != nullptr) XCloseDisplay(display);
-}
-
-namespace {
-
-bool SameLayout(const std::vector<X11Monitor>& a, const std::vector<X11Monitor>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](const X11Monitor& x, const X11Monitor& y) {
-                          return x.rect.left == y.rect.left && x.rect.top == y.rect.top &&
-                                 x.rect.right == y.rect.right && x.rect.bottom == y.rect.bottom &&
-                                 x.bPrimary == y.bPrimary;
-                      });
-}
-
-}  // namespace
-
-uint32_t X11Connection::CurrentGeneration() {
-    std::lock_guard<std::recursive_mutex> guard(lock);
-    const auto now = std::chrono::steady_clock::now();
-    if (now < nextLayoutCheck) return generation;
-    nextLayoutCheck = now + kLayoutCheckInterval;
-    NoteLayout(QueryMonitors(*this, /*with_names=*/false));
-    return generation;
-}
-
-void X11Connection::NoteLayout(const std::vector<X11Monitor>& layout) {
-    std::lock_guard<std::recursive_mutex> guard(lock);
-    if (!SameLayout(layout, observedLayout)) {
-        ++generation;
-        observedLayout = layout;
-    }
-    nextLayoutCheck = std::chrono::steady_clock::now() + kLayoutCheckInterval;
-}
-
-namespace {
-
-std::mutex g_trapLock;                       // one trap at a time in the process
-Display* g_pTrapDisplay = nullptr;           // g_trapLock
-int g_nTrapError = 0;                        // g_trapLock
-unsigned long g_nTrapSerial = 0;             // g_trapLock: the first request of the outer trap
-XErrorHandler g_pPreviousHandler = nullptr;  // g_trapLock
-
-int TrapHandler(Display* display, XErrorEvent* event) {
-    if (display == g_pTrapDisplay && event->serial >= g_nTrapSerial) {
-        g_nTrapError = event->error_code;
-        return 0;
-    }
-    return g_pPreviousHandler != nullptr ? g_pPreviousHandler(display, event) : 0;
-}
-
-// Waits for the server only while one of the requests sent is unanswered: a request with a
-// reply has had its error (if any) handled when its reply came.
-void Settle(Display* display) {
-    if (LastKnownRequestProcessed(display) + 1 < NextRequest(display)) XSync(display, False);
-}
-
-}  // namespace
-
-// Traps this thread holds: a trap inside another one (same display) shares the outer's handler
-// instead of waiting for the lock its own thread holds.
-thread_local int t_nTrapDepth = 0;
-
-X11ErrorTrap::X11ErrorTrap(Display* display) : m_pDisplay(display) {
-    if (t_nTrapDepth++ > 0) {
-        Settle(display);
-        m_nOuterError = g_nTrapError;
-        g_nTrapError = 0;
-        return;
-    }
-    m_guard = std::unique_lock<std::mutex>(g_trapLock);
-    // Errors of earlier requests are not ours to catch: they carry lower serial numbers.
-    g_nTrapSerial = NextRequest(display);
-    g_pTrapDisplay = display;
-    g_nTrapError = 0;
-    g_pPreviousHandler = XSetErrorHandler(&TrapHandler);
-}
-
-X11ErrorTrap::~X11ErrorTrap() {
-    Settle(m_pDisplay);
-    if (--t_nTrapDepth > 0) {
-        // The outer trap still sees an error of its own, or one made inside this trap.
-        if (m_nOuterError != 0) g_nTrapError = m_nOuterError;
-        return;
-    }
-    XSetErrorHandler(g_pPreviousHandler);
-    g_pTrapDisplay = nullptr;
-}
-
-bool X11ErrorTrap::Failed() {
-    Settle(m_pDisplay);
-    return g_nTrapError != 0;
-}
-
-bool TranslateToRoot(X11Connection& connection, HWND hwnd, int x, int y, int* root_x, int* root_y) {
-    std::lock_guard<std::recursive_mutex> guard(connection.lock);
-    X11ErrorTrap trap(connection.display);
-    Window child = 0;
-    const Bool ok = XTranslateCoordinates(connection.display, static_cast<Window>(hwnd),
-                                          connection.root, x, y, root_x, root_y, &child);
-    return !trap.Failed() && ok != 0;
-}
-
-namespace {
-
-// Window attributes, or false when the window does not exist.
-bool QueryWindow(X11Connection& connection, HWND hwnd, XWindowAttributes* attributes) {
-    std::lock_guard<std::recursive_mutex> guard(connection.lock);
-    X11ErrorTrap trap(connection.display);
-    const Status ok =
-        XGetWindowAttributes(connection.display, static_cast<Window>(hwnd), attributes);
-    return !trap.Failed() && ok != 0;
-}
-
-}  // namespace
-
-std::vector<X11Monitor> QueryMonitors(X11Connection& connection, bool with_names) {
-    std::lock_guard<std::recursive_mutex> guard(connection.lock);
-    std::vector<X11Monitor> monitors;
-    int event_base = 0;
-    int error_base = 0;
-    int major = 0;
-    int minor = 0;
-    if (!XRRQueryExtension(connection.display, &event_base, &error_base) ||
-        !XRRQueryVersion(connection.display, &major, &minor) || (major == 1 && minor < 5) ||
-        major < 1) {
-        return monitors;
-    }
-    int count = 0;
-    XRRMonitorInfo* info = XRRGetMonitors(connection.display, connection.root, True, &count);
-    if (info == nullptr) return monitors;
-    for (int i = 0; i < count; ++i) {
-        X11Monitor monitor;
-        monitor.rect =
-            RECT{info[i].x, info[i].y, info[i].x + info[i].width, info[i].y + info[i].height};
-        monitor.bPrimary = info[i].primary != 0;
-        if (with_names && info[i].name != 0) {
-            char* name = XGetAtomName(connection.display, info[i].name);
-            if (name != nullptr) {
-                monitor.name = name;
-                XFree(name);
-            }
-        }
-        monitors.push_back(std::move(monitor));
-    }
-    XRRFreeMonitors(info);
-    // The primary monitor comes first, as Windows enumerates it.
-    std::stable_partition(monitors.begin(), monitors.end(),
-                          [](const X11Monitor& m) { return m.bPrimary; });
-    return monitors;
-}
 
 namespace {
 
@@ -331,11 +176,12 @@ class X11Surface final : public ComObject<IDirectDrawSurface7> {
             return DDERR_NOCLIPPERATTACHED;
         }
         X11Connection& connection = *m_pConnection;
-        int origin_x = 0;
-        int origin_y = 0;
-        if (!TranslateToRoot(connection, hwnd, 0, 0, &origin_x, &origin_y)) {
+        X11WindowState window;
+        if (!connection.WindowState(hwnd, &window) || !window.bOnScreen) {
             return DDERR_INVALIDOBJECT;
         }
+        const int origin_x = window.rootX;
+        const int origin_y = window.rootY;
         const RECT r = dest != nullptr ? *dest : m_rcDevice;
         if (r.right <= r.left || r.bottom <= r.top) return DD_OK;
         std::lock_guard<std::recursive_mutex> guard(connection.lock);
@@ -472,7 +318,7 @@ std::shared_ptr<X11Connection> X11Backend::Connection() {
             connection->display = display;
             connection->screen = DefaultScreen(display);
             connection->root = RootWindow(display, connection->screen);
-            connection->NoteLayout(QueryMonitors(*connection));
+            connection->WatchScreen();
             m_pConnection = std::move(connection);
         }
     }
@@ -562,50 +408,48 @@ int X11Backend::GetSystemMetrics(int index) {
     }
 }
 
+// The window functions answer from the state that the windows' events keep (x11_windows.h).
+// IsWindow, which the engine asks first whenever it follows its window, makes one round trip
+// before it answers, so that every change made before the call is taken in.
+
 BOOL X11Backend::IsWindow(HWND hwnd) {
     auto connection = Connection();
-    XWindowAttributes attributes;
-    return connection && QueryWindow(*connection, hwnd, &attributes);
+    if (!connection) return FALSE;
+    std::lock_guard<std::recursive_mutex> guard(connection->lock);
+    connection->Sync();
+    X11WindowState state;
+    return connection->WindowState(hwnd, &state);
 }
 
 BOOL X11Backend::IsWindowVisible(HWND hwnd) {
     auto connection = Connection();
-    XWindowAttributes attributes;
-    return connection && QueryWindow(*connection, hwnd, &attributes) &&
-           attributes.map_state == IsViewable;
+    X11WindowState state;
+    return connection && connection->WindowState(hwnd, &state) && state.bViewable;
 }
 
 BOOL X11Backend::GetClientRect(HWND hwnd, LPRECT rect) {
     auto connection = Connection();
-    XWindowAttributes attributes;
-    if (!connection || !QueryWindow(*connection, hwnd, &attributes)) return FALSE;
-    *rect = RECT{0, 0, attributes.width, attributes.height};
+    X11WindowState state;
+    if (!connection || !connection->WindowState(hwnd, &state)) return FALSE;
+    *rect = RECT{0, 0, state.width, state.height};
     return TRUE;
 }
 
 BOOL X11Backend::GetWindowRect(HWND hwnd, LPRECT rect) {
     // An X11 window has no frame of its own: its rectangle is its client area on the screen.
     auto connection = Connection();
-    XWindowAttributes attributes;
-    int x = 0;
-    int y = 0;
-    if (!connection || !QueryWindow(*connection, hwnd, &attributes) ||
-        !TranslateToRoot(*connection, hwnd, 0, 0, &x, &y)) {
-        return FALSE;
-    }
-    *rect = RECT{x, y, x + attributes.width, y + attributes.height};
+    X11WindowState state;
+    if (!connection || !connection->WindowState(hwnd, &state) || !state.bOnScreen) return FALSE;
+    *rect = RECT{state.rootX, state.rootY, state.rootX + state.width, state.rootY + state.height};
     return TRUE;
 }
 
 BOOL X11Backend::ClientToScreen(HWND hwnd, LPPOINT point) {
     auto connection = Connection();
-    int x = 0;
-    int y = 0;
-    if (!connection || !TranslateToRoot(*connection, hwnd, point->x, point->y, &x, &y)) {
-        return FALSE;
-    }
-    point->x = x;
-    point->y = y;
+    X11WindowState state;
+    if (!connection || !connection->WindowState(hwnd, &state) || !state.bOnScreen) return FALSE;
+    point->x += state.rootX;
+    point->y += state.rootY;
     return TRUE;
 }
 

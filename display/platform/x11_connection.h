@@ -1,17 +1,18 @@
-// The x11 backend's connection to the X server, shared by every object it makes, and the error
-// trap that keeps X errors of our own requests from ending the process. Include only from the
-// x11 backend's files: Xlib's macros (None, Bool, Status) leak into whatever includes this.
+// The x11 backend's connection to the X server, shared by every object it makes, with the events
+// it takes in and the error trap that keeps X errors of our own requests from ending the process.
+// Include only from the x11 backend's files: Xlib's macros (None, Bool, Status) leak into whatever
+// includes this.
 #pragma once
 
 #include <X11/Xlib.h>
 
-#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/ddraw_layer.h"
+#include "platform/x11_windows.h"
 
 namespace orvenna::platform {
 
@@ -25,27 +26,41 @@ struct X11Connection {
     Display* display = nullptr;
     int screen = 0;
     Window root = 0;
+    int randrEventBase = -1;           // XRandR's first event code, -1 without it; set at opening
     std::recursive_mutex lock;         // held for every Xlib call on `display`; any thread
     std::vector<X11Monitor> monitors;  // as the last enumeration found them; lock
 
     // The monitor layout's generation: it grows whenever the layout is seen to change. Objects
     // made in an older generation report DDERR_SURFACELOST, as DirectDraw does after a mode
-    // change, so that the engine rebuilds its devices. lock, as the two fields below.
+    // change, so that the engine rebuilds its devices. lock, as the fields below.
     uint32_t generation = 1;
     std::vector<X11Monitor> observedLayout;
-    std::chrono::steady_clock::time_point nextLayoutCheck{};
+    bool bLayoutStale = false;  // an event has said that the layout may have changed
+    X11WindowWatch windows;     // the windows asked about, kept from their events
 
     X11Connection() = default;
     X11Connection(const X11Connection&) = delete;
     X11Connection& operator=(const X11Connection&) = delete;
     ~X11Connection();
 
-    // The current generation. Looks at the monitors again (one round trip) at most every
-    // kLayoutCheckInterval; monitor changes made with xrandr --setmonitor send no event.
+    // Selects the screen's events and takes the current layout; called once, at opening. The
+    // root window's structure events follow the screen's size and the monitors defined with
+    // xrandr --setmonitor (the server announces those with a ConfigureNotify of the root);
+    // XRandR's events follow modes, CRTCs and outputs.
+    void WatchScreen();
+    // Takes in the events that have arrived, without waiting for the server.
+    void TakeEvents();
+    // One round trip, after which every change that the server had made before it has been taken
+    // in: another client's change that it has seen done (its own round trip) is noticed.
+    void Sync();
+    // The current generation. The layout is asked for again (a round trip or two) only after an
+    // event has said that it may have changed.
     uint32_t CurrentGeneration();
     // Takes a layout just queried as the one observed (a new generation when it differs).
     void NoteLayout(const std::vector<X11Monitor>& layout);
-    static constexpr std::chrono::milliseconds kLayoutCheckInterval{200};
+    // The state of `window` after taking in the events that have arrived: as its events have
+    // kept it, or asked of the server when it is new or has changed. false: no such window.
+    bool WindowState(HWND window, X11WindowState* state);
 };
 
 // The monitors of the screen (XRandR 1.5), the primary first; empty without XRandR 1.5. Their
@@ -71,9 +86,5 @@ class X11ErrorTrap {
     Display* m_pDisplay;
     int m_nOuterError = 0;  // a nested trap: what the outer trap had seen before it
 };
-
-// A point of `window` in root (screen) coordinates; false when the window is gone.
-bool TranslateToRoot(X11Connection& connection, HWND window, int x, int y, int* root_x,
-                     int* root_y);
 
 }  // namespace orvenna::platform

@@ -127,8 +127,13 @@ HRESULT X11Presenter::Present(HWND window, const orvenna::SurfaceView& source, c
     Display* display = connection.display;
     const auto drawable = static_cast<Window>(window);
 
-    // A window keeps its visual for life: it is asked for once per window. Its place is asked
-    // for every time; the server clips to the window, so its size is not needed.
+    // A window keeps its visual for life: it is asked for once per window. Its place comes from
+    // what its events keep; the server clips to the window, so its size is not needed.
+    X11WindowState state;
+    if (!connection.WindowState(window, &state) || !state.bOnScreen) {
+        m_window = 0;
+        return DDERR_INVALIDOBJECT;
+    }
     if (drawable != m_window) {
         XWindowAttributes attributes;
         X11ErrorTrap trap(display);
@@ -140,18 +145,11 @@ HRESULT X11Presenter::Present(HWND window, const orvenna::SurfaceView& source, c
         m_nWindowDepth = attributes.depth;
     }
 
-    // One trap for the frame: a few round trips to the server per trap, and a frame should cost
-    // as few as it can. Only attaching a new shared segment needs a trap of its own.
+    // One trap for the frame, whose one round trip is the wait for the server at the end: a frame
+    // should cost as few as it can. Only attaching a new shared segment needs a trap of its own.
     std::optional<X11ErrorTrap> trap(std::in_place, display);
-    int origin_x = 0;
-    int origin_y = 0;
-    Window child = 0;
-    // A query with a reply: its failure shows in its result at once.
-    if (XTranslateCoordinates(display, drawable, connection.root, 0, 0, &origin_x, &origin_y,
-                              &child) == 0) {
-        m_window = 0;
-        return DDERR_INVALIDOBJECT;
-    }
+    const int origin_x = state.rootX;
+    const int origin_y = state.rootY;
     // The destination in window coordinates, and the part of it on the screen.
     const RECT in_window{dest.left - origin_x, dest.top - origin_y, dest.right - origin_x,
                          dest.bottom - origin_y};

@@ -1,6 +1,6 @@
-// The x11 backend under Xvfb: window functions on real windows (mapped, unmapped, destroyed),
-// the devices of a one-monitor screen, and two monitors defined with `xrandr --setmonitor` on a
-// private Xvfb that the test starts and ends itself.
+// The x11 backend under Xvfb: window functions on real windows (mapped, unmapped, destroyed,
+// moved with their ancestors), the devices of a one-monitor screen, two monitors defined with
+// `xrandr --setmonitor`, and a second X screen, on private Xvfbs that the tests start and end.
 // GoogleTest before Xlib, whose macros (None, Bool) would break its templates.
 #include <gtest/gtest.h>
 
@@ -12,7 +12,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "ddraw_engine.h"
 #include "device_table.h"
@@ -171,23 +173,148 @@ TEST_F(X11Test, OneMonitorIsTheDriverEntryAndTheEngineFollowsTheWindow) {
     EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
 }
 
-// A private Xvfb of 3840 × 1080 that keeps its monitors (-noreset), split into two monitors
-// side by side with xrandr. Started and ended (by its PID) by the test.
-class TwoMonitorTest : public X11Test {
+// The library keeps what it knows of its window from the window's and its ancestors' events.
+// Each change below is made on the test's own connection and seen done (XSync) before the
+// library is called again: that very call must see it.
+TEST_F(X11Test, EveryChangeToTheWindowOrItsAncestorsIsSeenByTheNextCall) {
+    int32_t handle = -1;
+    ASSERT_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+    auto* engine = dynamic_cast<DDrawDisplayEngine*>(testing::EngineForTesting(handle));
+    ASSERT_NE(engine, nullptr);
+    const Window outer = MakeWindow(100, 100, 800, 600, /*mapped=*/true);
+    const Window parent = MakeWindow(10, 20, 700, 500, /*mapped=*/true, outer);
+    const Window window = MakeWindow(5, 5, 320, 240, /*mapped=*/true, parent);
+    const Window elsewhere = MakeWindow(300, 200, 400, 400, /*mapped=*/true);
+    ASSERT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_OK);
+    ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
+    EXPECT_EQ(engine->ScreenRect().left, 115);
+    EXPECT_EQ(engine->ScreenRect().top, 125);
+
+    struct Change {
+        const char* what;
+        std::function<void()> make;
+        int32_t result;
+        RECT screen;  // the client area on the screen, when the result is ORVD_OK
+    };
+    Display* d = m_pDisplay;
+    const Change changes[] = {
+        {"window moved", [&] { XMoveWindow(d, window, 30, 40); }, ORVD_OK, {140, 160, 460, 400}},
+        {"window resized",
+         [&] { XResizeWindow(d, window, 200, 100); },
+         ORVD_OK,
+         {140, 160, 340, 260}},
+        {"parent moved", [&] { XMoveWindow(d, parent, 0, 0); }, ORVD_OK, {130, 140, 330, 240}},
+        {"grandparent moved", [&] { XMoveWindow(d, outer, 50, 60); }, ORVD_OK, {80, 100, 280, 200}},
+        {"parent moved into another window",
+         [&] { XReparentWindow(d, parent, elsewhere, 1, 2); },
+         ORVD_OK,
+         {331, 242, 531, 342}},
+        {"its new grandparent moved",
+         [&] { XMoveWindow(d, elsewhere, 0, 0); },
+         ORVD_OK,
+         {31, 42, 231, 142}},
+        {"the old grandparent moved",
+         [&] { XMoveWindow(d, outer, 0, 0); },
+         ORVD_OK,
+         {31, 42, 231, 142}},
+        {"window unmapped", [&] { XUnmapWindow(d, window); }, ORVD_E_NOT_READY, {}},
+        {"window mapped", [&] { XMapWindow(d, window); }, ORVD_OK, {31, 42, 231, 142}},
+        {"grandparent unmapped", [&] { XUnmapWindow(d, elsewhere); }, ORVD_E_NOT_READY, {}},
+        {"grandparent mapped", [&] { XMapWindow(d, elsewhere); }, ORVD_OK, {31, 42, 231, 142}},
+        {"window made 9 pixels high",
+         [&] { XResizeWindow(d, window, 200, 9); },
+         ORVD_E_NOT_READY,
+         {}},
+        {"window made 10 pixels high",
+         [&] { XResizeWindow(d, window, 200, 10); },
+         ORVD_OK,
+         {31, 42, 231, 52}},
+        {"window destroyed", [&] { XDestroyWindow(d, window); }, ORVD_E_NOT_READY, {}},
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.what);
+        change.make();
+        XSync(d, False);
+        ASSERT_EQ(ORVD_RefreshDisplay(handle), change.result);
+        if (change.result != ORVD_OK) continue;
+        const RECT screen = engine->ScreenRect();
+        EXPECT_EQ(screen.left, change.screen.left);
+        EXPECT_EQ(screen.top, change.screen.top);
+        EXPECT_EQ(screen.right, change.screen.right);
+        EXPECT_EQ(screen.bottom, change.screen.bottom);
+        RECT window_rect{};
+        ASSERT_TRUE(GetWindowRect(window, &window_rect));
+        EXPECT_EQ(window_rect.left, change.screen.left);
+        EXPECT_EQ(window_rect.bottom, change.screen.bottom);
+    }
+    EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
+    XDestroyWindow(d, elsewhere);
+    XDestroyWindow(d, outer);
+}
+
+// Windows that share an ancestor: when one of them goes (destroyed, or pushed out of the watch by
+// the many windows asked about after it), the other still follows that ancestor.
+TEST_F(X11Test, AWindowThatGoesLeavesTheAncestorsItSharedFollowed) {
+    const Window parent = MakeWindow(100, 100, 600, 400, /*mapped=*/true);
+    const Window first = MakeWindow(10, 10, 100, 100, /*mapped=*/true, parent);
+    const Window second = MakeWindow(200, 10, 100, 100, /*mapped=*/true, parent);
+    auto left_of = [](Window window) {
+        RECT rect{};
+        EXPECT_TRUE(IsWindow(window));
+        EXPECT_TRUE(GetWindowRect(window, &rect));
+        return rect.left;
+    };
+    EXPECT_EQ(left_of(first), 110);
+    EXPECT_EQ(left_of(second), 300);
+    XDestroyWindow(m_pDisplay, first);
+    XSync(m_pDisplay, False);
+    EXPECT_FALSE(IsWindow(first));
+    XMoveWindow(m_pDisplay, parent, 0, 0);
+    XSync(m_pDisplay, False);
+    EXPECT_EQ(left_of(second), 200);
+
+    std::vector<Window> others;
+    for (size_t i = 0; i < platform::X11WindowWatch::kMaxWatched; ++i) {
+        others.push_back(MakeWindow(static_cast<int>(i), 0, 20, 20, /*mapped=*/true, parent));
+        EXPECT_EQ(left_of(others.back()), static_cast<LONG>(i));
+    }
+    // `second` has been pushed out by now, and the windows that pushed it keep the parent.
+    XMoveWindow(m_pDisplay, parent, 50, 0);
+    XSync(m_pDisplay, False);
+    EXPECT_EQ(left_of(others.back()), 50 + static_cast<LONG>(others.size() - 1));
+    EXPECT_EQ(left_of(second), 250);
+    XMoveWindow(m_pDisplay, parent, 70, 0);
+    XSync(m_pDisplay, False);
+    EXPECT_EQ(left_of(others.back()), 70 + static_cast<LONG>(others.size() - 1));
+    XDestroyWindow(m_pDisplay, parent);
+}
+
+// A private Xvfb that keeps its monitors (-noreset), with the screens that the test asks for.
+// Started and ended (by its PID) by the test.
+class PrivateXvfbTest : public X11Test {
   protected:
+    // The server's -screen arguments.
+    virtual std::vector<std::string> Screens() const = 0;
+    // Runs once the server is up and DISPLAY names it, before the library connects.
+    virtual void Prepare() {}
+
     void SetUp() override {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
+        std::vector<std::string> arguments{"Xvfb", "-displayfd", std::to_string(fds[1])};
+        for (const std::string& screen : Screens()) arguments.push_back(screen);
+        for (const char* more : {"-nolisten", "tcp", "-noreset"}) arguments.emplace_back(more);
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
         m_xvfb = fork();
         ASSERT_GE(m_xvfb, 0);
         if (m_xvfb == 0) {
             close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
             const int null = open("/dev/null", O_WRONLY);
             dup2(null, 1);
             dup2(null, 2);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "3840x1080x24",
-                   "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+            execvp("Xvfb", argv.data());
             _exit(127);
         }
         close(fds[1]);
@@ -205,15 +332,8 @@ class TwoMonitorTest : public X11Test {
         const char* saved = std::getenv("DISPLAY");
         if (saved != nullptr) m_savedDisplay = saved;
         setenv("DISPLAY", m_display.c_str(), 1);
-        const std::string xrandr = "DISPLAY=" + m_display + " xrandr";
-        ASSERT_EQ(std::system((xrandr + " --setmonitor left 1920/508x1080/286+0+0 screen"
-                                        " >/dev/null 2>&1")
-                                  .c_str()),
-                  0);
-        ASSERT_EQ(std::system((xrandr + " --setmonitor right 1920/508x1080/286+1920+0 none"
-                                        " >/dev/null 2>&1")
-                                  .c_str()),
-                  0);
+        Prepare();
+        if (HasFatalFailure()) return;
         X11Test::SetUp();
     }
     void TearDown() override {
@@ -232,6 +352,23 @@ class TwoMonitorTest : public X11Test {
     pid_t m_xvfb = -1;
     std::string m_display;
     std::string m_savedDisplay;
+};
+
+// 3840 × 1080 split into two monitors side by side with xrandr.
+class TwoMonitorTest : public PrivateXvfbTest {
+  protected:
+    std::vector<std::string> Screens() const override { return {"-screen", "0", "3840x1080x24"}; }
+    void Prepare() override {
+        const std::string xrandr = "DISPLAY=" + m_display + " xrandr";
+        ASSERT_EQ(std::system((xrandr + " --setmonitor left 1920/508x1080/286+0+0 screen"
+                                        " >/dev/null 2>&1")
+                                  .c_str()),
+                  0);
+        ASSERT_EQ(std::system((xrandr + " --setmonitor right 1920/508x1080/286+1920+0 none"
+                                        " >/dev/null 2>&1")
+                                  .c_str()),
+                  0);
+    }
 };
 
 TEST_F(TwoMonitorTest, EachMonitorIsADeviceAndTheWindowIsPlacedOnIt) {
@@ -275,7 +412,8 @@ TEST_F(TwoMonitorTest, AChangedMonitorLayoutLosesTheSurfacesAndRecoveryRebuildsT
     ASSERT_EQ(std::system(
                   ("DISPLAY=" + m_display + " xrandr --delmonitor right >/dev/null 2>&1").c_str()),
               0);
-    // The layout is looked at again within a fifth of a second.
+    // The server announces the change with an event; the layout is asked for again when it has
+    // come in.
     for (int i = 0; i < 50 && primary->IsLost() == DD_OK; ++i) usleep(20000);
     EXPECT_EQ(primary->IsLost(), DDERR_SURFACELOST);
     EXPECT_NE(primary->Restore(), DD_OK);
@@ -283,6 +421,61 @@ TEST_F(TwoMonitorTest, AChangedMonitorLayoutLosesTheSurfacesAndRecoveryRebuildsT
     EXPECT_EQ(engine->RecoverLostSurface(2), ORVD_OK);
     EXPECT_EQ(DeviceTable().dwCount, 1u);  // one monitor left: the driver entry alone
     EXPECT_EQ(DeviceTable().entries[0]->pPrimary->IsLost(), DD_OK);
+    EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
+}
+
+TEST_F(TwoMonitorTest, AMonitorRemovedIsNoticedByTheNextFrame) {
+    int32_t handle = -1;
+    ASSERT_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+    auto* engine = dynamic_cast<DDrawDisplayEngine*>(testing::EngineForTesting(handle));
+    const Window window = MakeWindow(2000, 100, 640, 480, /*mapped=*/true);
+    ASSERT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_OK);
+    std::vector<uint8_t> bytes(64 * 48 * 2, 0x80);
+    tagORVD_FRAME frame{bytes.data(), 0, ORVD_FORMAT_UYVY, 64, 48};
+    ASSERT_EQ(ORVD_DisplayFrame(handle, &frame), ORVD_OK);
+    ASSERT_EQ(DeviceTable().dwCount, 3u);
+    EXPECT_TRUE(engine->DeviceSet(2)->bVisible);
+
+    ASSERT_EQ(std::system(
+                  ("DISPLAY=" + m_display + " xrandr --delmonitor right >/dev/null 2>&1").c_str()),
+              0);
+    // The very next frame finds its surfaces lost and rebuilds the devices: one monitor is left,
+    // so the driver entry alone. The frame after it is shown there.
+    EXPECT_EQ(ORVD_DisplayFrame(handle, &frame), ORVD_E_DDRAW);
+    EXPECT_EQ(DeviceTable().dwCount, 1u);
+    EXPECT_EQ(ORVD_DisplayFrame(handle, &frame), ORVD_OK);
+    EXPECT_TRUE(engine->DeviceSet(0)->bVisible);
+    EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
+}
+
+// A display with two X screens: the library draws on the first one only.
+class TwoScreenTest : public PrivateXvfbTest {
+  protected:
+    std::vector<std::string> Screens() const override {
+        return {"-screen", "0", "1024x768x24", "-screen", "1", "800x600x24"};
+    }
+};
+
+TEST_F(TwoScreenTest, AWindowOnTheOtherScreenExistsButHasNoPlaceOnThisOne) {
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    const Window window =
+        XCreateWindow(m_pDisplay, RootWindow(m_pDisplay, 1), 10, 10, 200, 100, 0, CopyFromParent,
+                      InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
+    XMapWindow(m_pDisplay, window);
+    XSync(m_pDisplay, False);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_TRUE(IsWindowVisible(window));
+    RECT rect{};
+    EXPECT_TRUE(GetClientRect(window, &rect));
+    EXPECT_EQ(rect.right, 200);
+    POINT point{};
+    EXPECT_FALSE(ClientToScreen(window, &point));
+    EXPECT_FALSE(GetWindowRect(window, &rect));
+    int32_t handle = -1;
+    ASSERT_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+    ASSERT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_OK);
+    EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_E_NOT_READY);
     EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
 }
 

@@ -235,6 +235,27 @@ TEST_F(X11DisplayTest, ScalesTheFrameToTheWindow) {
     ORVD_Release(handle);
 }
 
+TEST_F(X11DisplayTest, TheFrameAfterAResizeFillsTheNewSize) {
+    MakeWindow(160, 120);
+    const int32_t handle = NewHandle();
+    ASSERT_EQ(Show(handle, ORVD_FORMAT_RGB32, 80, 60), ORVD_OK);
+    // Larger: the part that the first frame did not reach is the white background until the
+    // next frame, which must be scaled to the new size at once.
+    XResizeWindow(m_pDisplay, m_window, 320, 240);
+    XSync(m_pDisplay, False);
+    m_width = 320;
+    m_height = 240;
+    ASSERT_EQ(Show(handle, ORVD_FORMAT_RGB32, 80, 60), ORVD_OK);
+    const auto pixels = ReadBack();
+    for (auto [x, y] :
+         {std::pair{10, 10}, std::pair{300, 20}, std::pair{20, 220}, std::pair{310, 230}}) {
+        EXPECT_LE(Distance(At(pixels, x, y), Expected(ORVD_FORMAT_RGB32, x / 4, y / 4, 80, 60, 0)),
+                  kTolerance + 4)
+            << x << "," << y;
+    }
+    ORVD_Release(handle);
+}
+
 TEST_F(X11DisplayTest, FittedModesFillTheBarsBlack) {
     MakeWindow(400, 150);  // wider than 4:3: bars left and right of a 200 x 150 picture
     const int32_t handle = NewHandle();
