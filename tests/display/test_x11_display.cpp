@@ -72,6 +72,10 @@ Rgb Expected(uint32_t format, uint32_t x, uint32_t y, uint32_t w, uint32_t h, ui
     return FromYuv(yy, u, v);
 }
 
+int Distance(const Rgb& a, const Rgb& b) {
+    return std::max({std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
+}
+
 class X11DisplayTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -179,6 +183,19 @@ class X11DisplayTest : public ::testing::Test {
         return pixels[static_cast<size_t>(y) * m_width + x];
     }
 
+    // Near the four corners of a 320 x 240 window showing a width x height frame scaled up
+    // `scale` times: inside the gradients (away from the box) the picture is smooth, so each
+    // window pixel is close to the frame pixel it came from.
+    void ExpectScaledCorners(const std::vector<Rgb>& pixels, uint32_t format, uint32_t scale,
+                             uint32_t width, uint32_t height) {
+        for (auto [x, y] :
+             {std::pair{10, 10}, std::pair{300, 20}, std::pair{20, 220}, std::pair{310, 230}}) {
+            const Rgb want = Expected(format, static_cast<uint32_t>(x) / scale,
+                                      static_cast<uint32_t>(y) / scale, width, height, 0);
+            EXPECT_LE(Distance(At(pixels, x, y), want), kTolerance + 4) << x << "," << y;
+        }
+    }
+
     pid_t m_xvfb = -1;
     std::string m_savedDisplay;
     Display* m_pDisplay = nullptr;
@@ -187,10 +204,6 @@ class X11DisplayTest : public ::testing::Test {
     int m_height = 0;
     std::vector<uint8_t> m_frame;
 };
-
-int Distance(const Rgb& a, const Rgb& b) {
-    return std::max({std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
-}
 
 TEST_F(X11DisplayTest, EveryFormatShowsItsPictureOrIsRefused) {
     const int w = 96, h = 64;
@@ -223,15 +236,7 @@ TEST_F(X11DisplayTest, ScalesTheFrameToTheWindow) {
     MakeWindow(320, 240);
     const int32_t handle = NewHandle();
     ASSERT_EQ(Show(handle, ORVD_FORMAT_UYVY, 160, 120), ORVD_OK);
-    const auto pixels = ReadBack();
-    // Inside the gradients (away from the box) the picture is smooth, so the scaled pixel is
-    // close to the frame pixel it came from.
-    for (auto [x, y] :
-         {std::pair{10, 10}, std::pair{300, 20}, std::pair{20, 220}, std::pair{310, 230}}) {
-        EXPECT_LE(Distance(At(pixels, x, y), Expected(ORVD_FORMAT_UYVY, x / 2, y / 2, 160, 120, 0)),
-                  kTolerance + 4)
-            << x << "," << y;
-    }
+    ExpectScaledCorners(ReadBack(), ORVD_FORMAT_UYVY, 2, 160, 120);
     ORVD_Release(handle);
 }
 
@@ -246,13 +251,7 @@ TEST_F(X11DisplayTest, TheFrameAfterAResizeFillsTheNewSize) {
     m_width = 320;
     m_height = 240;
     ASSERT_EQ(Show(handle, ORVD_FORMAT_RGB32, 80, 60), ORVD_OK);
-    const auto pixels = ReadBack();
-    for (auto [x, y] :
-         {std::pair{10, 10}, std::pair{300, 20}, std::pair{20, 220}, std::pair{310, 230}}) {
-        EXPECT_LE(Distance(At(pixels, x, y), Expected(ORVD_FORMAT_RGB32, x / 4, y / 4, 80, 60, 0)),
-                  kTolerance + 4)
-            << x << "," << y;
-    }
+    ExpectScaledCorners(ReadBack(), ORVD_FORMAT_RGB32, 4, 80, 60);
     ORVD_Release(handle);
 }
 
