@@ -142,18 +142,7 @@ int main(int argc, char** argv) {
                 running = false;
             }
         }
-        unsigned char* bytes = source.Next(n);
-        if (bytes == nullptr) {
-            break;
-        }
-        overlay.frame = n;
-        tagORVD_FRAME frame{bytes, 0, format, options.width, options.height};
-        const int32_t result = ORVD_DisplayFrame(handle, &frame);
-        if (result != ORVD_OK && result != last_result) {
-            std::fprintf(stderr, "orvenna-play: frame %ld: ORVD_DisplayFrame gives 0x%08X\n", n,
-                         static_cast<unsigned>(result));
-        }
-        last_result = result;
+        if (!ShowFrame(handle, source, n, overlay, &last_result)) break;
         next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
         std::this_thread::sleep_until(next);
     }

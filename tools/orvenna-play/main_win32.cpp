@@ -160,19 +160,10 @@ int main(int argc, char** argv) {
             DispatchMessageW(&msg);
         }
         if (!g_running) break;
-        unsigned char* bytes = source.Next(n);
-        if (bytes == nullptr) {
-                status = 1;
+        if (!ShowFrame(g_handle, source, n, overlay, &last_result)) {
+            status = 1;
             break;
         }
-        overlay.frame = n;
-        tagORVD_FRAME frame{bytes, 0, format, options.width, options.height};
-        const int32_t result = ORVD_DisplayFrame(g_handle, &frame);
-        if (result != ORVD_OK && result != last_result) {
-            std::fprintf(stderr, "orvenna-play: frame %ld: ORVD_DisplayFrame gives 0x%08X\n", n,
-                         static_cast<unsigned>(result));
-        }
-        last_result = result;
         // Wait for the next frame's time (Sleep's granularity is enough for a player).
         QueryPerformanceCounter(&now);
         const double elapsed_ms = 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) /

@@ -1,9 +1,10 @@
-// orvenna-play's options and frame source.
+// orvenna-play's options, frame source and the showing of a frame.
 #include "player.h"
 
 #include <cstdio>
 #include <cstdlib>
 
+#include "orvenna.h"
 #include "test_pattern.h"
 
 namespace orvenna_play {
@@ -77,6 +78,22 @@ unsigned char* FrameSource::Next(long n) {
     std::fprintf(stderr, "orvenna-play: %s holds no whole frame of %zu bytes\n", o.file.c_str(),
                  m_nFrameBytes);
     return nullptr;
+}
+
+bool ShowFrame(int32_t handle, FrameSource& source, long n, OverlayState& overlay,
+               int32_t* lastResult) {
+    unsigned char* bytes = source.Next(n);
+    if (bytes == nullptr) return false;
+    const Options& o = source.GetOptions();
+    overlay.frame = n;
+    tagORVD_FRAME frame{bytes, 0, static_cast<uint32_t>(o.format), o.width, o.height};
+    const int32_t result = ORVD_DisplayFrame(handle, &frame);
+    if (result != ORVD_OK && result != *lastResult) {
+        std::fprintf(stderr, "orvenna-play: frame %ld: ORVD_DisplayFrame gives 0x%08X\n", n,
+                     static_cast<unsigned>(result));
+    }
+    *lastResult = result;
+    return true;
 }
 
 }  // namespace orvenna_play

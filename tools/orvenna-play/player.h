@@ -1,5 +1,6 @@
 // What orvenna-play does alike on every platform: its options, the state its overlay draws from,
-// and where its frames come from (a file started again at its end, or the test pattern).
+// where its frames come from (a file started again at its end, or the test pattern), and showing
+// one of them.
 #pragma once
 
 #include <cstddef>
@@ -42,6 +43,7 @@ class FrameSource {
     // Frame number `n`, or null when the file holds no whole frame.
     unsigned char* Next(long n);
     size_t FrameBytes() const { return m_nFrameBytes; }
+    const Options& GetOptions() const { return *m_pOptions; }  // after Open
 
   private:
     const Options* m_pOptions = nullptr;
@@ -49,5 +51,11 @@ class FrameSource {
     std::ifstream m_file;
     std::vector<unsigned char> m_buffer;
 };
+
+// Shows frame `n` of `source` through ORVD_DisplayFrame, with the overlay's counter at n; false
+// when the source has no whole frame. A failing result is printed when it differs from the one
+// before, *lastResult, which is updated.
+bool ShowFrame(int32_t handle, FrameSource& source, long n, OverlayState& overlay,
+               int32_t* lastResult);
 
 }  // namespace orvenna_play
