@@ -21,16 +21,23 @@ struct Login {
     }
 };
 
+// A loopback port that nothing listens on: bind one, learn its number, close it again.
+uint16_t UnusedPort() {
+    sockaddr_in address{};
+    tarnlink::net::ParseIpv4(kLoopback, 0, address);
+    tarnlink::net::UniqueFd fd = tarnlink::net::ListenTcp(address);
+    return tarnlink::net::LocalPort(fd.Get());
+}
+
+// Starts the stream of `login` into `collector`; the stream's handle, negative on failure.
+int32_t StartStream(int32_t login, Collector& collector) {
+    const PreviewInfo preview = Preview();
+    return TLNK_RealPlay_V30(login, &preview, Collector::Callback, &collector, 0);
+}
+
 TEST(TarnlinkLogin, RefusedLoginsGiveTheirErrorCode) {
     LocalCamera camera;
-    // A port that nothing listens on: bind one, learn its number, close it again.
-    uint16_t closedPort = 0;
-    {
-        sockaddr_in address{};
-        tarnlink::net::ParseIpv4(kLoopback, 0, address);
-        tarnlink::net::UniqueFd fd = tarnlink::net::ListenTcp(address);
-        closedPort = tarnlink::net::LocalPort(fd.Get());
-    }
+    const uint16_t closedPort = UnusedPort();
     struct Case {
         const char* name;
         uint16_t port;
@@ -98,8 +105,7 @@ TEST(TarnlinkStream, DeliversItsHeaderOnceThenFramesWithValidCrcAndPlausibleRead
     EXPECT_EQ(info.formatCode, 4);
 
     Collector collector;
-    const PreviewInfo preview = Preview();
-    const int32_t play = TLNK_RealPlay_V30(login.id, &preview, Collector::Callback, &collector, 0);
+    const int32_t play = StartStream(login.id, collector);
     ASSERT_GE(play, 0);
     const size_t frameSize = 56 + 2 * 64 * 48;
     ASSERT_TRUE(WaitUntil([&] { return collector.ByteCount() > 6 * frameSize; }));
@@ -167,8 +173,7 @@ TEST(TarnlinkStream, NoCallbackOnceStopReturnsAlthoughOneWasRunning) {
         std::this_thread::sleep_for(1ms);  // keep calls long, so Stop meets one running
         inCallback = false;
     };
-    const PreviewInfo preview = Preview();
-    const int32_t play = TLNK_RealPlay_V30(login.id, &preview, Collector::Callback, &collector, 0);
+    const int32_t play = StartStream(login.id, collector);
     ASSERT_GE(play, 0);
     ASSERT_TRUE(WaitUntil([&] { return collector.calls > 20 && inCallback; }));
     std::thread gui([&] {
@@ -218,7 +223,7 @@ TEST(TarnlinkStream, StopOrLogoutFromInsideTheCallbackEndsTheStream) {
         }
         // The login can stream again.
         Collector collector;
-        const int32_t again = TLNK_RealPlay_V30(login.id, &preview, Collector::Callback, &collector, 0);
+        const int32_t again = StartStream(login.id, collector);
         ASSERT_GE(again, 0);
         EXPECT_TRUE(WaitUntil([&] { return collector.ByteCount() > 0; }));
         EXPECT_EQ(TLNK_StopRealPlay(again), TLNK_TRUE);
@@ -230,12 +235,11 @@ TEST(TarnlinkStream, ASecondStreamOnOneLoginIsBusy) {
     Login login(camera.Port());
     ASSERT_GE(login.id, 0);
     Collector collector;
-    const PreviewInfo preview = Preview();
-    const int32_t play = TLNK_RealPlay_V30(login.id, &preview, Collector::Callback, &collector, 0);
+    const int32_t play = StartStream(login.id, collector);
     ASSERT_GE(play, 0);
-    EXPECT_LT(TLNK_RealPlay_V30(login.id, &preview, Collector::Callback, &collector, 0), 0);
+    EXPECT_LT(StartStream(login.id, collector), 0);
     EXPECT_EQ(TLNK_GetLastError(), uint32_t{TLNK_E_BUSY});
-    PreviewInfo otherChannel = preview;
+    PreviewInfo otherChannel = Preview();
     otherChannel.channel = 2;
     EXPECT_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
     EXPECT_LT(TLNK_RealPlay_V30(login.id, &otherChannel, Collector::Callback, &collector, 0), 0);
@@ -247,8 +251,7 @@ TEST(TarnlinkLink, CameraStoppingMidStreamEndsTheStreamOnce) {
     Login login(camera.Port());
     ASSERT_GE(login.id, 0);
     Collector collector;
-    const PreviewInfo preview = Preview();
-    const int32_t play = TLNK_RealPlay_V30(login.id, &preview, Collector::Callback, &collector, 0);
+    const int32_t play = StartStream(login.id, collector);
     ASSERT_GE(play, 0);
     ASSERT_TRUE(WaitUntil([&] { return collector.ByteCount() > 10000; }));
     camera.server->Stop();
@@ -262,13 +265,7 @@ TEST(TarnlinkLink, CameraStoppingMidStreamEndsTheStreamOnce) {
 }
 
 TEST(TarnlinkLink, EmulatorProcessKilledMidStreamEndsTheStream) {
-    uint16_t port = 0;
-    {
-        sockaddr_in address{};
-        tarnlink::net::ParseIpv4(kLoopback, 0, address);
-        tarnlink::net::UniqueFd fd = tarnlink::net::ListenTcp(address);
-        port = tarnlink::net::LocalPort(fd.Get());
-    }
+    const uint16_t port = UnusedPort();
     const std::string portText = std::to_string(port);
     std::vector<std::string> args = {KX_CAMSIM_PATH, "--port", portText, "--width", "64", "--height", "48", "--fps", "100", "--quiet"};
     std::vector<char*> argv;
@@ -287,8 +284,7 @@ TEST(TarnlinkLink, EmulatorProcessKilledMidStreamEndsTheStream) {
     int32_t id = -1;
     ASSERT_TRUE(WaitUntil([&] { return (id = TLNK_Login(kLoopback, port, "admin", "qbxwz70413", nullptr)) >= 0; }));
     Collector collector;
-    const PreviewInfo preview = Preview();
-    const int32_t play = TLNK_RealPlay_V30(id, &preview, Collector::Callback, &collector, 0);
+    const int32_t play = StartStream(id, collector);
     ASSERT_GE(play, 0);
     ASSERT_TRUE(WaitUntil([&] { return collector.ByteCount() > 10000; }));
     ASSERT_EQ(::kill(pid, SIGKILL), 0);
@@ -386,8 +382,7 @@ TEST(TarnlinkLink, RepeatedCyclesLeaveNoThreadOrDescriptorBehind) {
         Login login(camera.Port());
         ASSERT_GE(login.id, 0);
         Collector collector;
-        const PreviewInfo preview = Preview();
-        const int32_t play = TLNK_RealPlay_V30(login.id, &preview, Collector::Callback, &collector, 0);
+        const int32_t play = StartStream(login.id, collector);
         ASSERT_GE(play, 0);
         ASSERT_TRUE(WaitUntil([&] { return collector.ByteCount() > 0; }));
         ASSERT_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
