@@ -6,11 +6,9 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -21,18 +19,7 @@
 #include "message_box.h"
 #include "sdk_double.h"
 #include "settings_files.h"
-
-// Serves events until `condition` holds, for at most `ms` milliseconds; true when it held.
-inline bool WaitFor(const std::function<bool()>& condition, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
+#include "wait_for.h"
 
 class AppTest : public ::testing::Test {
   protected:

@@ -12,7 +12,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,7 +19,6 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <cstdlib>
 #include <functional>
 #include <optional>
@@ -34,6 +32,7 @@
 #include "message_box.h"
 #include "set_cap_path_dlg.h"
 #include "settings_files.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -172,18 +171,6 @@ QString ThreadNames() {
         if (comm.open(QIODevice::ReadOnly)) names << QString::fromUtf8(comm.readAll().trimmed());
     }
     return names.join(u',');
-}
-
-// Serves events until `condition` holds, for at most `ms` milliseconds; true when it held.
-bool WaitFor(const std::function<bool()>& condition, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
 }
 
 QString Readout(CKestrixDlg& window, int id) {

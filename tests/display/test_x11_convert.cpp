@@ -11,22 +11,16 @@
 #include "orvenna.h"
 #include "platform/surface_layout.h"
 #include "platform/x11_convert.h"
+#include "reference_colour.h"
 
 namespace orvenna::platform {
 namespace {
 
 constexpr int kTolerance = 3;  // per channel, against the floating-point reference
 
-struct Rgb {
-    int r, g, b;
-};
-
-Rgb FromYuv(int y, int u, int v) {
-    const double c = 1.164 * (y - 16);
-    auto clamp = [](double x) { return std::clamp(static_cast<int>(std::lround(x)), 0, 255); };
-    return {clamp(c + 1.596 * (v - 128)), clamp(c - 0.813 * (v - 128) - 0.391 * (u - 128)),
-            clamp(c + 2.018 * (u - 128))};
-}
+using testing::Distance;
+using testing::FromYuv;
+using testing::Rgb;
 
 // Surface memory in one format whose samples are smooth gradients, with the reference colour of
 // each pixel worked out from the samples the format stores for it.
@@ -163,7 +157,7 @@ TEST(X11Convert, MatchesTheReferenceConversionForEveryAcceptedFormat) {
     for (unsigned format = 0; format < kPixelFormatCount; ++format) {
         if (!X11CanConvert(format)) continue;
         for (const auto& size : {std::pair{64u, 48u}, std::pair{37u, 21u}}) {
-            SCOPED_TRACE(testing::Message()
+            SCOPED_TRACE(::testing::Message()
                          << "format " << format << " " << size.first << "x" << size.second);
             Picture picture(format, size.first, size.second);
             const int w = static_cast<int>(size.first), h = static_cast<int>(size.second);
@@ -175,8 +169,7 @@ TEST(X11Convert, MatchesTheReferenceConversionForEveryAcceptedFormat) {
                 for (int x = 0; x < w; ++x) {
                     const Rgb got = target.At(x, y);
                     const Rgb want = picture.Reference(x, y);
-                    worst = std::max({worst, std::abs(got.r - want.r), std::abs(got.g - want.g),
-                                      std::abs(got.b - want.b)});
+                    worst = std::max(worst, Distance(got, want));
                 }
             }
             EXPECT_LE(worst, kTolerance);

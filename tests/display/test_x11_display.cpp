@@ -23,6 +23,7 @@
 #include "orvenna.h"
 #include "orvenna_testing.h"
 #include "platform/x11_backend.h"
+#include "reference_colour.h"
 #include "test_pattern.h"
 
 namespace orvenna {
@@ -35,16 +36,9 @@ using orvenna_play::RgbToYuv;
 
 constexpr int kTolerance = 4;  // per channel: libyuv's fixed point against floating point
 
-struct Rgb {
-    int r, g, b;
-};
-
-Rgb FromYuv(int y, int u, int v) {
-    const double c = 1.164 * (y - 16);
-    auto clamp = [](double x) { return std::clamp(static_cast<int>(std::lround(x)), 0, 255); };
-    return {clamp(c + 1.596 * (v - 128)), clamp(c - 0.813 * (v - 128) - 0.391 * (u - 128)),
-            clamp(c + 2.018 * (u - 128))};
-}
+using testing::Distance;
+using testing::FromYuv;
+using testing::Rgb;
 
 // What pixel (x, y) of pattern frame `n` should look like once shown: the RGB formats lose their
 // low bits, the YUV formats show the chroma of the pixel that their group shares.
@@ -70,10 +64,6 @@ Rgb Expected(uint32_t format, uint32_t x, uint32_t y, uint32_t w, uint32_t h, ui
     RgbToYuv(p, &yy, &u, &v);
     RgbToYuv(c, &cy, &u, &v);
     return FromYuv(yy, u, v);
-}
-
-int Distance(const Rgb& a, const Rgb& b) {
-    return std::max({std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
 }
 
 class X11DisplayTest : public ::testing::Test {

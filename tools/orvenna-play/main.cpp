@@ -112,17 +112,9 @@ int main(int argc, char** argv) {
         if (event.type == MapNotify) break;
     }
 
-    int32_t handle = -1;
-    if (ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW) != ORVD_OK ||
-        ORVD_SetDisplayWindow(handle, window) != ORVD_OK) {
-        std::fprintf(stderr, "orvenna-play: cannot set up the display\n");
-        return 1;
-    }
-    ORVD_SetDisplayMode(handle, options.mode);
     OverlayState overlay{0, orvenna_play::FormatName(format)};
-    if (options.overlay) {
-        ORVD_RegisterDCCallback(handle, &DrawOverlay, reinterpret_cast<intptr_t>(&overlay));
-    }
+    const int32_t handle = StartDisplay(window, options, &DrawOverlay, &overlay);
+    if (handle < 0) return 1;
 
     const auto period = std::chrono::duration<double>(1.0 / options.fps);
     auto next = std::chrono::steady_clock::now();

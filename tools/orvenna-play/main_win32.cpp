@@ -136,16 +136,9 @@ int main(int argc, char** argv) {
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
 
-    if (ORVD_InitByDisEngine(&g_handle, ORVD_ENGINE_DDRAW) != ORVD_OK ||
-        ORVD_SetDisplayWindow(g_handle, window) != ORVD_OK) {
-        std::fprintf(stderr, "orvenna-play: cannot set up the display\n");
-        return 1;
-    }
-    ORVD_SetDisplayMode(g_handle, options.mode);
     OverlayState overlay{0, orvenna_play::FormatName(format)};
-    if (options.overlay) {
-        ORVD_RegisterDCCallback(g_handle, &DrawOverlay, reinterpret_cast<intptr_t>(&overlay));
-    }
+    g_handle = StartDisplay(window, options, &DrawOverlay, &overlay);
+    if (g_handle < 0) return 1;
 
     const double period_ms = 1000.0 / options.fps;
     LARGE_INTEGER frequency, start, now;

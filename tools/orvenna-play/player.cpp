@@ -80,6 +80,20 @@ unsigned char* FrameSource::Next(long n) {
     return nullptr;
 }
 
+int32_t StartDisplay(ORVD_HWND window, const Options& options, ORVD_DCCALLBACK draw,
+                     OverlayState* overlay) {
+    int32_t handle = -1;
+    if (ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW) != ORVD_OK ||
+        ORVD_SetDisplayWindow(handle, window) != ORVD_OK) {
+        std::fprintf(stderr, "orvenna-play: cannot set up the display\n");
+        if (handle >= 0) ORVD_Release(handle);
+        return -1;
+    }
+    ORVD_SetDisplayMode(handle, options.mode);
+    if (options.overlay) ORVD_RegisterDCCallback(handle, draw, reinterpret_cast<intptr_t>(overlay));
+    return handle;
+}
+
 bool ShowFrame(int32_t handle, FrameSource& source, long n, OverlayState& overlay,
                int32_t* lastResult) {
     unsigned char* bytes = source.Next(n);

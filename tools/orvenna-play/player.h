@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "orvenna.h"
+
 namespace orvenna_play {
 
 struct Options {
@@ -51,6 +53,11 @@ class FrameSource {
     std::ifstream m_file;
     std::vector<unsigned char> m_buffer;
 };
+
+// An engine that shows into `window` in the options' display mode, drawing the overlay with
+// `draw` from *overlay when --overlay asks for it; -1, after saying why, when it cannot be set up.
+int32_t StartDisplay(ORVD_HWND window, const Options& options, ORVD_DCCALLBACK draw,
+                     OverlayState* overlay);
 
 // Shows frame `n` of `source` through ORVD_DisplayFrame, with the overlay's counter at n; false
 // when the source has no whole frame. A failing result is printed when it differs from the one
