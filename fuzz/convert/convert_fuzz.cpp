@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     ConvertOptions options;
     if (!ParseConvertOptions(args, &options).empty() || options.help) return 0;
-    if (options.width <= 0 || options.height <= 0 || ImageBytes(options) > kMaxImageBytes) __builtin_trap();
+    if (options.width <= 0 || options.height <= 0 || ImageBytes(options) > kMaxImageBytes)
+        __builtin_trap();
     uint64_t first = 0, last = 0;
     if (!SelectFrames(fileBytes, options, &first, &last).empty()) return 0;
     if (first > last || (last + 1) * ImageBytes(options) > fileBytes) __builtin_trap();
@@ -41,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint64_t frame = first; frame <= last && frame < first + 4; ++frame) {
         const uint8_t* image = file + frame * ImageBytes(options);
         if (options.params) {
-            const std::string line = FrameConverter::ParamsLine(image, options.width, options.height);
+            const std::string line =
+                FrameConverter::ParamsLine(image, options.width, options.height);
             if (line.empty() || line.back() != '\n') __builtin_trap();
         } else {
             if (!converter.ToPng(image, &png)) __builtin_trap();

@@ -80,12 +80,31 @@ TEST_F(ConvertTest, SixteenBitPngHoldsThePixelValuesInEitherByteOrder) {
         int firstFrame;
     };
     const Case cases[] = {
-        {"Record_20261207101500", "big", 7, 3, 3, {}, {"Record_20261207101500_000000.png",
-           "Record_20261207101500_000001.png", "Record_20261207101500_000002.png"}, 0},
-        {"rec_le", "little", 7, 3, 3, {"--frames", "1-2"}, {"rec_le_000001.png",
-           "rec_le_000002.png"}, 1},
-        {"snapshot_2026120710150042.raw", "big", 640, 512, 1, {},
-         {"snapshot_2026120710150042.png"}, 0},
+        {"Record_20261207101500",
+         "big",
+         7,
+         3,
+         3,
+         {},
+         {"Record_20261207101500_000000.png", "Record_20261207101500_000001.png",
+          "Record_20261207101500_000002.png"},
+         0},
+        {"rec_le",
+         "little",
+         7,
+         3,
+         3,
+         {"--frames", "1-2"},
+         {"rec_le_000001.png", "rec_le_000002.png"},
+         1},
+        {"snapshot_2026120710150042.raw",
+         "big",
+         640,
+         512,
+         1,
+         {},
+         {"snapshot_2026120710150042.png"},
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
@@ -152,12 +171,12 @@ TEST_F(ConvertTest, GainControlledPicturesMatchTheProgramsOwnGainControl) {
             const size_t bright = std::max_element(gray.begin(), gray.end()) - gray.begin();
             for (size_t p = 0; p < gray.size(); ++p) {
                 if (gray[p] == gray[dark]) {
-                    ASSERT_TRUE(std::equal(&png.bytes[3 * p], &png.bytes[3 * p + 3],
-                                           &png.bytes[3 * dark]));
+                    ASSERT_TRUE(
+                        std::equal(&png.bytes[3 * p], &png.bytes[3 * p + 3], &png.bytes[3 * dark]));
                 }
             }
-            EXPECT_FALSE(std::equal(&png.bytes[3 * dark], &png.bytes[3 * dark + 3],
-                                    &png.bytes[3 * bright]));
+            EXPECT_FALSE(
+                std::equal(&png.bytes[3 * dark], &png.bytes[3 * dark + 3], &png.bytes[3 * bright]));
         }
     }
 }
@@ -166,7 +185,9 @@ TEST_F(ConvertTest, ParameterCsvHoldsTheNumbersOfTheTextRecordOfTheSameFrames) {
     const std::string stream = dir + "/stream.bin";
     ASSERT_EQ(RunTool({KX_CAMSIM, "--dump", stream, "--frames", "6", "--width", "64", "--height",
                        "48", "--seed", "9", "--quiet"},
-                      dir).status, 0);
+                      dir)
+                  .status,
+              0);
     ASSERT_EQ(RunTool({KX_REPLAY, "--raw-log", dir + "/raw", stream}, dir).status, 0);
     ASSERT_EQ(RunTool({KX_REPLAY, "--text-log", dir + "/text", stream}, dir).status, 0);
     std::ifstream in(dir + "/text", std::ios::binary);

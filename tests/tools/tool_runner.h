@@ -67,12 +67,12 @@ inline std::vector<std::string> Files(const std::string& dir) {
 }
 
 inline off_t FileSize(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
 }
 
 class ScratchDirTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/kestrix-tools-XXXXXX";
         dir = mkdtemp(tmpl);

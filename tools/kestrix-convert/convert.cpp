@@ -19,12 +19,23 @@ struct PaletteKey {
     uint8_t level, r, g, b;
 };
 constexpr PaletteKey kIronKeys[] = {
-    {0, 0, 0, 0},       {48, 32, 0, 112},  {96, 140, 0, 150}, {150, 220, 60, 30},
+    {0, 0, 0, 0},       {48, 32, 0, 112},    {96, 140, 0, 150},    {150, 220, 60, 30},
     {200, 250, 150, 0}, {235, 255, 220, 80}, {255, 255, 255, 255},
 };
 constexpr PaletteKey kRainbowKeys[] = {
-    {0, 0, 0, 160},    {51, 0, 90, 255},  {102, 0, 220, 220}, {153, 40, 220, 0},
-    {204, 255, 220, 0}, {255, 255, 0, 0},
+    {0, 0, 0, 160},    {51, 0, 90, 255},   {102, 0, 220, 220},
+    {153, 40, 220, 0}, {204, 255, 220, 0}, {255, 255, 0, 0},
+};
+
+struct PaletteName {
+    const char* name;
+    Palette palette;
+};
+constexpr PaletteName kPalettes[] = {
+    {"grey", Palette::kGrey},
+    {"gray", Palette::kGrey},
+    {"iron", Palette::kIron},
+    {"rainbow", Palette::kRainbow},
 };
 
 template <size_t N>
@@ -105,9 +116,7 @@ std::string ParseConvertOptions(const std::vector<std::string>& args, ConvertOpt
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool hasValue = i + 1 < args.size();
-        auto takes = [&](const char* what) -> std::string {
-            return arg + " takes " + what;
-        };
+        auto takes = [&](const char* what) -> std::string { return arg + " takes " + what; };
         if (arg == "--help" || arg == "-h") {
             o->help = true;
         } else if (arg == "--params") {
@@ -121,16 +130,15 @@ std::string ParseConvertOptions(const std::vector<std::string>& args, ConvertOpt
                     return takes("WxH, an image of at most 1999944 bytes");
                 }
             } else if (arg == "--byte-order") {
-                if (v == "big") o->order = ByteOrder::kBig;
-                else if (v == "little") o->order = ByteOrder::kLittle;
-                else return takes("big or little");
+                if (v != "big" && v != "little") return takes("big or little");
+                o->order = v == "big" ? ByteOrder::kBig : ByteOrder::kLittle;
             } else if (arg == "--agc") {
                 if (!ParseAgcMode(v, &o->agcMode)) return takes("line, histeq or special");
             } else if (arg == "--palette") {
-                if (v == "grey" || v == "gray") o->palette = Palette::kGrey;
-                else if (v == "iron") o->palette = Palette::kIron;
-                else if (v == "rainbow") o->palette = Palette::kRainbow;
-                else return takes("grey, iron or rainbow");
+                const auto* found = std::find_if(std::begin(kPalettes), std::end(kPalettes),
+                                                 [&](const PaletteName& p) { return v == p.name; });
+                if (found == std::end(kPalettes)) return takes("grey, iron or rainbow");
+                o->palette = found->palette;
                 o->havePalette = true;
             } else if (arg == "--frames") {
                 if (!ParseFrames(v, &o->firstFrame, &o->lastFrame)) {
@@ -151,7 +159,9 @@ std::string ParseConvertOptions(const std::vector<std::string>& args, ConvertOpt
     if (o->help) return {};
     if (o->inputs.empty()) return "no input file given";
     if (o->havePalette && !o->agcMode) return "--palette needs --agc";
-    if (o->params && (o->agcMode || haveOut)) return "--params writes no pictures: no --agc or --out";
+    if (o->params && (o->agcMode || haveOut)) {
+        return "--params writes no pictures: no --agc or --out";
+    }
     return {};
 }
 
@@ -193,7 +203,7 @@ bool FrameConverter::ToGray() {
         m_hAgc = handle;
     }
     m_gray.resize(m_samples.size());
-    return AGC_Process(static_cast<AgcHandle>(m_hAgc), m_samples.data(), m_gray.data()) == AGC_OK;
+    return AGC_Process(m_hAgc, m_samples.data(), m_gray.data()) == AGC_OK;
 }
 
 bool FrameConverter::ToPng(const uint8_t* image, std::vector<uint8_t>* png) {
@@ -210,15 +220,14 @@ bool FrameConverter::ToPng(const uint8_t* image, std::vector<uint8_t>* png) {
     }
     if (!ToGray()) return false;
     if (m_options.palette == Palette::kGrey) {
-        return EncodePng(PngPixels::kGray8, m_gray.data(), m_options.width, m_options.height,
-                         png);
+        return EncodePng(PngPixels::kGray8, m_gray.data(), m_options.width, m_options.height, png);
     }
     uint8_t palette[3 * 256];
-    if (m_options.palette == Palette::kIron) FillPalette(kIronKeys, palette);
-    else FillPalette(kRainbowKeys, palette);
-    std::vector<uint8_t> rgb(3 * pixels);
-    for (size_t i = 0; i < pixels; ++i) std::copy_n(palette + 3 * m_gray[i], 3, &rgb[3 * i]);
-    return EncodePng(PngPixels::kRgb8, rgb.data(), m_options.width, m_options.height, png);
+    const bool iron = m_options.palette == Palette::kIron;
+    iron ? FillPalette(kIronKeys, palette) : FillPalette(kRainbowKeys, palette);
+    m_rgb.resize(3 * pixels);
+    for (size_t i = 0; i < pixels; ++i) std::copy_n(palette + 3 * m_gray[i], 3, &m_rgb[3 * i]);
+    return EncodePng(PngPixels::kRgb8, m_rgb.data(), m_options.width, m_options.height, png);
 }
 
 std::string FrameConverter::ParamsLine(const uint8_t* image, int32_t width, int32_t height) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "include/agc.h"
+
 namespace kestrix {
 
 // How the two bytes of a pixel lie in the file. The camera sends the most significant byte first
@@ -71,10 +73,11 @@ private:
     bool ToGray();  // m_samples into m_gray
 
     const ConvertOptions m_options;
-    std::vector<uint16_t> m_samples;            // the image as pixel values
-    std::vector<uint8_t> m_gray;                // gain control output
-    std::unique_ptr<uint64_t[]> m_pAgcMemory;   // the work block, 8-byte aligned
-    void* m_hAgc = nullptr;                     // AgcHandle into m_pAgcMemory
+    std::vector<uint16_t> m_samples;           // the image as pixel values
+    std::vector<uint8_t> m_gray;               // gain control output
+    std::vector<uint8_t> m_rgb;                // the false-colour picture
+    std::unique_ptr<uint64_t[]> m_pAgcMemory;  // the work block, 8-byte aligned
+    AgcHandle m_hAgc = nullptr;                // into m_pAgcMemory
 };
 
 // The PNG name for frame `frame` of `input` in `outDir` (empty: the input's folder). A file of

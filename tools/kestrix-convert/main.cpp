@@ -49,6 +49,8 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes, std::
     return written;
 }
 
+bool g_bParamsHeaderWritten = false;
+
 // Converts the chosen frames of one input; false after telling what went wrong.
 bool ConvertInput(const ConvertOptions& options, const std::string& input) {
     const int fd = open(input.c_str(), O_RDONLY | O_CLOEXEC);
@@ -56,7 +58,7 @@ bool ConvertInput(const ConvertOptions& options, const std::string& input) {
         Complain("cannot read " + input + ": " + std::strerror(errno));
         return false;
     }
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         Complain(input + " is not a file");
         close(fd);
@@ -71,6 +73,10 @@ bool ConvertInput(const ConvertOptions& options, const std::string& input) {
         return false;
     }
 
+    if (options.params && !g_bParamsHeaderWritten) {
+        std::fputs(FrameConverter::kParamsHeader, stdout);
+        g_bParamsHeaderWritten = true;
+    }
     const bool single = static_cast<uint64_t>(st.st_size) == ImageBytes(options);
     FrameConverter converter(options);
     std::vector<uint8_t> image(ImageBytes(options)), png;
@@ -88,8 +94,8 @@ bool ConvertInput(const ConvertOptions& options, const std::string& input) {
             const std::string path = OutputPngPath(input, options.outDir, frame, single);
             std::string error = "cannot encode the picture";
             ok = converter.ToPng(image.data(), &png) && WriteFile(path, png, &error);
-            if (ok) ++written;
-            else Complain("cannot write " + path + ": " + error);
+            if (!ok) Complain("cannot write " + path + ": " + error);
+            written += ok;
         }
     }
     close(fd);
@@ -115,7 +121,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!options.outDir.empty()) mkdir(options.outDir.c_str(), 0755);
-    if (options.params) std::fputs(FrameConverter::kParamsHeader, stdout);
 
     bool ok = true;
     for (const std::string& input : options.inputs) ok = ConvertInput(options, input) && ok;

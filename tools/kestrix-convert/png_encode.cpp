@@ -10,7 +10,9 @@
 namespace kestrix {
 namespace {
 
-void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void OnError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
 void OnWarning(png_structp, png_const_charp) {}
 
 void Append(png_structp png, png_bytep data, size_t size) {
@@ -53,7 +55,8 @@ void WriteImage(png_structp writer, png_infop info, const RowSource& src) {
             }
             png_write_row(writer, row);
         } else {
-            png_write_row(writer, static_cast<const uint8_t*>(src.pixels) + y * width * (rgb ? 3 : 1));
+            png_write_row(writer,
+                          static_cast<const uint8_t*>(src.pixels) + y * width * (rgb ? 3 : 1));
         }
     }
     png_write_end(writer, nullptr);
@@ -73,7 +76,8 @@ bool EncodePng(PngPixels kind, const void* pixels, int32_t width, int32_t height
     }
     const RowSource source{kind, pixels, width, height, &row};
 
-    png_structp writer = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
+    png_structp writer =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
     if (!writer) return false;
     png_infop info = png_create_info_struct(writer);
     if (!info || setjmp(png_jmpbuf(writer))) {
