@@ -51,9 +51,17 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes, std::
 
 bool g_bParamsHeaderWritten = false;
 
+struct InputFile {
+    int fd;
+    ~InputFile() {
+        if (fd >= 0) close(fd);
+    }
+};
+
 // Converts the chosen frames of one input; false after telling what went wrong.
 bool ConvertInput(const ConvertOptions& options, const std::string& input) {
-    const int fd = open(input.c_str(), O_RDONLY | O_CLOEXEC);
+    const InputFile file{open(input.c_str(), O_RDONLY | O_CLOEXEC)};
+    const int fd = file.fd;
     if (fd < 0) {
         Complain("cannot read " + input + ": " + std::strerror(errno));
         return false;
@@ -61,7 +69,6 @@ bool ConvertInput(const ConvertOptions& options, const std::string& input) {
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         Complain(input + " is not a file");
-        close(fd);
         return false;
     }
     uint64_t first = 0, last = 0;
@@ -69,7 +76,6 @@ bool ConvertInput(const ConvertOptions& options, const std::string& input) {
         SelectFrames(static_cast<uint64_t>(st.st_size), options, &first, &last);
     if (!refusal.empty()) {
         Complain(input + ": " + refusal);
-        close(fd);
         return false;
     }
 
@@ -98,7 +104,6 @@ bool ConvertInput(const ConvertOptions& options, const std::string& input) {
             written += ok;
         }
     }
-    close(fd);
     if (!options.params && written > 0) {
         Complain(input + ": " + std::to_string(written) + " PNG file" + (written == 1 ? "" : "s") +
                  " written");
