@@ -44,8 +44,8 @@ void FillPalette(const PaletteKey (&keys)[N], uint8_t* rgb) {
         const PaletteKey& a = keys[k];
         const PaletteKey& b = keys[k + 1];
         const int span = b.level - a.level;
-        for (int v = a.level; v <= b.level; ++v) {
-            const int t = v - a.level;
+        for (size_t v = a.level; v <= b.level; ++v) {
+            const int t = static_cast<int>(v) - a.level;
             rgb[3 * v] = static_cast<uint8_t>(a.r + (b.r - a.r) * t / span);
             rgb[3 * v + 1] = static_cast<uint8_t>(a.g + (b.g - a.g) * t / span);
             rgb[3 * v + 2] = static_cast<uint8_t>(a.b + (b.b - a.b) * t / span);
@@ -226,7 +226,8 @@ bool FrameConverter::ToPng(const uint8_t* image, std::vector<uint8_t>* png) {
     const bool iron = m_options.palette == Palette::kIron;
     iron ? FillPalette(kIronKeys, palette) : FillPalette(kRainbowKeys, palette);
     m_rgb.resize(3 * pixels);
-    for (size_t i = 0; i < pixels; ++i) std::copy_n(palette + 3 * m_gray[i], 3, &m_rgb[3 * i]);
+    for (size_t i = 0; i < pixels; ++i)
+        std::copy_n(palette + 3 * size_t{m_gray[i]}, 3, &m_rgb[3 * i]);
     return EncodePng(PngPixels::kRgb8, m_rgb.data(), m_options.width, m_options.height, png);
 }
 
