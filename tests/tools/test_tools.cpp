@@ -1,93 +1,28 @@
 // kestrix-replay and kestrix-capture as a user runs them: arguments, exit codes, listings and the
 // files they write. kestrix-capture talks to an emulator child process on a loopback port.
 #include <cairo.h>
-#include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-#include <string>
-#include <vector>
+
+#include "tool_runner.h"
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using namespace kx_tools_test;
 
-// Runs a program to its end with its standard output and error captured in files.
-Result RunTool(std::vector<std::string> args, const std::string& scratch) {
-    const std::string outPath = scratch + "/stdout", errPath = scratch + "/stderr";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    Result r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream o(outPath), e(errPath);
-    r.out.assign(std::istreambuf_iterator<char>(o), {});
-    r.err.assign(std::istreambuf_iterator<char>(e), {});
-    return r;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-std::vector<std::string> Files(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            if (e->d_name[0] != '.') names.emplace_back(e->d_name);
-        }
-        closedir(d);
-    }
-    return names;
-}
-
-off_t FileSize(const std::string& path) {
-    struct stat st{};
-    return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
-}
-
-class ToolsTest : public ::testing::Test {
+class ToolsTest : public ScratchDirTest {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/kestrix-tools-XXXXXX";
-        dir = mkdtemp(tmpl);
-    }
     void TearDown() override {
         if (camera > 0) {
             kill(camera, SIGTERM);
             waitpid(camera, nullptr, 0);
         }
-        RunTool({"/bin/rm", "-rf", dir}, "/tmp");
+        ScratchDirTest::TearDown();
     }
 
     // Starts the emulator on a free loopback port and returns the port.
@@ -122,7 +57,6 @@ protected:
         return colon == std::string::npos ? -1 : std::atoi(line.c_str() + colon + 1);
     }
 
-    std::string dir;
     pid_t camera = -1;
 };
 
