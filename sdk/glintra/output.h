@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace glintra {
 
@@ -43,8 +44,7 @@ std::unique_ptr<Connection> OpenConnection();
 
 // Runs the overlay callback over the picture just drawn: the canvas for GLT_DrawRect, the
 // picture's size, and the device context for the callback's last argument (0 where none).
-using OverlayRunner =
-    std::function<void(OverlayCanvas& canvas, int width, int height, int32_t dc)>;
+using OverlayRunner = std::function<void(OverlayCanvas& canvas, int width, int height, int32_t dc)>;
 
 // One drawing thread's window: the child window inside the window given to GLT_Display, and the
 // picture presented into it. Made, used and destroyed only by the drawing thread.
@@ -53,8 +53,8 @@ class Output {
     virtual ~Output() = default;
 
     struct Events {
-        bool repaint = false;    // the child was exposed: present the last picture again
-        bool resized = false;    // the child took the parent's new size
+        bool repaint = false;     // the child was exposed: present the last picture again
+        bool resized = false;     // the child took the parent's new size
         uint64_t goneParent = 0;  // a parent that was destroyed (with the child in it), else 0
     };
     // Handles what the window system has sent since the last call, without waiting.
@@ -73,7 +73,8 @@ class Output {
 
     // Scales `picture` to the child's size, runs `overlay` over it and presents it.
     // returns: false when nothing can be shown in this window.
-    virtual bool Render(const GreyPicture& picture, bool bilinear, const OverlayRunner& overlay) = 0;
+    virtual bool Render(const GreyPicture& picture, bool bilinear,
+                        const OverlayRunner& overlay) = 0;
     // Presents the last rendered picture again.
     virtual void Repaint() = 0;
     // Whether the last picture went through memory shared with the window system.
@@ -88,5 +89,10 @@ class Output {
 // made. `tryShm`: present through shared memory where the window system allows it.
 std::unique_ptr<Output> MakeOutput(std::unique_ptr<Connection> connection, Wakeup& wakeup,
                                    bool tryShm);
+
+// Joins a drawing thread that was told to stop. The joining thread may own the window that the
+// drawing thread's child lives in, which the child's end sends to (Windows): such messages are
+// handled while it waits.
+void JoinDrawer(std::thread& drawer);
 
 }  // namespace glintra

@@ -107,7 +107,7 @@ bool Renderer::Display(int32_t subPort, uint64_t window) {
             if (m_stop) return false;  // checked here so that no drawer starts after Stop
         }
         if (m_drawer.joinable() && m_connectionLost) {
-            m_drawer.join();  // its connection died; a new one is opened below
+            JoinDrawer(m_drawer);  // its connection died; a new one is opened below
         }
         if (!m_drawer.joinable()) {
             const auto now = std::chrono::steady_clock::now();
@@ -150,7 +150,7 @@ bool Renderer::Stop() {
     }
     // Joined outside m_controlLock: an overlay callback that calls GLT_Display must not wait on it.
     Wake();
-    if (drawer.joinable()) drawer.join();
+    if (drawer.joinable()) JoinDrawer(drawer);
     return true;
 }
 
@@ -179,7 +179,8 @@ bool Renderer::WaitPresented(uint64_t count, std::chrono::milliseconds timeout) 
 }
 
 void Renderer::DrawLoop(std::unique_ptr<Connection> connection) {
-    const std::unique_ptr<Output> output = MakeOutput(std::move(connection), m_wakeup, !g_shmDisabled);
+    const std::unique_ptr<Output> output =
+        MakeOutput(std::move(connection), m_wakeup, !g_shmDisabled);
     if (!output) {
         m_connectionLost = true;  // the next GLT_Display tries again
         return;

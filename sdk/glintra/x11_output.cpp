@@ -413,4 +413,8 @@ std::unique_ptr<Output> MakeOutput(std::unique_ptr<Connection> connection, Wakeu
     return std::make_unique<X11Output>(std::move(x11), wakeup, tryShm);
 }
 
+void JoinDrawer(std::thread& drawer) {
+    drawer.join();
+}
+
 }  // namespace glintra
