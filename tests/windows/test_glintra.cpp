@@ -52,6 +52,9 @@ void DrawOverlay(void* user, int32_t, int32_t, int32_t width, int32_t height, in
     const float centre[4] = {0.45f, 0.55f, 0.45f, 0.55f};
     const float red[4] = {1.0f, 0.0f, 0.0f, 1.0f};
     GLT_DrawRect(overlay->handle, centre, red, 1);
+    const float corner[4] = {0.9f, 1.0f, 0.9f, 1.0f};
+    const float halfBlue[4] = {0.0f, 0.0f, 1.0f, 0.5f};
+    GLT_DrawRect(overlay->handle, corner, halfBlue, 0);
     HDC hdc = reinterpret_cast<HDC>(static_cast<intptr_t>(dc));
     overlay->memoryDc = GetObjectType(hdc) == OBJ_MEMDC;
     const RECT mark = {0, 0, 8, 8};
