@@ -130,17 +130,22 @@ bool Matches(const wt::TestWindow& window, const std::vector<Probe>& probes) {
     return true;
 }
 
-// Waits (calling `show` each round) until every probe has its colour exactly; reports the rest.
-void ExpectShown(const wt::TestWindow& window, const std::vector<Probe>& probes,
-                 const std::function<void()>& show, int line) {
+// Waits until every probe has its colour exactly, calling `show` (if any) each round; reports the
+// probes that never matched. Without `show` the drawing thread must get there on its own.
+void ExpectShown(
+    const wt::TestWindow& window, const std::vector<Probe>& probes, int line,
+    const std::function<void()>& show = [] {}) {
     if (wt::PollUntil(show, [&] { return Matches(window, probes); })) return;
     for (const Probe& p : probes) {
         const Rgb seen = window.Pixel(p.x, p.y);
         if (wt::Near(seen, p.expected, 0)) continue;
+        const auto text = [](Rgb c) {
+            return "(" + std::to_string(c.r) + ", " + std::to_string(c.g) + ", " +
+                   std::to_string(c.b) + ")";
+        };
         wt::Fail(__FILE__, line,
-                 "at (" + std::to_string(p.x) + ", " + std::to_string(p.y) + ") (" +
-                     std::to_string(seen.r) + ", " + std::to_string(seen.g) + ", " +
-                     std::to_string(seen.b) + "), expected grey " + std::to_string(p.expected.r));
+                 "at (" + std::to_string(p.x) + ", " + std::to_string(p.y) + ") " + text(seen) +
+                     ", expected " + text(p.expected));
     }
 }
 
@@ -151,6 +156,18 @@ HWND ChildOf(HWND parent) {
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 
+// A window showing the quadrant picture with the live view's overlay over it.
+struct Scene {
+    Scene() : window(64, 64, kWidth, kHeight) {
+        render.WithOverlay(overlay);
+        const auto show = [this] { render.Show(window.Handle()); };
+        ExpectShown(window, QuadrantProbes(kWidth, kHeight), __LINE__, show);
+    }
+    wt::TestWindow window;
+    Render render;
+    Overlay overlay;
+};
+
 WT_TEST(greys_are_scaled_into_the_window_unchanged) {
     struct Case {
         int width, height;  // 50 is not a multiple of 4: its rows are padded for GDI
@@ -159,48 +176,40 @@ WT_TEST(greys_are_scaled_into_the_window_unchanged) {
     for (const Case& c : {Case{64, 48, GLT_SCALE_BILINEAR}, Case{50, 30, GLT_SCALE_NEAREST}}) {
         wt::TestWindow window(64, 64, kWidth, kHeight);
         Render render(c.width, c.height, c.filter);
-        ExpectShown(
-            window, QuadrantProbes(kWidth, kHeight), [&] { render.Show(window.Handle()); },
-            __LINE__);
-        // Everything near the edges of the picture shows too: it fills the window.
-        ExpectShown(
-            window, {{1, 1, Grey(kGreys[0])}, {kWidth - 2, kHeight - 2, Grey(kGreys[3])}}, [] {},
-            __LINE__);
+        const auto show = [&] { render.Show(window.Handle()); };
+        ExpectShown(window, QuadrantProbes(kWidth, kHeight), __LINE__, show);
+        // The picture fills the window to its edges.
+        ExpectShown(window, {{1, 1, Grey(kGreys[0])}, {kWidth - 2, kHeight - 2, Grey(kGreys[3])}},
+                    __LINE__);
     }
 }
 
 WT_TEST(overlay_draws_the_centre_box_and_with_its_device_context) {
-    wt::TestWindow window(64, 64, kWidth, kHeight);
-    Render render;
-    Overlay overlay;
-    render.WithOverlay(overlay);
+    Scene scene;
     // The box spans 0.45 to 0.55: x 144..175, y 108..131, one pixel wide.
-    ExpectShown(
-        window,
-        {{144, 120, kRed},
-         {175, 120, kRed},
-         {160, 108, kRed},
-         {160, 131, kRed},
-         {146, 125, Grey(kGreys[2])},
-         {143, 125, Grey(kGreys[2])},
-         {3, 3, kBlue},
-         {10, 10, Grey(kGreys[0])}},
-        [&] { render.Show(window.Handle()); }, __LINE__);
-    WT_CHECK(overlay.memoryDc);
-    WT_CHECK_EQ(overlay.width, kWidth);
-    WT_CHECK_EQ(overlay.height, kHeight);
+    ExpectShown(scene.window,
+                {{144, 120, kRed},
+                 {175, 120, kRed},
+                 {160, 108, kRed},
+                 {160, 131, kRed},
+                 {146, 125, Grey(kGreys[2])},
+                 {143, 125, Grey(kGreys[2])},
+                 {3, 3, kBlue},
+                 {10, 10, Grey(kGreys[0])}},
+                __LINE__);
+    // Half-transparent blue over grey 230 in the bottom-right corner.
+    WT_CHECK(wt::Near(scene.window.Pixel(kWidth - 4, kHeight - 4), {115, 115, 242}, 2));
+    WT_CHECK(scene.overlay.memoryDc);
+    WT_CHECK_EQ(scene.overlay.width, kWidth);
+    WT_CHECK_EQ(scene.overlay.height, kHeight);
     // Outside the callback there is nothing to draw into.
     const float all[4] = {0, 1, 0, 1};
-    WT_CHECK_EQ(GLT_DrawRect(render.Handle(), all, all, 0), 0);
+    WT_CHECK_EQ(GLT_DrawRect(scene.render.Handle(), all, all, 0), 0);
 }
 
 WT_TEST(wm_paint_redraws_the_last_picture) {
-    wt::TestWindow window(64, 64, kWidth, kHeight);
-    Render render;
-    const auto probes = QuadrantProbes(kWidth, kHeight);
-    ExpectShown(
-        window, probes, [&] { render.Show(window.Handle()); }, __LINE__);
-    HWND child = ChildOf(window.Handle());
+    Scene scene;
+    HWND child = ChildOf(scene.window.Handle());
     WT_CHECK(child != nullptr);
     // Scribbled over from outside, then invalidated: only the drawing thread's WM_PAINT can bring
     // the picture back, as no new one is given.
@@ -208,68 +217,56 @@ WT_TEST(wm_paint_redraws_the_last_picture) {
     const RECT all = {0, 0, kWidth, kHeight};
     FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     ReleaseDC(child, dc);
-    WT_CHECK(wt::PollUntil([] {}, [&] { return Matches(window, {{160, 120, Grey(255)}}); }));
+    ExpectShown(scene.window, {{80, 60, Grey(255)}}, __LINE__);
     InvalidateRect(child, nullptr, FALSE);
-    ExpectShown(
-        window, probes, [] {}, __LINE__);
+    ExpectShown(scene.window, QuadrantProbes(kWidth, kHeight), __LINE__);
 }
 
 WT_TEST(child_follows_the_parent_size) {
-    wt::TestWindow window(64, 64, kWidth, kHeight);
-    Render render;
-    Overlay overlay;
-    render.WithOverlay(overlay);
-    ExpectShown(
-        window, QuadrantProbes(kWidth, kHeight), [&] { render.Show(window.Handle()); }, __LINE__);
-    SetWindowPos(window.Handle(), nullptr, 0, 0, 480, 360, SWP_NOMOVE | SWP_NOZORDER);
+    Scene scene;
+    SetWindowPos(scene.window.Handle(), nullptr, 0, 0, 480, 360, SWP_NOMOVE | SWP_NOZORDER);
     // No new picture: the drawing thread notices the size and draws the last one again.
-    ExpectShown(
-        window, QuadrantProbes(480, 360), [] {}, __LINE__);
+    ExpectShown(scene.window, QuadrantProbes(480, 360), __LINE__);
     RECT child = {};
-    GetClientRect(ChildOf(window.Handle()), &child);
+    GetClientRect(ChildOf(scene.window.Handle()), &child);
     WT_CHECK_EQ(child.right, 480);
     WT_CHECK_EQ(child.bottom, 360);
-    WT_CHECK_EQ(overlay.width, 480);
-    WT_CHECK(Matches(window, {{216, 162, kRed}}));  // the box's corner at 0.45 of the new size
+    WT_CHECK_EQ(scene.overlay.width, 480);
+    ExpectShown(scene.window, {{216, 162, kRed}}, __LINE__);  // the box's corner, new size
 }
 
 WT_TEST(destroy_ends_the_thread_and_removes_the_child) {
-    wt::TestWindow window(64, 64, kWidth, kHeight);
-    Render render;
-    Overlay overlay;
-    render.WithOverlay(overlay);
-    ExpectShown(
-        window, QuadrantProbes(kWidth, kHeight), [&] { render.Show(window.Handle()); }, __LINE__);
-    HWND child = ChildOf(window.Handle());
+    Scene scene;
+    HWND child = ChildOf(scene.window.Handle());
     WT_CHECK(child != nullptr);
-    HANDLE drawer = OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(child, nullptr));
+    const DWORD drawerId = GetWindowThreadProcessId(child, nullptr);
+    WT_CHECK(drawerId != GetCurrentThreadId());
+    HANDLE drawer = OpenThread(SYNCHRONIZE, FALSE, drawerId);
     WT_CHECK(drawer != nullptr);
-    WT_CHECK(GetWindowThreadProcessId(child, nullptr) != GetCurrentThreadId());
 
-    WT_CHECK_EQ(render.Destroy(), 1);
+    WT_CHECK_EQ(scene.render.Destroy(), 1);
     WT_CHECK_EQ(WaitForSingleObject(drawer, 0), WAIT_OBJECT_0);
     CloseHandle(drawer);
     WT_CHECK(!IsWindow(child));
-    const int calls = overlay.calls;
+    const int calls = scene.overlay.calls;
     wt::PumpFor(200);
-    WT_CHECK_EQ(overlay.calls, calls);
+    WT_CHECK_EQ(scene.overlay.calls, calls);
 }
 
 WT_TEST(a_parent_that_goes_away_is_refused_without_a_hang) {
     Render render;
     auto window = std::make_unique<wt::TestWindow>(64, 64, kWidth, kHeight);
     const HWND gone = window->Handle();
-    ExpectShown(
-        *window, QuadrantProbes(kWidth, kHeight), [&] { render.Show(gone); }, __LINE__);
+    ExpectShown(*window, QuadrantProbes(kWidth, kHeight), __LINE__, [&] { render.Show(gone); });
     window.reset();  // destroys the parent with the drawing thread's child in it
     WT_CHECK(wt::PollUntil([] {}, [&] { return render.Show(gone) == 0; }));
     // A handle that never was a window is refused the same way.
     const HWND never = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7ff0));
     WT_CHECK(wt::PollUntil([] {}, [&] { return render.Show(never) == 0; }));
-    // And a real window afterwards is shown again.
+    // A real window afterwards shows the picture again.
     wt::TestWindow next(64, 64, kWidth, kHeight);
-    ExpectShown(
-        next, QuadrantProbes(kWidth, kHeight), [&] { render.Show(next.Handle()); }, __LINE__);
+    const auto show = [&] { render.Show(next.Handle()); };
+    ExpectShown(next, QuadrantProbes(kWidth, kHeight), __LINE__, show);
 }
 
 }  // namespace
