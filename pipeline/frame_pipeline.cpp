@@ -92,8 +92,10 @@ bool FramePipeline::PushStreamData(const uint8_t* payload, uint32_t size) {
     return true;
 }
 
-void StreamDataCallback(int32_t /*handle*/, uint32_t dataType, uint8_t* payload, uint32_t size,
+void StreamDataCallback(int32_t handle, uint32_t dataType, uint8_t* payload, uint32_t size,
                         void* user) {
+    constexpr uint32_t kStreamEnd = 3;
+    if (user && dataType == kStreamEnd) static_cast<FramePipeline*>(user)->EndOfStream(handle);
     if (!user || dataType != 2 || size == 0 || !payload) return;
     static_cast<FramePipeline*>(user)->PushStreamData(payload, size);
 }

@@ -57,6 +57,9 @@ public:
     virtual void ShowLiveFrame(const DisplayFrame& frame, const uint8_t* gray) = 0;
     // A notice for the user, such as "SnapShot finished...".
     virtual void ShowNotice(const char* text) = 0;
+    // Called on the SDK's thread, not the worker's: the stream of `playHandle` ended without
+    // being stopped, because the camera went away or the SDK gave its connection up.
+    virtual void StreamEnded(int32_t /*playHandle*/) {}
 };
 
 class FramePipeline {
@@ -78,6 +81,10 @@ public:
     void StopWorker();
     bool IsWorkerRunning() const { return m_worker.joinable(); }
 
+    // The SDK ended the stream of `playHandle` by itself; tells the sink.
+    void EndOfStream(int32_t playHandle) {
+        if (m_pSink) m_pSink->StreamEnded(playHandle);
+    }
     // Pushes one payload, retrying three times 10 ms apart while the ring is full; true unless
     // there is no ring (a dropped payload is not reported).
     bool PushStreamData(const uint8_t* payload, uint32_t size);
@@ -187,7 +194,7 @@ private:
 };
 
 // The stream callback given to the SDK; `user` is the FramePipeline. Only data type 2 with a
-// non-empty payload reaches the ring buffer.
+// non-empty payload reaches the ring buffer; data type 3, the stream's end, goes to the sink.
 void StreamDataCallback(int32_t handle, uint32_t dataType, uint8_t* payload, uint32_t size,
                         void* user);
 
