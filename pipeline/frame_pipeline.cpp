@@ -16,7 +16,6 @@ namespace kestrix {
 namespace {
 
 constexpr int32_t kPortion = 2000;
-constexpr int32_t kRingUnit = 2000000;
 // How long the worker rests on an empty ring before it looks at its run flag again.
 constexpr std::chrono::milliseconds kIdleWait{5};
 
@@ -61,7 +60,7 @@ FramePipeline::~FramePipeline() {
 
 bool FramePipeline::PrepareRing() {
     if (!m_pRing) m_pRing.reset(new (std::nothrow) FrameRingBuffer);
-    return m_pRing && m_pRing->Init(kRingUnit, &m_hEventBelowHalf, &m_hEventAboveHalf) != -3;
+    return m_pRing && m_pRing->Init(m_nRingUnit, &m_hEventBelowHalf, &m_hEventAboveHalf) == 0;
 }
 
 bool FramePipeline::StartWorker() {
@@ -300,7 +299,7 @@ std::string FramePipeline::StoragePath() {
 
 std::string FramePipeline::RecordFileName() {
     std::lock_guard lock(m_recordLock);
-    return m_hRecordFile >= 0 ? m_strRecordName : std::string();
+    return m_pRecordFile ? m_strRecordName : std::string();
 }
 
 void FramePipeline::StartSnapshots(int32_t count) {
@@ -327,7 +326,7 @@ int32_t FramePipeline::SwitchRecordFile() {
 
 std::optional<FileFailure> FramePipeline::RecordFileFailure() {
     std::lock_guard lock(m_recordLock);
-    if (m_hRecordFile != kFailedRecordFile) return std::nullopt;
+    if (!m_bRecordFailed) return std::nullopt;
     return m_recordFailure;
 }
 
@@ -336,21 +335,30 @@ bool FramePipeline::OpenRecordFile(const std::string& path, bool text) {
     return OpenRecordFileLocked(path, text);
 }
 
+FramePipeline::RecordFile::~RecordFile() {
+    close(fd);
+}
+
 bool FramePipeline::OpenRecordFileLocked(const std::string& path, bool text) {
-    if (m_hRecordFile >= 0) close(m_hRecordFile);
+    m_pRecordFile.reset();
     const int fd = CreateUniqueFile(path, &m_strRecordName);
-    if (fd < 0) m_recordFailure = {path, std::strerror(errno)};
-    m_hRecordFile = fd >= 0 ? fd : kFailedRecordFile;
-    if (fd >= 0 && text) WriteAll(fd, TextRecordHeader().data(), TextRecordHeader().size());
-    return fd >= 0;
+    m_bRecordFailed = fd < 0;
+    if (fd < 0) {
+        m_recordFailure = {path, std::strerror(errno)};
+        return false;
+    }
+    m_pRecordFile = std::make_shared<RecordFile>(fd);
+    if (text) WriteAll(fd, TextRecordHeader().data(), TextRecordHeader().size());
+    return true;
 }
 
 int32_t FramePipeline::CloseRecordFileLocked() {
-    if (m_hRecordFile == kNoRecordFile) return 0;
-    const bool closed = m_hRecordFile < 0 || close(m_hRecordFile) == 0;
-    m_hRecordFile = kNoRecordFile;
+    if (!m_pRecordFile && !m_bRecordFailed) return 0;
+    // Closed here, or by the worker when it is writing its last record into it.
+    m_pRecordFile.reset();
+    m_bRecordFailed = false;
     m_strRecordName.clear();
-    return closed ? 1 : 0;
+    return 1;
 }
 
 void FramePipeline::WriteRecord() {
@@ -358,25 +366,27 @@ void FramePipeline::WriteRecord() {
         !m_bWritePending.load(std::memory_order_relaxed) || !m_pAssembly) {
         return;
     }
-    // The GUI thread closes the file under the same lock after clearing the recording flag, so a
-    // record never goes to a file that is being or has been closed.
-    std::lock_guard lock(m_recordLock);
-    if (!m_bRecording.load() || m_hRecordFile == kNoRecordFile) return;
-    // Taken before the write, so that a tick landing during it is due for the next frame.
-    if (!m_bWritePending.exchange(false)) return;
-    if (m_hRecordFile >= 0) {
-        const int32_t width = m_header.m_nWidth, height = m_header.m_nHeight;
-        bool written;
-        if (m_bCenterAndTemp.load(std::memory_order_relaxed)) {
-            char line[kMaxTextRecordLine];
-            const int n = FormatTextRecord(Held(), width, height, line);
-            written = WriteAll(m_hRecordFile, line, static_cast<size_t>(n));
-        } else {
-            written =
-                WriteAll(m_hRecordFile, Held(), 2 * static_cast<size_t>(width) * height);
-        }
-        if (written) m_nRecordsWritten.fetch_add(1, std::memory_order_relaxed);
+    // The GUI thread clears the recording flag before it lets the file go, and the file stays
+    // open while this holds it.
+    std::shared_ptr<RecordFile> file;
+    {
+        std::lock_guard lock(m_recordLock);
+        if (!m_bRecording.load() || (!m_pRecordFile && !m_bRecordFailed)) return;
+        // Taken before the write, so that a tick landing during it is due for the next frame.
+        if (!m_bWritePending.exchange(false)) return;
+        file = m_pRecordFile;
     }
+    if (!file) return;  // the file could not be created: the record is lost
+    const int32_t width = m_header.m_nWidth, height = m_header.m_nHeight;
+    bool written;
+    if (m_bCenterAndTemp.load(std::memory_order_relaxed)) {
+        char line[kMaxTextRecordLine];
+        const int n = FormatTextRecord(Held(), width, height, line);
+        written = WriteAll(file->fd, line, static_cast<size_t>(n));
+    } else {
+        written = WriteAll(file->fd, Held(), 2 * static_cast<size_t>(width) * height);
+    }
+    if (written) m_nRecordsWritten.fetch_add(1, std::memory_order_relaxed);
 }
 
 void FramePipeline::SaveSnapshot() {

@@ -77,6 +77,8 @@ public:
     // Creates the ring buffer on first use and empties it; no worker may be running. False when
     // the ring's memory cannot be had.
     bool PrepareRing();
+    // The ring's unit for the next PrepareRing (2,000,000 bytes; the ring holds ten).
+    void SetRingUnit(int32_t bytes) { m_nRingUnit = bytes; }
     // Clears the run flag and waits for the worker to end (it ends within one pass).
     void StopWorker();
     bool IsWorkerRunning() const { return m_worker.joinable(); }
@@ -103,7 +105,8 @@ public:
 
     // --- recording and snapshots ---------------------------------------------------------------
     // GUI thread: opens a record file named after the local time when recording is set, else
-    // closes the open one. Returns 0 (or the close's result when it closes a file).
+    // lets the running recording's file go (closed as soon as no record is being written into it).
+    // Returns 1 when it ended a recording, else 0.
     int32_t SwitchRecordFile();
     // Why the record file of the running recording could not be created; nothing while none runs
     // or its file is open.
@@ -173,6 +176,7 @@ private:
     AutoResetEvent m_hEventBelowHalf;
     AutoResetEvent m_hEventAboveHalf;
     std::thread m_worker;  // GUI thread starts and joins it
+    int32_t m_nRingUnit = 2000000;
     std::atomic<uint64_t> m_nIdlePasses{0};
     std::atomic<int32_t> m_nAgcMode{AGC_MODE_LINE};  // GUI writes the chosen mode
 
@@ -184,12 +188,21 @@ private:
     uint64_t m_nSeriesSeen = 0;  // worker: the series the counts below belong to
     int32_t m_nSeriesTaken = 0, m_nSeriesWritten = 0;
 
-    static constexpr int kNoRecordFile = -1;      // no recording
-    static constexpr int kFailedRecordFile = -2;  // the recording's file could not be created
-    std::mutex m_recordLock;       // serialises WriteRecord with SwitchRecordFile; guards below
-    int m_hRecordFile = kNoRecordFile;  // open record file, or one of the two values above
+    // An open record file, closed when its last holder lets it go: the worker holds it only while
+    // it writes a record, outside the lock, so the GUI thread never waits for a write, and a
+    // record is never written to a closed file.
+    struct RecordFile {
+        int fd;
+        explicit RecordFile(int f) : fd(f) {}
+        ~RecordFile();
+        RecordFile(const RecordFile&) = delete;
+        RecordFile& operator=(const RecordFile&) = delete;
+    };
+    std::mutex m_recordLock;  // guards the four below; held for moments, never for a write
+    std::shared_ptr<RecordFile> m_pRecordFile;  // the running recording's file
+    bool m_bRecordFailed = false;  // the running recording's file could not be created
     std::string m_strRecordName;   // its path
-    FileFailure m_recordFailure;   // why the file could not be created, with kFailedRecordFile
+    FileFailure m_recordFailure;   // why it could not be created
     std::string m_strStoragePath;  // the storage folder
 };
 

@@ -202,6 +202,22 @@ TEST_F(PanelTest, RecordButtonTogglesRecordingTimerAndCaption) {
     EXPECT_TRUE(QFile::exists(file));
 }
 
+TEST_F(PanelTest, RecordFileThatCannotBeCreatedIsNamedAndNoRecordingStarts) {
+    ASSERT_TRUE(PressConnectOk(*m_window));
+    const std::string missing = m_dir.path().toStdString() + "/missing";
+    m_window->SetStoragePath(missing);
+    const QString caption = RecordCaption();
+    Item<QPushButton>(IDC_VIDEO_RECORD)->click();
+    ASSERT_EQ(m_messages.size(), 1);
+    EXPECT_TRUE(m_messages[0].startsWith(QString::fromStdString("Video Record is failed... " + missing + "/Record_")))
+        << m_messages[0].toStdString();
+    EXPECT_TRUE(m_messages[0].endsWith(" : No such file or directory")) << m_messages[0].toStdString();
+    EXPECT_EQ(RecordCaption(), caption);
+    EXPECT_FALSE(m_window->GetRecording());
+    EXPECT_FALSE(m_panel->RecordTimer().isActive());
+    EXPECT_TRUE(Item(IDC_CAPTURE_PERIOD)->isEnabled());
+}
+
 TEST_F(PanelTest, CapturePeriodTextSetsTheTimer) {
     ASSERT_TRUE(PressConnectOk(*m_window));
     const struct {
