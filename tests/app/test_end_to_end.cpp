@@ -184,17 +184,29 @@ QString Readout(CKestrixDlg& window, int id) {
     return kestrix::Control<QLabel>(window.DisplayPanel(), id)->text();
 }
 
+// A program folder of its own, the message boxes caught in `messages` and an emulator running.
+class EndToEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!HaveDisplay()) GTEST_SKIP() << "needs an X display";
+        ASSERT_TRUE(dir.isValid());
+        kestrix::SetProgramFolderForTesting(dir.path().toStdString());
+        kestrix::SetMessageBoxHandlerForTesting([this](const QString& text) { messages << text; });
+        ASSERT_TRUE(emulator.Start());
+    }
+    void TearDown() override {
+        kestrix::SetMessageBoxHandlerForTesting(nullptr);
+        kestrix::SetProgramFolderForTesting({});
+    }
+
+    QTemporaryDir dir;
+    QStringList messages;
+    Emulator emulator;
+};
+
 }  // namespace
 
-TEST(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
-    if (!HaveDisplay()) GTEST_SKIP() << "needs an X display";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    kestrix::SetProgramFolderForTesting(dir.path().toStdString());
-    QStringList messages;
-    kestrix::SetMessageBoxHandlerForTesting([&](const QString& text) { messages << text; });
-    Emulator emulator;
-    ASSERT_TRUE(emulator.Start());
+TEST_F(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
 
     // Qt starts some threads and connections of its own on first use (the session bus among them):
     // one round of the windows without a camera brings them up before the counts are taken.
@@ -309,19 +321,9 @@ TEST(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
         << threadNamesBefore.toStdString() << " / " << ThreadNames().toStdString();
     EXPECT_EQ(CountEntries("/proc/self/fd"), descriptorsBefore)
         << fdsBefore.join(' ').toStdString() << " / " << Descriptors().join(' ').toStdString();
-    kestrix::SetMessageBoxHandlerForTesting(nullptr);
-    kestrix::SetProgramFolderForTesting({});
 }
 
-TEST(EndToEnd, ACameraThatDiesWhileRecordingIsSeenAndTheRecordIsClosed) {
-    if (!HaveDisplay()) GTEST_SKIP() << "needs an X display";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    kestrix::SetProgramFolderForTesting(dir.path().toStdString());
-    QStringList messages;
-    kestrix::SetMessageBoxHandlerForTesting([&](const QString& text) { messages << text; });
-    Emulator emulator;
-    ASSERT_TRUE(emulator.Start());
+TEST_F(EndToEnd, ACameraThatDiesWhileRecordingIsSeenAndTheRecordIsClosed) {
     {
         CKestrixDlg window;
         window.SetStoragePath(dir.path().toStdString());
@@ -361,8 +363,6 @@ TEST(EndToEnd, ACameraThatDiesWhileRecordingIsSeenAndTheRecordIsClosed) {
         window.OnMenuCommand(ID_CAMERA_EXIT);
     }
     QApplication::processEvents();
-    kestrix::SetMessageBoxHandlerForTesting(nullptr);
-    kestrix::SetProgramFolderForTesting({});
 }
 
 // LeakSanitizer: the session bus connection that Qt's X11 platform opens keeps a buffer of
