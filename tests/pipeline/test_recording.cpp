@@ -1,5 +1,6 @@
 // Record files and snapshot series written by the worker, and the gain-control glue.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -186,6 +187,55 @@ TEST(Recording, NothingIsWrittenAfterTheRecordingStopped) {
     h.Feed(2);
     h.pipeline.SwitchRecordFile();
     EXPECT_EQ(ReadFile(path).size(), 118u);
+}
+
+// The record file is swapped for a full pipe, so that the worker's next record stays in its write
+// until the test drains the pipe: stopping the recording meanwhile must not wait for it, and the
+// file closes once that last record is written.
+TEST(Recording, StoppingNeverWaitsForARecordBeingWritten) {
+    Harness h;
+    h.pipeline.m_bCenterAndTemp = false;
+    h.pipeline.m_bRecording = true;
+    h.pipeline.SwitchRecordFile();
+    h.Feed(1);
+    const std::string name = h.pipeline.RecordFileName();
+    int recordFd = -1;
+    for (int fd = 3; fd < 1024 && recordFd < 0; ++fd) {
+        char target[4096];
+        const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+        if (n > 0 && std::string(target, static_cast<size_t>(n)) == name) recordFd = fd;
+    }
+    ASSERT_GE(recordFd, 0);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    fcntl(pipeFds[1], F_SETFL, O_NONBLOCK);
+    size_t filled = 0;
+    for (char junk[4096]; write(pipeFds[1], junk, sizeof junk) > 0;) filled += sizeof junk;
+    fcntl(pipeFds[1], F_SETFL, 0);
+    ASSERT_EQ(dup2(pipeFds[1], recordFd), recordFd);
+    close(pipeFds[1]);
+
+    h.pipeline.MarkRecordDue();
+    std::thread worker([&] { h.pipeline.WriteRecord(); });
+    while (h.pipeline.m_bWritePending.load()) std::this_thread::yield();  // taken: now writing
+    // The drain waits up to 5 s for the stop; a stop that waits for the write waits for it.
+    std::atomic<bool> stopped{false};
+    bool drainedFirst = false;
+    size_t drained = 0;
+    std::thread drain([&] {
+        for (int i = 0; i < 500 && !stopped; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        drainedFirst = !stopped;
+        char buffer[4096];
+        for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) drained += static_cast<size_t>(n);
+    });
+    h.pipeline.m_bRecording = false;
+    h.pipeline.SwitchRecordFile();
+    stopped = true;
+    drain.join();  // the pipe's end came: the file is closed
+    worker.join();
+    close(pipeFds[0]);
+    EXPECT_FALSE(drainedFirst) << "stopping waited for the write";
+    EXPECT_EQ(drained, filled + 2u * 16 * 8);  // the whole record, then the end: closed
 }
 
 TEST(Recording, AMissingStorageFolderIsReportedWithPathAndReason) {
