@@ -38,14 +38,20 @@ void CopySwapped(const uint8_t* src, uint8_t* dst, size_t samples) {
 constexpr uint64_t kSnapPending = uint64_t{1} << 32;
 constexpr int kSnapSeriesShift = 33;
 
-int32_t SnapCount(uint64_t state) { return static_cast<int32_t>(static_cast<uint32_t>(state)); }
-uint64_t SnapSeries(uint64_t state) { return state >> kSnapSeriesShift; }
+int32_t SnapCount(uint64_t state) {
+    return static_cast<int32_t>(static_cast<uint32_t>(state));
+}
+uint64_t SnapSeries(uint64_t state) {
+    return state >> kSnapSeriesShift;
+}
 
 }  // namespace
 
 std::string SnapshotSeriesNotice(int32_t written, int32_t taken, const std::string& folder) {
     if (written == taken) return kSnapshotFinishedText;
-    if (written == 0) return "SnapShot is failed.. cannot write to " + (folder.empty() ? "/" : folder);
+    if (written == 0) {
+        return "SnapShot is failed.. cannot write to " + (folder.empty() ? "/" : folder);
+    }
     return "SnapShot finished... " + std::to_string(written) + " of " + std::to_string(taken) +
            " written";
 }
@@ -206,8 +212,7 @@ bool FramePipeline::ExtractFrame() {
 void FramePipeline::UpdateReadouts() {
     if (!m_pAssembly || m_header.m_nWidth <= 0 || m_header.m_nHeight <= 0 || !m_pSink) return;
     ReadoutUpdate update{m_header.m_nFrameFormat, m_header.m_nWidth, m_header.m_nHeight, {}};
-    if (const auto params =
-            ReadDeviceParams(Held(), m_header.m_nWidth, m_header.m_nHeight)) {
+    if (const auto params = ReadDeviceParams(Held(), m_header.m_nWidth, m_header.m_nHeight)) {
         FormatReadouts(*params, update.texts);
     } else {
         ClearReadouts(update.texts);
@@ -311,9 +316,13 @@ void FramePipeline::StartSnapshots(int32_t count) {
     } while (!m_nSnapState.compare_exchange_weak(state, next));
 }
 
-bool FramePipeline::SnapshotsPending() const { return (m_nSnapState.load() & kSnapPending) != 0; }
+bool FramePipeline::SnapshotsPending() const {
+    return (m_nSnapState.load() & kSnapPending) != 0;
+}
 
-int32_t FramePipeline::SnapshotsLeft() const { return SnapCount(m_nSnapState.load()); }
+int32_t FramePipeline::SnapshotsLeft() const {
+    return SnapCount(m_nSnapState.load());
+}
 
 int32_t FramePipeline::SwitchRecordFile() {
     std::lock_guard lock(m_recordLock);

@@ -198,12 +198,12 @@ private:
         RecordFile(const RecordFile&) = delete;
         RecordFile& operator=(const RecordFile&) = delete;
     };
-    std::mutex m_recordLock;  // guards the four below; held for moments, never for a write
+    std::mutex m_recordLock;  // guards the five below; held for moments, never for a write
     std::shared_ptr<RecordFile> m_pRecordFile;  // the running recording's file
-    bool m_bRecordFailed = false;  // the running recording's file could not be created
-    std::string m_strRecordName;   // its path
-    FileFailure m_recordFailure;   // why it could not be created
-    std::string m_strStoragePath;  // the storage folder
+    bool m_bRecordFailed = false;               // its file could not be created
+    std::string m_strRecordName;                // its path
+    FileFailure m_recordFailure;                // why it could not be created
+    std::string m_strStoragePath;               // the storage folder
 };
 
 // The stream callback given to the SDK; `user` is the FramePipeline. Only data type 2 with a

@@ -62,8 +62,8 @@ void KestrixLogic::OnClose() {
 
 bool KestrixLogic::LoginCamera() {
     DisconnectCamera();
-    m_lUserID = CameraCall(
-        [&] { return LinkLogin(m_strCameraIP, m_nPort, m_strUserName, m_strPassword); });
+    m_lUserID =
+        CameraCall([&] { return LinkLogin(m_strCameraIP, m_nPort, m_strUserName, m_strPassword); });
     if (m_lUserID < 0) {
         const uint32_t error = TLNK_GetLastError();
         ShowMessageBox("Connect is failed... Err = " + std::to_string(error) + " ");

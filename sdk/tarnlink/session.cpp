@@ -143,9 +143,8 @@ bool Session::Send(const std::vector<uint8_t>& message) {
     return sent;
 }
 
-uint32_t Session::Request(const std::vector<uint8_t>& request, wire::MsgType type,
-                          uint32_t id, std::chrono::milliseconds wait,
-                          wire::Status& status) {
+uint32_t Session::Request(const std::vector<uint8_t>& request, wire::MsgType type, uint32_t id,
+                          std::chrono::milliseconds wait, wire::Status& status) {
     std::lock_guard requestLock(m_requestMutex);
     {
         std::lock_guard lock(m_replyMutex);

@@ -209,9 +209,11 @@ TEST_F(PanelTest, RecordFileThatCannotBeCreatedIsNamedAndNoRecordingStarts) {
     const QString caption = RecordCaption();
     Item<QPushButton>(IDC_VIDEO_RECORD)->click();
     ASSERT_EQ(m_messages.size(), 1);
-    EXPECT_TRUE(m_messages[0].startsWith(QString::fromStdString("Video Record is failed... " + missing + "/Record_")))
+    EXPECT_TRUE(m_messages[0].startsWith(
+        QString::fromStdString("Video Record is failed... " + missing + "/Record_")))
         << m_messages[0].toStdString();
-    EXPECT_TRUE(m_messages[0].endsWith(" : No such file or directory")) << m_messages[0].toStdString();
+    EXPECT_TRUE(m_messages[0].endsWith(" : No such file or directory"))
+        << m_messages[0].toStdString();
     EXPECT_EQ(RecordCaption(), caption);
     EXPECT_FALSE(m_window->GetRecording());
     EXPECT_FALSE(m_panel->RecordTimer().isActive());

@@ -207,7 +207,6 @@ class EndToEnd : public ::testing::Test {
 }  // namespace
 
 TEST_F(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
-
     // Qt starts some threads and connections of its own on first use (the session bus among them):
     // one round of the windows without a camera brings them up before the counts are taken.
     {

@@ -146,7 +146,8 @@ TEST_F(AppTest, CameraCallsRunUnderTheWaitCursor) {
     ASSERT_TRUE(PressConnectOk(*window));
     window->OnMenuCommand(ID_CAMERA_DISCONNECT);
     sdkdouble::SetCallObserver(nullptr);
-    EXPECT_EQ(waited, (Calls{"TLNK_Login", "TLNK_RealPlay_V30", "TLNK_StopRealPlay", "TLNK_Logout"}));
+    EXPECT_EQ(waited,
+              (Calls{"TLNK_Login", "TLNK_RealPlay_V30", "TLNK_StopRealPlay", "TLNK_Logout"}));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
@@ -173,8 +174,9 @@ TEST_F(AppTest, LostCameraDisconnectsEndsTheRecordingAndSaysSoOnce) {
     EXPECT_EQ(window->StatusText(), "Disconnected..");
     EXPECT_FALSE(window->GetRecording());
     EXPECT_TRUE(window->Pipeline()->RecordFileName().empty());
-    EXPECT_EQ(kestrix::Control<QPushButton>(window->DisplayPanel(), kestrix::IDC_VIDEO_RECORD)->text(),
-              "No Record");
+    EXPECT_EQ(
+        kestrix::Control<QPushButton>(window->DisplayPanel(), kestrix::IDC_VIDEO_RECORD)->text(),
+        "No Record");
 }
 
 TEST_F(AppTest, ReconnectStopsAndLogsOutFirstAndKeepsTheRenderHandle) {

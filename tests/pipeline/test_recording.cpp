@@ -202,7 +202,8 @@ TEST(Recording, StoppingNeverWaitsForARecordBeingWritten) {
     int recordFd = -1;
     for (int fd = 3; fd < 1024 && recordFd < 0; ++fd) {
         char target[4096];
-        const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+        const ssize_t n =
+            readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
         if (n > 0 && std::string(target, static_cast<size_t>(n)) == name) recordFd = fd;
     }
     ASSERT_GE(recordFd, 0);
@@ -223,10 +224,12 @@ TEST(Recording, StoppingNeverWaitsForARecordBeingWritten) {
     bool drainedFirst = false;
     size_t drained = 0;
     std::thread drain([&] {
-        for (int i = 0; i < 500 && !stopped; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int i = 0; i < 500 && !stopped; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         drainedFirst = !stopped;
         char buffer[4096];
-        for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) drained += static_cast<size_t>(n);
+        for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+            drained += static_cast<size_t>(n);
     });
     h.pipeline.m_bRecording = false;
     h.pipeline.SwitchRecordFile();
@@ -288,7 +291,8 @@ TEST(Snapshots, TheEndNoticeSaysHowManyFilesCouldBeWritten) {
         }
         EXPECT_EQ(h.sink.notices, std::vector<std::string>{expected}) << c.count;
         EXPECT_EQ(h.dir.Files().size(), static_cast<size_t>(c.writable));
-        EXPECT_EQ(h.pipeline.m_nSnapshotsFailed.load(), static_cast<uint64_t>(c.count - c.writable));
+        EXPECT_EQ(h.pipeline.m_nSnapshotsFailed.load(),
+                  static_cast<uint64_t>(c.count - c.writable));
     }
 }
 

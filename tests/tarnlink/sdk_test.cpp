@@ -175,13 +175,16 @@ TEST(TarnlinkStream, AFocusAnswerThatComesAfterItsTimeoutIsNotTakenForTheNext) {
             while (reader.Next(m) == tarnlink::wire::MessageReader::Result::Message) {
                 std::vector<uint8_t> out;
                 tarnlink::wire::EncodeEmpty(out, tarnlink::wire::MsgType::Heartbeat);
-                if (m.type == tarnlink::wire::MsgType::Ptz) asked.push_back(tarnlink::wire::DecodePtz(m.body)->sequence);
+                if (m.type == tarnlink::wire::MsgType::Ptz)
+                    asked.push_back(tarnlink::wire::DecodePtz(m.body)->sequence);
                 if (asked.size() == 2) {
-                    tarnlink::wire::Encode(out, tarnlink::wire::PtzResult{asked[0], tarnlink::wire::Status::BadCommand});
+                    tarnlink::wire::Encode(out, tarnlink::wire::PtzResult{
+                                                    asked[0], tarnlink::wire::Status::BadCommand});
                     tarnlink::net::SendAll(fd, out.data(), out.size());
                     std::this_thread::sleep_for(200ms);  // long enough to be taken alone
                     out.clear();
-                    tarnlink::wire::Encode(out, tarnlink::wire::PtzResult{asked[1], tarnlink::wire::Status::Ok});
+                    tarnlink::wire::Encode(
+                        out, tarnlink::wire::PtzResult{asked[1], tarnlink::wire::Status::Ok});
                 }
                 tarnlink::net::SendAll(fd, out.data(), out.size());
             }

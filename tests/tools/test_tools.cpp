@@ -192,7 +192,8 @@ TEST_F(ToolsTest, CaptureSaysWhatWentWrong) {
                  "--snapshots", "2", "--storage", missing},
                 dir);
     EXPECT_EQ(r.status, 6);
-    EXPECT_NE(r.err.find("cannot create the record file " + missing + "/Record_"), std::string::npos)
+    EXPECT_NE(r.err.find("cannot create the record file " + missing + "/Record_"),
+              std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find(": No such file or directory"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("SnapShot is failed.. cannot write to " + missing), std::string::npos)
