@@ -72,6 +72,15 @@ void DisplayLogic::OnBnClickedVideoRecord() {
         EnableControl(IDC_CAPTURE_PERIOD, false);
     }
     m_pMainDlg->SwitchRecordFile();
+    if (const auto failure = m_pMainDlg->RecordFileFailure()) {
+        // No file, no recording: everything goes back, the caption never says "Recording".
+        m_pMainDlg->SetRecording(false);
+        KillTimer(kRecordTimerId);
+        EnableControl(IDC_CAPTURE_PERIOD, true);
+        m_pMainDlg->SwitchRecordFile();
+        ShowMessageBox("Video Record is failed... " + failure->path + " : " + failure->reason);
+        return;
+    }
     UpdateRecordButtonText();
 }
 

@@ -62,7 +62,8 @@ void KestrixLogic::OnClose() {
 
 bool KestrixLogic::LoginCamera() {
     DisconnectCamera();
-    m_lUserID = LinkLogin(m_strCameraIP, m_nPort, m_strUserName, m_strPassword);
+    m_lUserID =
+        CameraCall([&] { return LinkLogin(m_strCameraIP, m_nPort, m_strUserName, m_strPassword); });
     if (m_lUserID < 0) {
         const uint32_t error = TLNK_GetLastError();
         ShowMessageBox("Connect is failed... Err = " + std::to_string(error) + " ");
@@ -75,13 +76,16 @@ bool KestrixLogic::LoginCamera() {
 bool KestrixLogic::StartRealPlay() {
     if (m_lUserID < 0 || !m_pPipeline) return false;
     if (m_lRealPlayHandle >= 0) {
-        TLNK_StopRealPlay(m_lRealPlayHandle);
+        CameraCall([&] { return TLNK_StopRealPlay(m_lRealPlayHandle); });
         m_lRealPlayHandle = -1;
     }
     // Ends an earlier worker before the ring is emptied, then starts the new one, so that it runs
-    // before the first payload arrives.
-    m_pPipeline->StartWorker();
-    m_lRealPlayHandle = LinkStartStream(m_lUserID, m_pPipeline.get());
+    // before the first payload arrives. Without memory or a thread for it there is no stream.
+    if (!m_pPipeline->StartWorker()) {
+        ShowMessageBox("Get Stream is failed..");
+        return false;
+    }
+    m_lRealPlayHandle = CameraCall([&] { return LinkStartStream(m_lUserID, m_pPipeline.get()); });
     if (m_lRealPlayHandle < 0) {
         ShowMessageBox("Get Stream is failed..");
         return false;
@@ -96,11 +100,11 @@ bool KestrixLogic::InitRender() {
 void KestrixLogic::DisconnectCamera() {
     if (DisplayLogic* panel = Panel()) panel->EndFocusHold();
     if (m_lRealPlayHandle >= 0) {
-        TLNK_StopRealPlay(m_lRealPlayHandle);
+        CameraCall([&] { return TLNK_StopRealPlay(m_lRealPlayHandle); });
         m_lRealPlayHandle = -1;
     }
     if (m_lUserID >= 0) {
-        TLNK_Logout(m_lUserID);
+        CameraCall([&] { return TLNK_Logout(m_lUserID); });
         m_lUserID = -1;
     }
     if (GetRecording()) {
@@ -109,6 +113,13 @@ void KestrixLogic::DisconnectCamera() {
         if (DisplayLogic* panel = Panel()) panel->UpdateRecordButtonText();
     }
     SetStatusText("Disconnected..");
+}
+
+void KestrixLogic::OnCameraLost(int32_t playHandle) {
+    // A stream the user has stopped or replaced meanwhile is no news.
+    if (playHandle < 0 || playHandle != m_lRealPlayHandle) return;
+    DisconnectCamera();
+    ShowMessageBox("Camera connection is lost..");
 }
 
 void KestrixLogic::DrawCallback(void* user, int32_t, int32_t, int32_t, int32_t, int32_t) {
@@ -127,7 +138,9 @@ void KestrixLogic::SetStoragePath(std::string path) {
 }
 
 void KestrixLogic::ReadStoragePathFile() {
-    if (auto line = ReadSettingLine(StoragePathFilePath())) SetStoragePath(std::move(*line));
+    // An empty file names no folder: the default stays, as without the file.
+    auto line = ReadSettingLine(StoragePathFilePath());
+    if (line && !line->empty()) SetStoragePath(std::move(*line));
 }
 
 // --- panel operations ----------------------------------------------------------------------------
@@ -141,7 +154,9 @@ bool KestrixLogic::GetRecording() const {
 }
 
 void KestrixLogic::FocusControl(uint32_t command, uint32_t stop) {
-    if (m_lUserID >= 0) TLNK_PTZControl_Other(m_lUserID, 1, command, stop);
+    if (m_lUserID >= 0) {
+        CameraCall([&] { return TLNK_PTZControl_Other(m_lUserID, 1, command, stop); });
+    }
 }
 
 void KestrixLogic::StartSnapshots(int32_t count) {
@@ -158,6 +173,10 @@ void KestrixLogic::SetAgcMode(int32_t mode) {
 
 void KestrixLogic::SwitchRecordFile() {
     if (m_pPipeline) m_pPipeline->SwitchRecordFile();
+}
+
+std::optional<FileFailure> KestrixLogic::RecordFileFailure() const {
+    return m_pPipeline ? m_pPipeline->RecordFileFailure() : std::nullopt;
 }
 
 void KestrixLogic::SetHighToLow(bool on) {
@@ -198,6 +217,10 @@ void KestrixLogic::ApplyReadouts() {
 
 void KestrixLogic::ShowLiveFrame(const DisplayFrame& frame, const uint8_t* /*gray*/) {
     LinkShowFrame(m_hRender.load(), frame, m_nLiveWindow.load());
+}
+
+void KestrixLogic::StreamEnded(int32_t playHandle) {
+    Post([this, playHandle] { OnCameraLost(playHandle); });
 }
 
 void KestrixLogic::ShowNotice(const char* text) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "camera_link.h"
@@ -37,6 +38,9 @@ class KestrixLogic : public FrameSink, public DialogHooks {
     bool LoginCamera();
     bool StartRealPlay();
     void DisconnectCamera();
+    // The SDK ended the stream of `playHandle` by itself (GUI thread): when it is still the
+    // running stream, the disconnect path runs and one message says the camera is gone.
+    void OnCameraLost(int32_t playHandle);
     bool InitRender();
     // The render library's overlay callback: `user` is the main window's logic.
     static void DrawCallback(void* user, int32_t subPort, int32_t kind, int32_t width,
@@ -65,6 +69,8 @@ class KestrixLogic : public FrameSink, public DialogHooks {
     void MarkRecordDue();
     void SetAgcMode(int32_t mode);
     void SwitchRecordFile();
+    // Why the running recording's file could not be created; nothing when it is open.
+    std::optional<FileFailure> RecordFileFailure() const;
     void SetHighToLow(bool on);
     void SetCenterAndTemp(bool on);
 
@@ -72,6 +78,7 @@ class KestrixLogic : public FrameSink, public DialogHooks {
     void UpdateReadouts(const ReadoutUpdate& update) override;
     void ShowLiveFrame(const DisplayFrame& frame, const uint8_t* gray) override;
     void ShowNotice(const char* text) override;
+    void StreamEnded(int32_t playHandle) override;
 
     FramePipeline* Pipeline() const { return m_pPipeline.get(); }
     int32_t RealPlayHandle() const { return m_lRealPlayHandle; }
@@ -91,6 +98,10 @@ class KestrixLogic : public FrameSink, public DialogHooks {
     // Frees the display panel; the last step of the teardown.
     virtual void DestroyPanel() = 0;
 
+    // Shows the wait cursor over the program (on) or takes it away again (off); the logic
+    // brackets every camera call on the GUI thread with it, since one can wait for seconds.
+    virtual void ShowWaitCursor(bool /*on*/) {}
+
     // The live view's native window, for the render library; the front-end sets it when the panel
     // is made.
     void SetLiveWindow(uint64_t window) { m_nLiveWindow.store(window); }
@@ -99,6 +110,17 @@ class KestrixLogic : public FrameSink, public DialogHooks {
     void ApplyReadouts();
 
   private:
+    // Runs one camera call under the wait cursor and returns its result.
+    template <typename Call>
+    auto CameraCall(Call call) {
+        struct Waiting {
+            KestrixLogic* logic;
+            ~Waiting() { logic->ShowWaitCursor(false); }
+        } waiting{this};
+        ShowWaitCursor(true);
+        return call();
+    }
+
     int32_t m_lUserID = -1;
     int32_t m_lRealPlayHandle = -1;
     std::string m_strCameraIP = "192.168.1.64";

@@ -1,6 +1,7 @@
 // The main window in Qt: template 102, menu 131 and the window menu.
 #include "kestrix_dlg.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -115,6 +116,14 @@ QString CKestrixDlg::StatusText() const {
 
 void CKestrixDlg::Post(std::function<void()> task) {
     QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
+
+void CKestrixDlg::ShowWaitCursor(bool on) {
+    if (on) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
 }
 
 void CKestrixDlg::RunConnectDialog() {

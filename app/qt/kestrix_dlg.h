@@ -53,6 +53,7 @@ class CKestrixDlg : public kestrix::QtDialog<kestrix::KestrixLogic> {
     void RunAboutBox() override;
     kestrix::DisplayLogic* Panel() override;
     void DestroyPanel() override;
+    void ShowWaitCursor(bool on) override;
 
   private:
     void CreateMenu();

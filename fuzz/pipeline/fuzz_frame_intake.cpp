@@ -55,5 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     if (pipeline.m_nAssembled < 0 || pipeline.m_nAssembled > kFrameBufferSize) __builtin_trap();
+    if (pipeline.m_nStart < 0 || pipeline.m_nStart + pipeline.m_nAssembled > kFrameBufferSize) {
+        __builtin_trap();
+    }
     return 0;
 }

@@ -42,7 +42,8 @@ TEST_F(AppTest, StoragePathComesFromTheFirstLineOfThePathFile) {
         {true, "<none>", QDir::homePath()},
         {true, "/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd\r\n/other\r\n",
          QString::fromUtf8("/data/原始数据")},
-        {true, "\n/other", ""},
+        {true, "", QDir::homePath()},  // an empty file names no folder
+        {true, "\n/other", QDir::homePath()},
         {true, "/", "/"},
     };
     for (const auto& c : cases) {

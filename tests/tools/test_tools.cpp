@@ -111,7 +111,7 @@ TEST_F(ToolsTest, ReplayListsTheFramesAndWritesWhatThePanelWould) {
     EXPECT_EQ(whole.out, r.out);
 }
 
-TEST_F(ToolsTest, CaptureSaysWhenTheCameraCannotBeReachedOrRefusesTheLogin) {
+TEST_F(ToolsTest, CaptureSaysWhatWentWrong) {
     const int port = StartCamera();
     ASSERT_GT(port, 0);
     Result r = RunTool({KX_CAPTURE, "--port", std::to_string(port), "--password", "wrong",
@@ -120,9 +120,33 @@ TEST_F(ToolsTest, CaptureSaysWhenTheCameraCannotBeReachedOrRefusesTheLogin) {
     EXPECT_EQ(r.status, 4);
     EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
 
-    kill(camera, SIGTERM);
+    // A storage folder that is not there: nothing could be written, and why is said.
+    const std::string missing = dir + "/missing";
+    r = RunTool({KX_CAPTURE, "--port", std::to_string(port), "--seconds", "1", "--record", "raw",
+                 "--snapshots", "2", "--storage", missing},
+                dir);
+    EXPECT_EQ(r.status, 6);
+    EXPECT_NE(r.err.find("cannot create the record file " + missing + "/Record_"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(": No such file or directory"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("SnapShot is failed.. cannot write to " + missing), std::string::npos)
+        << r.err;
+
+    // The camera dies mid-run: the capture ends early with what it had and says so.
+    std::thread killer([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        kill(camera, SIGKILL);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    r = RunTool({KX_CAPTURE, "--port", std::to_string(port), "--seconds", "30"}, dir);
+    killer.join();
     waitpid(camera, nullptr, 0);
     camera = -1;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("connection was lost"), std::string::npos) << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+
     r = RunTool({KX_CAPTURE, "--port", std::to_string(port), "--seconds", "1"}, dir);
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("cannot reach"), std::string::npos) << r.err;
