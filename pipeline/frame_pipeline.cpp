@@ -49,6 +49,12 @@ void FramePipeline::PrepareRing() {
     m_pRing->Init(kRingUnit, &m_hEventBelowHalf, &m_hEventAboveHalf);
 }
 
+void FramePipeline::ResetWorkerState() {
+    m_nAssembled = 0;
+    m_header = {};
+    m_hAgc = nullptr;
+}
+
 void FramePipeline::StartWorker() {
     StopWorker();
     PrepareRing();
