@@ -1,12 +1,13 @@
 // Frame records from the caller through ORVD_DisplayFrame on the fake DirectDraw backend: each
-// frame's bytes lie in a heap block of exactly the size its format, width and height give, so a
-// read past the caller's frame is an AddressSanitizer report, and every frame surface's guard
-// bytes are checked after each call, so a write past a surface is caught as well.
+// frame's bytes lie in a heap block of exactly the size that a caller gives its format, width and
+// height (the example player's count, not the library's own), so a read past the caller's frame
+// is an AddressSanitizer report; every surface's guard bytes are checked after each call, so a
+// write past a surface is caught as well.
 //
-// Input: a set-up byte (monitors, display mode, DC callback), a byte of surface
-// formats the devices refuse, a pitch-padding byte (0 .. 63 bytes), then frame records of 5 bytes
-// each: format, width and height as 16-bit little-endian. The height is cut so that width plus
-// padding times height stays within 4,096, which keeps every surface small.
+// Input: a set-up byte (monitors, display mode, DC callback), a byte of surface formats the
+// devices refuse, a pitch-padding byte (0 .. 63 bytes), then frame records of 5 bytes each:
+// format, width and height as 16-bit little-endian. The height is cut so that width plus padding
+// times height stays within 4,096, which keeps every surface small.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "orvenna.h"
 #include "orvenna_testing.h"
 #include "platform/fake_backend.h"
+#include "test_pattern.h"
 
 namespace {
 
@@ -23,34 +25,6 @@ using namespace orvenna;
 
 constexpr uint64_t kMaxArea = uint64_t{1} << 12;
 constexpr size_t kMaxFrames = 4;
-
-// Bytes of a caller's frame: rows packed without padding, chroma halves rounded down; YUV9 is
-// never read and unknown codes carry nothing.
-size_t CallerFrameBytes(uint32_t format, uint64_t w, uint64_t h) {
-    switch (format) {
-        case ORVD_FORMAT_RGB555:
-        case ORVD_FORMAT_RGB565:
-        case ORVD_FORMAT_UYVY:
-        case ORVD_FORMAT_YUY2:
-        case ORVD_FORMAT_YVYU:
-        case ORVD_FORMAT_IUYV:
-            return 2 * w * h;
-        case ORVD_FORMAT_RGB24:
-        case ORVD_FORMAT_IYU2:
-            return 3 * w * h;
-        case ORVD_FORMAT_RGB32:
-            return 4 * w * h;
-        case ORVD_FORMAT_YV12:
-        case ORVD_FORMAT_IYUV:
-            return w * h + 2 * (w / 2) * (h / 2);
-        case ORVD_FORMAT_YV16:
-            return w * h + 2 * (w / 2) * h;
-        case ORVD_FORMAT_NV12:
-            return w * h + w * (h / 2);
-        default:
-            return 0;
-    }
-}
 
 // The surface formats a device may refuse: the RGB bit counts and the FourCCs.
 constexpr DWORD kRefusable[8] = {
@@ -138,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint64_t across = uint64_t{width} + padding;
         if (across * height > kMaxArea) height = static_cast<uint32_t>(kMaxArea / across);
 
-        const size_t bytes = CallerFrameBytes(format, width, height);
+        const size_t bytes = orvenna_play::FrameBytes(format, width, height);
         std::unique_ptr<unsigned char[]> pixels(new unsigned char[bytes]);
         std::memset(pixels.get(), 0x5A, bytes);
         tagORVD_FRAME frame{pixels.get(), 0, format, width, height};
