@@ -9,7 +9,7 @@
 #include <limits>
 
 #include "app_fixture.h"
-#include "dialog_template.h"
+#include "dialog_layout.h"
 #include "display_dlg.h"
 
 namespace {

@@ -25,7 +25,7 @@
 
 #include "about_dlg.h"
 #include "connect_dlg.h"
-#include "dialog_template.h"
+#include "dialog_layout.h"
 #include "display_dlg.h"
 #include "frame_format.h"
 #include "kestrix_dlg.h"
@@ -183,7 +183,7 @@ TEST(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
     if (!HaveDisplay()) GTEST_SKIP() << "needs an X display";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    kestrix::SetProgramFolderForTesting(dir.path());
+    kestrix::SetProgramFolderForTesting(dir.path().toStdString());
     QStringList messages;
     kestrix::SetMessageBoxHandlerForTesting([&](const QString& text) { messages << text; });
     Emulator emulator;
@@ -212,7 +212,7 @@ TEST(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
     QString record;
     {
         CKestrixDlg window;
-        window.SetStoragePath(dir.path());
+        window.SetStoragePath(dir.path().toStdString());
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 

@@ -129,7 +129,7 @@ TEST_F(AppTest, ConnectLogsInStartsTheStreamAndSetsUpTheRenderer) {
     EXPECT_EQ(preview.blocked, 1);
     EXPECT_EQ(sdkdouble::LastPreviewName(), "");
     EXPECT_EQ(sdkdouble::StreamUser(), window->Pipeline());
-    EXPECT_EQ(sdkdouble::OverlayUser(), window.get());
+    EXPECT_EQ(sdkdouble::OverlayUser(), static_cast<kestrix::KestrixLogic*>(window.get()));
     EXPECT_TRUE(window->Pipeline()->IsWorkerRunning());
 }
 

@@ -1,7 +1,8 @@
-// Layout of the dialog templates.
-#include "dialog_template.h"
+// Layout of the dialog templates in Qt widgets, and the texts of their controls.
+#include "dialog_layout.h"
 
 #include <QCheckBox>
+#include <QDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,7 +12,6 @@
 #include <QTabWidget>
 
 #include <cmath>
-#include <limits>
 
 namespace kestrix {
 namespace {
@@ -105,22 +105,48 @@ void CreateControls(QWidget* parent, const DialogTemplate& dialog, QPoint origin
     }
 }
 
-int32_t ParseDialogInt(const QString& text) {
-    const QString s = text.trimmed();
-    if (s.isEmpty()) return 0;
-    int i = 0;
-    const bool negative = s[0] == u'-';
-    if (negative) ++i;
-    if (i == s.size()) return 0;
-    int64_t value = 0;
-    for (; i < s.size(); ++i) {
-        if (s[i] < u'0' || s[i] > u'9') return 0;
-        value = value * 10 + (s[i].unicode() - u'0');
-        if (value > static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1) return 0;
+void LayOutTopLevel(QDialog* dialog, const DialogTemplate& layout) {
+    dialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint);
+    const DialogUnits units(DialogFont(layout.pointSize));
+    dialog->setWindowTitle(QString::fromUtf8(layout.caption));
+    dialog->setFont(DialogFont(layout.pointSize));
+    dialog->setFixedSize(units.ToPixelsX(layout.cx), units.ToPixelsY(layout.cy));
+    CreateControls(dialog, layout);
+}
+
+std::string ControlText(const QWidget* parent, int id) {
+    QWidget* control = Control(parent, id);
+    QString text;
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+        text = edit->text();
+    } else if (auto* label = qobject_cast<QLabel*>(control)) {
+        text = label->text();
+    } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        text = button->text();
     }
-    if (negative) value = -value;
-    if (value > std::numeric_limits<int32_t>::max()) return 0;
-    return static_cast<int32_t>(value);
+    return text.toStdString();
+}
+
+void SetControlText(const QWidget* parent, int id, std::string_view text) {
+    QWidget* control = Control(parent, id);
+    const QString value = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+        edit->setText(value);
+    } else if (auto* label = qobject_cast<QLabel*>(control)) {
+        label->setText(value);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        button->setText(value);
+    }
+}
+
+bool IsChecked(const QWidget* parent, int id) {
+    auto* button = Control<QAbstractButton>(parent, id);
+    return button && button->isChecked();
+}
+
+void SetChecked(const QWidget* parent, int id, bool checked) {
+    if (auto* button = Control<QAbstractButton>(parent, id)) button->setChecked(checked);
 }
 
 }  // namespace kestrix

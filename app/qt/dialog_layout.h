@@ -1,4 +1,4 @@
-// Dialog templates as tables, and the one helper that lays them out: positions and sizes are in
+// The one helper that lays the dialog templates out in Qt widgets: positions and sizes are in
 // dialog units, converted to pixels from the dialog font's average character width and height
 // (x * width / 4, y * height / 8, rounded), as the templates were drawn.
 #pragma once
@@ -8,39 +8,15 @@
 #include <QRect>
 #include <QString>
 #include <span>
+#include <string>
+#include <string_view>
 
+#include "dialog_templates.h"
+
+class QDialog;
 class QWidget;
 
 namespace kestrix {
-
-enum class ControlKind {
-    Static,        // text label
-    StaticFramed,  // label with a sunken border
-    LiveView,      // bordered native child window that the render library draws into
-    Edit,          // single-line edit with a border, horizontal auto-scroll
-    ReadOnlyEdit,
-    PushButton,
-    DefPushButton,  // the dialog's default button
-    CheckBox,       // auto check box
-    RadioButton,    // auto radio button; the first one of the group starts it
-    GroupBox,       // a frame with a caption, a sibling of what it frames
-    TabControl,
-};
-
-struct ControlTemplate {
-    int id;  // -1 for controls that nobody addresses
-    ControlKind kind;
-    const char* text;  // UTF-8
-    int x, y, cx, cy;  // dialog units
-};
-
-struct DialogTemplate {
-    int id;
-    const char* caption;  // UTF-8
-    int pointSize;
-    int cx, cy;  // client size in dialog units
-    std::span<const ControlTemplate> controls;
-};
 
 // The dialog font: the face every template names stands in for, at the template's size, with the
 // pixel height that size has at 96 dots per inch, whatever the screen says.
@@ -64,13 +40,19 @@ class DialogUnits {
 // tab order. Each control's objectName is its ID; the font is the template's.
 void CreateControls(QWidget* parent, const DialogTemplate& dialog, QPoint origin = {});
 
+// Makes `dialog` a top-level dialog of the template's caption and fixed client size, with its
+// controls.
+void LayOutTopLevel(QDialog* dialog, const DialogTemplate& layout);
+
 // The control with the given ID below `parent`, or null.
 template <typename T = QWidget>
 T* Control(const QWidget* parent, int id);
 
-// Integer text as the dialogs read it: optional blanks, an optional minus, decimal digits and
-// optional trailing blanks; anything else, or a value outside 32 bits, reads as 0.
-int32_t ParseDialogInt(const QString& text);
+// Texts and check states of the controls that carry them, whatever their kind (UTF-8).
+std::string ControlText(const QWidget* parent, int id);
+void SetControlText(const QWidget* parent, int id, std::string_view text);
+bool IsChecked(const QWidget* parent, int id);
+void SetChecked(const QWidget* parent, int id, bool checked);
 
 }  // namespace kestrix
 
