@@ -1,9 +1,13 @@
-// Arbitrary bytes as the text of a settings file: GB18030 to UTF-8 and back. What decodes must be
-// well-formed UTF-8, and storing it again must give text that reads back the same, so that a line
-// read from a settings file survives being written and read once more.
+// Arbitrary bytes as a settings file (the camera address or the storage folder): the first line
+// as the program reads it, decoded from GB18030. The line must be well-formed UTF-8 without a line
+// end, an ASCII line must come out byte for byte, and what the dialogs write back must read back
+// as the same line.
+#include <algorithm>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
+#include "settings_files.h"
 #include "text_codec.h"
 
 namespace {
@@ -43,12 +47,22 @@ bool IsUtf8(std::string_view s) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const auto text = kestrix::Gb18030ToUtf8(bytes);
-    if (!text) return 0;
-    if (!IsUtf8(*text)) __builtin_trap();
-    const auto stored = kestrix::Utf8ToGb18030(*text);
+    const auto line = kestrix::ParseSettingLine(bytes);
+    if (!line) return 0;
+    if (!IsUtf8(*line) || line->find('\n') != std::string::npos) __builtin_trap();
+
+    std::string_view first = bytes.substr(0, bytes.find('\n'));
+    if (first.ends_with('\r')) first.remove_suffix(1);
+    const bool ascii = std::all_of(first.begin(), first.end(),
+                                   [](char c) { return static_cast<uint8_t>(c) < 0x80; });
+    if (ascii && *line != first) __builtin_trap();
+
+    // A line ending in CR would lose it as half of a CR LF when read again; such a line is not one
+    // the dialogs produce from what the user typed.
+    if (line->ends_with('\r')) return 0;
+    const auto stored = kestrix::Utf8ToGb18030(*line);
     if (!stored) __builtin_trap();
-    const auto again = kestrix::Gb18030ToUtf8(*stored);
-    if (!again || *again != *text) __builtin_trap();
+    const auto again = kestrix::ParseSettingLine(*stored);
+    if (!again || *again != *line) __builtin_trap();
     return 0;
 }
