@@ -75,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (ring.Push(filler, n) != n || ring.Pop(filler, n) != n) __builtin_trap();
     }
 
+    const uint64_t acceptedBefore = pipeline.m_nFramesAccepted.load();
     pipeline.m_bHighToLow = (flags & 8) != 0;
     pipeline.SetAgcMode(1 + (flags >> 4) % 3);
     for (size_t off = 0; off < stream.size(); off += chunk) {
@@ -86,5 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (pipeline.m_nAssembled < 0 || pipeline.m_nAssembled > kFrameBufferSize) __builtin_trap();
     if (ring.FillLevel() != 0) __builtin_trap();  // every byte pushed reached the worker
+    // A whole valid frame at the start of a fresh stream is never lost, whatever follows it.
+    if ((flags & 1) && pipeline.m_nFramesAccepted.load() == acceptedBefore) __builtin_trap();
     return 0;
 }
