@@ -69,6 +69,13 @@ bool FramePipeline::PrepareRing() {
     return m_pRing && m_pRing->Init(m_nRingUnit, &m_hEventBelowHalf, &m_hEventAboveHalf) == 0;
 }
 
+void FramePipeline::ResetWorkerState() {
+    m_nStart = 0;
+    m_nAssembled = 0;
+    m_header = {};
+    m_hAgc = nullptr;
+}
+
 bool FramePipeline::StartWorker() {
     StopWorker();
     if (!PrepareRing()) return false;

@@ -146,6 +146,10 @@ public:
     void WriteRecord();
     void SaveSnapshot();
     bool EnsureAgc();
+    // Forgets what the worker holds (assembled bytes, the last header, the gain-control context)
+    // so that the next pass runs as a new worker's first. For the fuzzer, which keeps one
+    // pipeline for all its inputs; never while a worker runs.
+    void ResetWorkerState();
 
     // Worker-owned state: only the worker touches these while it runs.
     std::unique_ptr<uint8_t[]> m_pAssembly;
