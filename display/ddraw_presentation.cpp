@@ -18,6 +18,9 @@ bool SameRect(const RECT& a, const RECT& b) {
 
 int32_t DDrawDisplayEngine::DisplayFrame(tagORVD_FRAME* frame) {
     if (frame == nullptr) return ORVD_E_PARAM;
+    const uint32_t serial = ++m_nPassSerial;
+    const int32_t followed = FollowDeviceTable();
+    if (followed != ORVD_OK) return followed;
     m_pSource = frame->pBuffer;
     if (m_geometry.dwWidth == 0 && m_geometry.dwHeight == 0) {
         m_geometry = {frame->dwWidth, frame->dwHeight, frame->dwFormat};
@@ -45,21 +48,25 @@ int32_t DDrawDisplayEngine::DisplayFrame(tagORVD_FRAME* frame) {
         }
         const int32_t copied = CopyFrame(i);
         if (copied != ORVD_OK) return copied;
-        if (table.entries[i] && table.entries[i]->pClipper) {
-            table.entries[i]->pClipper->SetHWnd(0, m_hWnd);
-        }
         const int32_t presented = Present(i);
         if (presented != ORVD_OK) return presented;
+        // The DC callback showed a newer frame on this handle, or released it: the rest is
+        // that call's business.
+        if (m_nPassSerial != serial) return ORVD_OK;
     }
     return ORVD_OK;
 }
 
 int32_t DDrawDisplayEngine::RefreshDisplay() {
+    const uint32_t serial = ++m_nPassSerial;
+    const int32_t followed = FollowDeviceTable();
+    if (followed != ORVD_OK) return followed;
     const int32_t tracked = TrackWindow();
     if (tracked != ORVD_OK) return tracked;
     const DisplayDeviceTable& table = DeviceTable();
     for (DWORD i = 0; i < table.dwCount && i < kMaxDisplayDevices; ++i) {
         if (m_pDeviceSets[i] && m_pDeviceSets[i]->bVisible) Present(i);
+        if (m_nPassSerial != serial) break;
     }
     return ORVD_OK;
 }
@@ -71,30 +78,42 @@ int32_t DDrawDisplayEngine::Present(DWORD device) {
     if (set == nullptr || !set->pFrameSurface || entry == nullptr || !entry->pPrimary) {
         return ORVD_E_NOT_READY;
     }
-    IDirectDrawSurface7* source = set->pFrameSurface.Get();
+    // Held here for the whole pass: the DC callback may call the library again and replace or
+    // release the engine's surfaces meanwhile.
+    auto source = ComPtr<IDirectDrawSurface7>::Share(set->pFrameSurface.Get());
 
     if (m_pDCCallback != nullptr) {
-        if (!SameRect(m_rcDCSurface, set->rcDest)) set->pDCSurface.Reset();
+        if (!SameRect(set->rcDCSurface, set->rcDest)) set->pDCSurface.Reset();
         if (!set->pDCSurface) {
             const int32_t made = CreateDCSurface(device);
             if (made != ORVD_OK) return made;
         }
-        const HRESULT hr = set->pDCSurface->Blt(nullptr, source, nullptr, DDBLT_WAIT, nullptr);
+        auto dc_surface = ComPtr<IDirectDrawSurface7>::Share(set->pDCSurface.Get());
+        const HRESULT hr = dc_surface->Blt(nullptr, source.Get(), nullptr, DDBLT_WAIT, nullptr);
         if (FAILED(hr)) {
             OutputDebugStringA("dc off blt fail!\n");
             if (hr == DDERR_SURFACELOST) RecoverLostSurface(device);
             return ORVD_E_DDRAW;
         }
         OutputDebugStringA("dc off blt success!\n");
+        const uint32_t serial = m_nPassSerial;
+        const uint32_t generation = table.dwGeneration;
         // The callback only ever sees a device context it can draw on.
         HDC dc = nullptr;
-        if (SUCCEEDED(set->pDCSurface->GetDC(&dc)) && dc != nullptr) {
+        if (SUCCEEDED(dc_surface->GetDC(&dc)) && dc != nullptr) {
             m_pDCCallback(m_nCallbackHandle, dc, m_nCallbackUser);
-            set->pDCSurface->ReleaseDC(dc);
+            dc_surface->ReleaseDC(dc);
         }
-        source = set->pDCSurface.Get();
+        // A presentation of this engine from inside the callback has shown a newer picture (or
+        // the handle was released); a rebuilt device table leaves `set` and `entry` behind.
+        if (m_nPassSerial != serial) return ORVD_OK;
+        if (!table.bSetUp || table.dwGeneration != generation) return ORVD_E_NOT_READY;
+        source = std::move(dc_surface);
     }
 
+    // The clipper is shared by every engine on the device: it is bound to this engine's window
+    // before each presentation, as another handle may have bound it since.
+    if (entry->pClipper) entry->pClipper->SetHWnd(0, m_hWnd);
     RECT dest{};
     switch (m_dwDisplayMode) {
         case kDisplayModeFill:
@@ -109,7 +128,7 @@ int32_t DDrawDisplayEngine::Present(DWORD device) {
         default:
             break;
     }
-    const HRESULT hr = entry->pPrimary->Blt(&dest, source, nullptr, DDBLT_WAIT, nullptr);
+    const HRESULT hr = entry->pPrimary->Blt(&dest, source.Get(), nullptr, DDBLT_WAIT, nullptr);
     if (FAILED(hr)) {
         OutputDebugStringA("main surface blt fail!\n");
         if (hr == DDERR_SURFACELOST) RecoverLostSurface(device);
@@ -142,7 +161,7 @@ int32_t DDrawDisplayEngine::CreateDCSurface(DWORD device) {
     desc.dwHeight = static_cast<DWORD>(height);
     desc.ddckCKSrcBlt.dwColorSpaceLowValue = 0;  // black
     desc.ddckCKSrcBlt.dwColorSpaceHighValue = 0;
-    m_rcDCSurface = d;
+    set->rcDCSurface = d;
 
     IDirectDrawSurface7* surface = nullptr;
     const HRESULT hr = entry->pDirectDraw->CreateSurface(&desc, &surface, nullptr);

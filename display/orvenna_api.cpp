@@ -1,5 +1,6 @@
 // The nine exports: each takes the library lock for its whole duration, checks the handle,
 // looks the slot up and forwards to the slot's engine. No exception leaves an export.
+#include <memory>
 #include <mutex>
 
 #include "handle_table.h"
@@ -18,7 +19,10 @@ int32_t WithEngine(int32_t handle, int32_t no_engine, Operation operation) {
         if (handle < 0 || handle >= DisplayHandleTable::kSlots) return ORVD_E_HANDLE;
         DisplayHandleSlot* slot = HandleTable().Lookup(handle);
         if (slot == nullptr || !slot->pEngine) return no_engine;
-        return operation(*slot->pEngine);
+        // Held for the call: the DC callback may release the handle from inside it.
+        const std::shared_ptr<DisplayEngine> engine = slot->pEngine;
+        const int32_t result = operation(*engine);
+        return engine->Released() ? ORVD_E_NOT_READY : result;
     } catch (...) {
         return ORVD_E_FAIL;
     }
