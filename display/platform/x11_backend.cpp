@@ -107,8 +107,9 @@ class X11Surface final : public ComObject<IDirectDrawSurface7> {
             return DDERR_NOCLIPPERATTACHED;
         }
         if (!m_pPresenter) m_pPresenter = std::make_unique<X11Presenter>(m_pConnection);
+        // Each device puts only its own part of the window: the other part is another device's.
         return m_pPresenter->Present(hwnd, source->View(),
-                                     dest_rect != nullptr ? *dest_rect : m_rcDevice);
+                                     dest_rect != nullptr ? *dest_rect : m_rcDevice, m_rcDevice);
     }
     HRESULT STDMETHODCALLTYPE GetDC(HDC* hdc) override {
         if (hdc != nullptr) *hdc = nullptr;
@@ -254,7 +255,13 @@ class X11DirectDraw final : public ComObject<IDirectDraw7> {
         const bool primary = (desc->ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) != 0;
         auto* made = new X11Surface(m_pConnection, m_rcDevice, primary, m_nGeneration);
         if (!primary) {
-            const HRESULT hr = made->Allocate(*desc);
+            HRESULT hr = DDERR_OUTOFMEMORY;
+            try {
+                hr = made->Allocate(*desc);
+            } catch (...) {
+                made->Release();
+                throw;
+            }
             if (FAILED(hr)) {
                 made->Release();
                 return hr;
@@ -309,18 +316,13 @@ X11Backend::~X11Backend() = default;
 
 std::shared_ptr<X11Connection> X11Backend::Connection() {
     std::lock_guard<std::mutex> guard(m_lock);
+    // A lost server: the objects made on the old connection keep it until they go; the next
+    // devices are made on a new one once a server answers.
+    if (m_pConnection && m_pConnection->bBroken) m_pConnection.reset();
     const auto now = std::chrono::steady_clock::now();
     if (!m_pConnection && now >= m_nextOpenAttempt) {
         m_nextOpenAttempt = now + std::chrono::seconds(1);
-        Display* display = XOpenDisplay(nullptr);
-        if (display != nullptr) {
-            auto connection = std::make_shared<X11Connection>();
-            connection->display = display;
-            connection->screen = DefaultScreen(display);
-            connection->root = RootWindow(display, connection->screen);
-            connection->WatchScreen();
-            m_pConnection = std::move(connection);
-        }
+        m_pConnection = X11Connection::Open();
     }
     return m_pConnection;
 }
