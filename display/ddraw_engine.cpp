@@ -60,6 +60,7 @@ void DDrawDisplayEngine::ReleaseSurfaces() {
         if (!set) continue;
         set->pFrameSurface.Reset();
         set->pDCSurface.Reset();
+        set->pDCClipper.Reset();
         set.reset();
     }
     m_bInitialised = false;

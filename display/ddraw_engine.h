@@ -24,6 +24,7 @@ struct SurfaceGeometry {
 struct DeviceSurfaceSet {
     ComPtr<IDirectDrawSurface7> pFrameSurface;  // the frame in its pixel format
     ComPtr<IDirectDrawSurface7> pDCSurface;     // RGB32 copy for the DC callback
+    ComPtr<IDirectDrawClipper> pDCClipper;      // limits the DC surface's fill to this device's part
     bool bVisible = false;        // the window's client area overlaps this device's monitor
     bool bPrepared = false;       // the frame surface was made for the current geometry
     bool bVideoMemory = false;    // the device is fully capable
@@ -83,6 +84,11 @@ class DDrawDisplayEngine final : public DisplayEngine {
     int32_t CreateDCSurface(DWORD device);
     // The destination for a picture of aspect aw:ah in the window, with the bars filled black.
     void FitAspect(DWORD device, int aspect_w, int aspect_h, RECT* out);
+    // Where the display mode puts the picture on the screen (no bars drawn).
+    RECT PictureRect() const;
+    // Limits the next fill of device i's DC surface to the part of it that the device shows, when
+    // the picture reaches beyond the device's monitor: each device converts only its own part.
+    void ClipDCSurface(DWORD device);
 
     // Read access, for the frame-surface code and for tests.
     HWND Window() const { return m_hWnd; }

@@ -1,6 +1,7 @@
 // Showing frames: each visible device's frame surface is kept in step with the frame's shape,
 // filled, optionally handed to the caller's drawing callback through an RGB32 copy, and blitted
 // into the display window, filling it or fitted to 4:3 or 16:9 between black bars.
+#include <algorithm>
 #include <cstring>
 
 #include "ddraw_engine.h"
@@ -88,6 +89,7 @@ int32_t DDrawDisplayEngine::Present(DWORD device) {
             const int32_t made = CreateDCSurface(device);
             if (made != ORVD_OK) return made;
         }
+        ClipDCSurface(device);
         auto dc_surface = ComPtr<IDirectDrawSurface7>::Share(set->pDCSurface.Get());
         const HRESULT hr = dc_surface->Blt(nullptr, source.Get(), nullptr, DDBLT_WAIT, nullptr);
         if (FAILED(hr)) {
@@ -170,7 +172,70 @@ int32_t DDrawDisplayEngine::CreateDCSurface(DWORD device) {
         return ORVD_E_DDRAW;
     }
     set->pDCSurface.Reset(surface);
+    if (set->pDCClipper) surface->SetClipper(set->pDCClipper.Get());
     return ORVD_OK;
+}
+
+RECT DDrawDisplayEngine::PictureRect() const {
+    RECT window{};
+    if (m_dwDisplayMode > kDisplayMode16x9 || !GetWindowRect(m_hWnd, &window)) return RECT{};
+    if (m_dwDisplayMode == kDisplayModeFill) return window;
+    return m_dwDisplayMode == kDisplayMode4x3 ? FitAspectRect(window, 4, 3).dest
+                                              : FitAspectRect(window, 16, 9).dest;
+}
+
+void DDrawDisplayEngine::ClipDCSurface(DWORD device) {
+    const DisplayDeviceTable& table = DeviceTable();
+    DeviceSurfaceSet* set = device < kMaxDisplayDevices ? m_pDeviceSets[device].get() : nullptr;
+    DisplayDevice* entry = device < table.dwCount ? table.entries[device].get() : nullptr;
+    if (set == nullptr || !set->pDCSurface || entry == nullptr || !entry->pDirectDraw) return;
+
+    // The DC surface in full, and the picture's rectangle on the screen that it is scaled to.
+    const RECT& made = set->rcDCSurface;
+    const RECT whole{0, 0, made.right - made.left - 1, made.bottom - made.top};
+    const RECT picture = PictureRect();
+    const int64_t picture_w = int64_t{picture.right} - picture.left;
+    const int64_t picture_h = int64_t{picture.bottom} - picture.top;
+    RECT part = whole;
+    if (entry->pMonitorInfo && picture_w > 0 && picture_h > 0) {
+        const RECT& m = entry->pMonitorInfo->rcMonitor;
+        const int64_t left = std::max(picture.left, m.left) - int64_t{picture.left};
+        const int64_t top = std::max(picture.top, m.top) - int64_t{picture.top};
+        const int64_t right = std::min(picture.right, m.right) - int64_t{picture.left};
+        const int64_t bottom = std::min(picture.bottom, m.bottom) - int64_t{picture.top};
+        if (right > left && bottom > top) {
+            // Scaled into the DC surface, rounded outwards, with a margin for the filter that
+            // scales it onto the screen.
+            constexpr int64_t kMargin = 2;
+            part.left = static_cast<LONG>(std::max<int64_t>(left * whole.right / picture_w - kMargin, 0));
+            part.top = static_cast<LONG>(std::max<int64_t>(top * whole.bottom / picture_h - kMargin, 0));
+            part.right = static_cast<LONG>(std::min<int64_t>(
+                (right * whole.right + picture_w - 1) / picture_w + kMargin, whole.right));
+            part.bottom = static_cast<LONG>(std::min<int64_t>(
+                (bottom * whole.bottom + picture_h - 1) / picture_h + kMargin, whole.bottom));
+        }
+    }
+    const bool partial = !SameRect(part, whole);
+    if (!partial && !set->pDCClipper) return;  // the usual case: the whole, as always
+    if (!set->pDCClipper) {
+        IDirectDrawClipper* clipper = nullptr;
+        if (FAILED(entry->pDirectDraw->CreateClipper(0, &clipper, nullptr)) || clipper == nullptr) {
+            return;  // the whole surface is filled: slower, still right
+        }
+        set->pDCClipper.Reset(clipper);
+        set->pDCSurface->SetClipper(clipper);
+    }
+    struct {
+        RGNDATAHEADER rdh;
+        RECT rect;
+    } region{};
+    region.rdh.dwSize = sizeof(RGNDATAHEADER);
+    region.rdh.iType = RDH_RECTANGLES;
+    region.rdh.nCount = 1;
+    region.rdh.nRgnSize = sizeof(RECT);
+    region.rdh.rcBound = part;
+    region.rect = part;
+    set->pDCClipper->SetClipList(reinterpret_cast<RGNDATA*>(&region), 0);
 }
 
 void DDrawDisplayEngine::FitAspect(DWORD device, int aspect_w, int aspect_h, RECT* out) {

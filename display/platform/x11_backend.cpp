@@ -37,9 +37,18 @@ class X11Clipper final : public ComObject<IDirectDrawClipper> {
         m_hWnd = hwnd;
         return DD_OK;
     }
+    // Blits into memory surfaces write only inside the list's bounds.
+    HRESULT STDMETHODCALLTYPE SetClipList(LPRGNDATA clip_list, DWORD /*flags*/) override {
+        m_bClipList = clip_list != nullptr;
+        if (clip_list != nullptr) m_rcClip = clip_list->rdh.rcBound;
+        return DD_OK;
+    }
+    const RECT* ClipBounds() const { return m_bClipList ? &m_rcClip : nullptr; }
 
   private:
     HWND m_hWnd = 0;
+    bool m_bClipList = false;
+    RECT m_rcClip{};
 };
 
 // The device kinds of format the surfaces take: what the presentation can convert.
@@ -101,7 +110,11 @@ class X11Surface final : public ComObject<IDirectDrawSurface7> {
         }
         if (source->IsLostNow()) return DDERR_SURFACELOST;
         if (source->m_memory.Locked() || m_memory.Locked()) return DDERR_SURFACEBUSY;
-        if (!m_bPrimary) return BltToMemory(source->View(), View(), dest_rect, m_scratch);
+        if (!m_bPrimary) {
+            const auto* clipper = dynamic_cast<X11Clipper*>(m_pClipper);
+            return BltToMemory(source->View(), View(), dest_rect, m_scratch,
+                               clipper != nullptr ? clipper->ClipBounds() : nullptr);
+        }
         HWND hwnd = 0;
         if (m_pClipper == nullptr || FAILED(m_pClipper->GetHWnd(&hwnd)) || hwnd == 0) {
             return DDERR_NOCLIPPERATTACHED;

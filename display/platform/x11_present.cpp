@@ -202,7 +202,7 @@ HRESULT X11Presenter::Present(HWND window, const orvenna::SurfaceView& source, c
 }
 
 HRESULT BltToMemory(const orvenna::SurfaceView& source, const orvenna::SurfaceView& target,
-                    const RECT* dest, ConvertScratch& scratch) {
+                    const RECT* dest, ConvertScratch& scratch, const RECT* clip) {
     if (target.format != ORVD_FORMAT_RGB32 || !X11CanConvert(source.format)) {
         return DDERR_INVALIDPIXELFORMAT;
     }
@@ -220,7 +220,7 @@ HRESULT BltToMemory(const orvenna::SurfaceView& source, const orvenna::SurfaceVi
     }
     const XrgbImage image{target.bytes, target.pitch, static_cast<int>(target.width),
                           static_cast<int>(target.height)};
-    return ConvertAndScale(source, image, r, scratch) ? DD_OK : DDERR_INVALIDPIXELFORMAT;
+    return ConvertAndScale(source, image, r, scratch, clip) ? DD_OK : DDERR_INVALIDPIXELFORMAT;
 }
 
 }  // namespace orvenna::platform

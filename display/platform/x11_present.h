@@ -64,9 +64,10 @@ class X11Presenter {
 };
 
 // A blit between memory surfaces: the whole of `source` converted and scaled onto `dest` (null:
-// the whole destination) of a 32-bit RGB `target`. returns: DD_OK, DDERR_INVALIDPIXELFORMAT (no
+// the whole destination) of a 32-bit RGB `target`, written only inside `clip` when there is one.
+// returns: DD_OK, DDERR_INVALIDPIXELFORMAT (no
 // conversion for the source, or a target that is not RGB32), DDERR_INVALIDRECT.
 HRESULT BltToMemory(const orvenna::SurfaceView& source, const orvenna::SurfaceView& target,
-                    const RECT* dest, ConvertScratch& scratch);
+                    const RECT* dest, ConvertScratch& scratch, const RECT* clip = nullptr);
 
 }  // namespace orvenna::platform
