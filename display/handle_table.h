@@ -55,6 +55,8 @@ class DisplayHandleTable {
 
 // The library's objects (library.cpp): the lock held by every export, the handle table.
 std::recursive_mutex& LibraryLock();
+// The library has been unloaded (its objects released): the exports do nothing more. Lock held.
+bool LibraryClosed();
 // The process is ending: unloading then leaves the engines and devices as they are.
 void AbandonAtProcessEnd();
 DisplayHandleTable& HandleTable();

@@ -17,6 +17,7 @@ int32_t WithEngine(int32_t handle, int32_t no_engine, Operation operation) {
     try {
         std::lock_guard<std::recursive_mutex> guard(LibraryLock());
         if (handle < 0 || handle >= DisplayHandleTable::kSlots) return ORVD_E_HANDLE;
+        if (LibraryClosed()) return ORVD_E_NOT_READY;
         DisplayHandleSlot* slot = HandleTable().Lookup(handle);
         if (slot == nullptr || !slot->pEngine) return no_engine;
         // Held for the call: the DC callback may release the handle from inside it.
@@ -40,6 +41,7 @@ extern "C" {
 ORVD_API int32_t ORVD_CALL ORVD_InitByDisEngine(int32_t* handle_out, tagORVD_ENGINE engine) {
     try {
         std::lock_guard<std::recursive_mutex> guard(orvenna::LibraryLock());
+        if (orvenna::LibraryClosed()) return ORVD_E_NOT_READY;
         return orvenna::HandleTable().InitByDisEngine(handle_out, static_cast<int32_t>(engine));
     } catch (...) {
         return ORVD_E_FAIL;
@@ -70,6 +72,7 @@ ORVD_API int32_t ORVD_CALL ORVD_Release(int32_t handle) {
     try {
         std::lock_guard<std::recursive_mutex> guard(orvenna::LibraryLock());
         if (handle < 0 || handle >= orvenna::DisplayHandleTable::kSlots) return ORVD_E_HANDLE;
+        if (orvenna::LibraryClosed()) return ORVD_E_NOT_READY;
         orvenna::HandleTable().Lookup(handle);  // a never-used index is occupied, then released
         orvenna::HandleTable().Release(handle);
         return ORVD_OK;
