@@ -24,7 +24,7 @@ struct SurfaceGeometry {
 struct DeviceSurfaceSet {
     ComPtr<IDirectDrawSurface7> pFrameSurface;  // the frame in its pixel format
     ComPtr<IDirectDrawSurface7> pDCSurface;     // RGB32 copy for the DC callback
-    ComPtr<IDirectDrawClipper> pDCClipper;      // limits the DC surface's fill to this device's part
+    ComPtr<IDirectDrawClipper> pDCClipper;      // limits its fill to the device's part
     bool bVisible = false;        // the window's client area overlaps this device's monitor
     bool bPrepared = false;       // the frame surface was made for the current geometry
     bool bVideoMemory = false;    // the device is fully capable

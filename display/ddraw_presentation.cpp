@@ -207,8 +207,10 @@ void DDrawDisplayEngine::ClipDCSurface(DWORD device) {
             // Scaled into the DC surface, rounded outwards, with a margin for the filter that
             // scales it onto the screen.
             constexpr int64_t kMargin = 2;
-            part.left = static_cast<LONG>(std::max<int64_t>(left * whole.right / picture_w - kMargin, 0));
-            part.top = static_cast<LONG>(std::max<int64_t>(top * whole.bottom / picture_h - kMargin, 0));
+            part.left =
+                static_cast<LONG>(std::max<int64_t>(left * whole.right / picture_w - kMargin, 0));
+            part.top =
+                static_cast<LONG>(std::max<int64_t>(top * whole.bottom / picture_h - kMargin, 0));
             part.right = static_cast<LONG>(std::min<int64_t>(
                 (right * whole.right + picture_w - 1) / picture_w + kMargin, whole.right));
             part.bottom = static_cast<LONG>(std::min<int64_t>(

@@ -24,8 +24,8 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <string>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "orvenna.h"
@@ -48,10 +48,10 @@ struct BenchWindow {
         if (display == nullptr) return;
         XSetWindowAttributes attributes{};
         attributes.override_redirect = True;
-        window = XCreateWindow(display, DefaultRootWindow(display), x, y,
-                               static_cast<unsigned>(width), static_cast<unsigned>(height), 0,
-                               CopyFromParent, InputOutput, CopyFromParent, CWOverrideRedirect,
-                               &attributes);
+        window =
+            XCreateWindow(display, DefaultRootWindow(display), x, y, static_cast<unsigned>(width),
+                          static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
+                          CopyFromParent, CWOverrideRedirect, &attributes);
         XMapRaised(display, window);
         XSync(display, False);
     }

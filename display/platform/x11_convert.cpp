@@ -120,8 +120,8 @@ bool ConvertPart(const SurfaceView& src, const PlaneLayout& l, int x, int y, int
 }
 
 bool ConvertWhole(const SurfaceView& src, const PlaneLayout& l, uint8_t* dst, int dst_stride) {
-    return ConvertPart(src, l, 0, 0, static_cast<int>(src.width), static_cast<int>(src.height),
-                       dst, dst_stride);
+    return ConvertPart(src, l, 0, 0, static_cast<int>(src.width), static_cast<int>(src.height), dst,
+                       dst_stride);
 }
 
 // The source columns (or rows) that scaling `size` of them onto `dest_size` reads for the

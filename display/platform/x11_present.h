@@ -26,10 +26,10 @@ class X11Presenter {
 
     // Draws the whole of `source`, scaled bilinearly to `dest` (screen coordinates), into the
     // part of `window` inside `clip` (screen coordinates; the screen's part of it); the server
-    // clips the drawing to the window and to what other windows leave visible. returns: DD_OK (also when nothing of `dest` is inside the window),
-    // DDERR_INVALIDPIXELFORMAT (no conversion for the source), DDERR_INVALIDOBJECT (the window is
-    // gone), DDERR_UNSUPPORTED (a window whose visual is not 24- or 32-bit TrueColor),
-    // DDERR_SURFACELOST (the server has gone).
+    // clips the drawing to the window and to what other windows leave visible. returns: DD_OK (also
+    // when nothing of `dest` is inside the window), DDERR_INVALIDPIXELFORMAT (no conversion for the
+    // source), DDERR_INVALIDOBJECT (the window is gone), DDERR_UNSUPPORTED (a window whose visual
+    // is not 24- or 32-bit TrueColor), DDERR_SURFACELOST (the server has gone).
     HRESULT Present(HWND window, const orvenna::SurfaceView& source, const RECT& dest,
                     const RECT& clip);
 

@@ -343,13 +343,13 @@ TEST_F(PresentationTest, MalformedFramesAreRefusedAndTheNextGoodOneIsShown) {
         uint32_t format, width, height;
         bool bytes;
     };
-    for (const Row& row : {Row{"no bytes", ORVD_FORMAT_UYVY, 64, 48, false},
-                           Row{"width 0", ORVD_FORMAT_UYVY, 0, 48, true},
-                           Row{"height 0", ORVD_FORMAT_RGB32, 64, 0, true},
-                           Row{"format 14", 14, 64, 48, true},
-                           Row{"format 0xFFFFFFFF", 0xFFFFFFFFu, 64, 48, true},
-                           Row{"wider than a copy takes", ORVD_FORMAT_RGB32, 40000, 4, true},
-                           Row{"taller than a copy takes", ORVD_FORMAT_YUY2, 4, 40000, true}}) {
+    for (const Row& row :
+         {Row{"no bytes", ORVD_FORMAT_UYVY, 64, 48, false},
+          Row{"width 0", ORVD_FORMAT_UYVY, 0, 48, true},
+          Row{"height 0", ORVD_FORMAT_RGB32, 64, 0, true}, Row{"format 14", 14, 64, 48, true},
+          Row{"format 0xFFFFFFFF", 0xFFFFFFFFu, 64, 48, true},
+          Row{"wider than a copy takes", ORVD_FORMAT_RGB32, 40000, 4, true},
+          Row{"taller than a copy takes", ORVD_FORMAT_YUY2, 4, 40000, true}}) {
         SCOPED_TRACE(row.what);
         m_frameBytes.assign(static_cast<size_t>(row.width) * row.height * 4 + 1, 0x55);
         tagORVD_FRAME frame{row.bytes ? m_frameBytes.data() : nullptr, 0, row.format, row.width,
@@ -383,7 +383,8 @@ class SharedDeviceTest : public PresentationTest {
         HWND bound = 0;
         for (const auto& call : Fake().Calls()) {
             if (call.method == "IDirectDrawClipper::SetHWnd") bound = call.hwnd;
-            if (call.method == "IDirectDrawSurface7::Blt" && call.bHasDest) windows.push_back(bound);
+            if (call.method == "IDirectDrawSurface7::Blt" && call.bHasDest)
+                windows.push_back(bound);
         }
         return windows;
     }
@@ -397,9 +398,8 @@ TEST_F(SharedDeviceTest, EachHandleShowsAndRefreshesInItsOwnWindow) {
     Fake().ClearCalls();
     for (int32_t handle : {0, 1, 2}) ASSERT_EQ(ShowOn(handle), ORVD_OK);
     for (int32_t handle : {1, 0, 2}) ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
-    EXPECT_EQ(ScreenBlitWindows(),
-              (std::vector<HWND>{m_windows[0], m_windows[1], m_windows[2], m_windows[1],
-                                 m_windows[0], m_windows[2]}));
+    EXPECT_EQ(ScreenBlitWindows(), (std::vector<HWND>{m_windows[0], m_windows[1], m_windows[2],
+                                                      m_windows[1], m_windows[0], m_windows[2]}));
 }
 
 TEST_F(SharedDeviceTest, AMonitorChangeMetByOneHandleLeavesEveryHandleShowing) {
@@ -475,9 +475,9 @@ TEST_F(SharedDeviceTest, TheDcCallbackMayCallBackIntoItsOwnAndOtherHandles) {
         decltype(ReentryScript::action) action;
         int32_t outer;  // what the outer call on handle 0 returns
     };
-    for (const Row& row : {Row{ReentryScript::kReleaseOwn, ORVD_E_NOT_READY},
-                           Row{ReentryScript::kGrowAndShowOwn, ORVD_OK},
-                           Row{ReentryScript::kShowOther, ORVD_OK}}) {
+    for (const Row& row :
+         {Row{ReentryScript::kReleaseOwn, ORVD_E_NOT_READY},
+          Row{ReentryScript::kGrowAndShowOwn, ORVD_OK}, Row{ReentryScript::kShowOther, ORVD_OK}}) {
         SCOPED_TRACE(static_cast<int>(row.action));
         testing::ResetLibraryForTesting();
         m_windows.clear();

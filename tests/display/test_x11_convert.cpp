@@ -231,7 +231,8 @@ TEST(X11Convert, ClipsTheDestinationToTheImageAndToAPart) {
                                    Row{{-100, 0, 100, 150}, {0, 33, 100, 61}}}) {
                 Target clipped(100, 80);
                 ConvertScratch fresh;  // nothing left over from the whole conversion
-                ASSERT_TRUE(ConvertAndScale(picture.mem, clipped.image, row.into, fresh, &row.part));
+                ASSERT_TRUE(
+                    ConvertAndScale(picture.mem, clipped.image, row.into, fresh, &row.part));
                 for (int y = 0; y < 80; ++y) {
                     for (int x = 0; x < 100; ++x) {
                         const int wx = x - row.into.left, wy = y - row.into.top;

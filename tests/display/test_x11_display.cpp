@@ -199,9 +199,8 @@ class X11DisplayTest : public ::testing::Test {
         ASSERT_EQ(pixels.size(), static_cast<size_t>(width) * height);
         for (auto [x, y] : {std::pair{8, 8}, std::pair{width - 9, 10}, std::pair{10, height - 9},
                             std::pair{width - 9, height - 9}, std::pair{width / 2, 6}}) {
-            const Rgb want =
-                Expected(ORVD_FORMAT_RGB32, static_cast<uint32_t>(x * 80 / width),
-                         static_cast<uint32_t>(y * 60 / height), 80, 60, 0);
+            const Rgb want = Expected(ORVD_FORMAT_RGB32, static_cast<uint32_t>(x * 80 / width),
+                                      static_cast<uint32_t>(y * 60 / height), 80, 60, 0);
             EXPECT_LE(Distance(pixels[static_cast<size_t>(y) * width + x], want), kTolerance + 8)
                 << "window " << window << " at " << x << "," << y;
         }
@@ -322,8 +321,8 @@ struct PlacedWindow {
 };
 
 TEST_F(X11DisplayTest, SeveralHandlesShowAndRefreshEachInItsOwnWindow) {
-    const std::vector<PlacedWindow> places{{20, 20, 160, 120}, {300, 20, 200, 150},
-                                           {20, 300, 240, 180}};
+    const std::vector<PlacedWindow> places{
+        {20, 20, 160, 120}, {300, 20, 200, 150}, {20, 300, 240, 180}};
     for (size_t count : {2u, 3u}) {
         SCOPED_TRACE(count);
         std::vector<int32_t> handles;
@@ -350,18 +349,17 @@ TEST_F(X11DisplayTest, SeveralHandlesShowAndRefreshEachInItsOwnWindow) {
 
 TEST_F(X11DisplayTest, MonitorsAddedAndRemovedWhileSeveralHandlesDisplay) {
     // Left, right and across the middle of the 1024-wide screen.
-    const std::vector<PlacedWindow> places{{40, 40, 200, 150}, {700, 40, 200, 150},
-                                           {400, 300, 240, 180}};
+    const std::vector<PlacedWindow> places{
+        {40, 40, 200, 150}, {700, 40, 200, 150}, {400, 300, 240, 180}};
     std::vector<int32_t> handles;
     for (const PlacedWindow& place : places) {
         m_window = AddWindow(place.x, place.y, place.width, place.height);
         handles.push_back(NewHandle());
         ASSERT_EQ(Show(handles.back(), ORVD_FORMAT_RGB32, 80, 60), ORVD_OK);
     }
-    for (const char* change :
-         {"--setmonitor left 512/135x768/203+0+0 screen",
-          "--setmonitor right 512/135x768/203+512+0 none", "--delmonitor right",
-          "--delmonitor left"}) {
+    for (const char* change : {"--setmonitor left 512/135x768/203+0+0 screen",
+                               "--setmonitor right 512/135x768/203+512+0 none",
+                               "--delmonitor right", "--delmonitor left"}) {
         SCOPED_TRACE(change);
         Xrandr(change);
         for (size_t i = 0; i < handles.size(); ++i) {
