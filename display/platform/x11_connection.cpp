@@ -5,6 +5,7 @@
 #include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
+#include <iterator>
 
 namespace orvenna::platform {
 
@@ -115,7 +116,10 @@ unsigned long g_nTrapSerial = 0;  // g_trapLock: the first request of the outer 
 std::mutex g_handlerLock;
 std::atomic<XErrorHandler> g_pHostErrorHandler{nullptr};
 std::atomic<XIOErrorHandler> g_pHostIOErrorHandler{nullptr};
-std::vector<Display*> g_ourDisplays;  // g_handlerLock
+// The library's open connections. A plain array: the handlers and the connections' destructors
+// may run during static destruction, after any container would have gone.
+constexpr size_t kMaxConnections = 16;
+Display* g_ourDisplays[kMaxConnections] = {};  // g_handlerLock
 
 int ErrorHandler(Display* display, XErrorEvent* event) {
     if (display == g_pTrapDisplay.load() && event->serial >= g_nTrapSerial) {
@@ -128,7 +132,17 @@ int ErrorHandler(Display* display, XErrorEvent* event) {
 
 bool IsOurDisplay(Display* display) {
     std::lock_guard<std::mutex> guard(g_handlerLock);
-    return std::find(g_ourDisplays.begin(), g_ourDisplays.end(), display) != g_ourDisplays.end();
+    return std::find(std::begin(g_ourDisplays), std::end(g_ourDisplays), display) !=
+           std::end(g_ourDisplays);
+}
+
+// Replaces `from` by `to` in the list of connections. returns: false when `from` is not there.
+bool SwapOurDisplay(Display* from, Display* to) {
+    std::lock_guard<std::mutex> guard(g_handlerLock);
+    Display** found = std::find(std::begin(g_ourDisplays), std::end(g_ourDisplays), from);
+    if (found == std::end(g_ourDisplays)) return false;
+    *found = to;
+    return true;
 }
 
 // Our connection's loss is handled by the exit handler below; the host's go to its handler.
@@ -166,10 +180,7 @@ std::shared_ptr<X11Connection> X11Connection::Open() {
     if (display == nullptr) return nullptr;
     auto connection = std::make_shared<X11Connection>();
     connection->display = display;
-    {
-        std::lock_guard<std::mutex> guard(g_handlerLock);
-        g_ourDisplays.push_back(display);
-    }
+    if (!SwapOurDisplay(nullptr, display)) return nullptr;  // closed by the connection
     XSetIOErrorExitHandler(display, &IOErrorExitHandler, connection.get());
     connection->screen = DefaultScreen(display);
     connection->root = RootWindow(display, connection->screen);
@@ -180,9 +191,7 @@ std::shared_ptr<X11Connection> X11Connection::Open() {
 X11Connection::~X11Connection() {
     if (display == nullptr) return;
     XCloseDisplay(display);  // still ours here: a broken connection may report its loss again
-    std::lock_guard<std::mutex> guard(g_handlerLock);
-    const auto found = std::find(g_ourDisplays.begin(), g_ourDisplays.end(), display);
-    if (found != g_ourDisplays.end()) g_ourDisplays.erase(found);
+    SwapOurDisplay(display, nullptr);
 }
 
 // Traps this thread holds: a trap inside another one (same display) shares the outer's record
