@@ -158,8 +158,11 @@ void IOErrorExitHandler(Display* /*display*/, void* connection) {
     static_cast<X11Connection*>(connection)->bBroken = true;
 }
 
+bool g_bHandlersInstalled = false;  // g_handlerLock
+
 void InstallHandlers() {
     std::lock_guard<std::mutex> guard(g_handlerLock);
+    g_bHandlersInstalled = true;
     const XErrorHandler error = XSetErrorHandler(&ErrorHandler);
     if (error != &ErrorHandler) g_pHostErrorHandler = error;
     const XIOErrorHandler io_error = XSetIOErrorHandler(&IOErrorHandler);
@@ -205,6 +208,12 @@ X11ErrorTrap::X11ErrorTrap(Display* display) : m_pDisplay(display) {
         g_nTrapError = 0;
         return;
     }
+    bool installed = false;
+    {
+        std::lock_guard<std::mutex> guard(g_handlerLock);
+        installed = g_bHandlersInstalled;
+    }
+    if (!installed) InstallHandlers();  // a connection not made by Open
     m_guard = std::unique_lock<std::mutex>(g_trapLock);
     // Errors of earlier requests are not ours to catch: they carry lower serial numbers.
     g_nTrapSerial = NextRequest(display);
