@@ -222,9 +222,30 @@ struct Stopwatch {
     double cpu_s = 0;
 };
 
+// Each iteration times a block of `first` frames, then a block of `second` frames. returns: the
+// frames of each path, 0 after a frame that failed.
+template <typename First, typename Second>
+double TimeInBlocks(benchmark::State& state, Stopwatch& first_time, First first,
+                    Stopwatch& second_time, Second second) {
+    constexpr int kBlock = 8;
+    bool failed = false;
+    for (auto _ : state) {
+        first_time.Time([&] {
+            for (int i = 0; i < kBlock; ++i) failed |= !first();
+        });
+        second_time.Time([&] {
+            for (int i = 0; i < kBlock; ++i) failed |= !second();
+        });
+        if (failed) {
+            state.SkipWithError("ORVD_DisplayFrame failed");
+            return 0;
+        }
+    }
+    return static_cast<double>(state.iterations()) * kBlock;
+}
+
 // One iteration: a block of library frames, then a block of bare frames, on the same window.
 void Paired(benchmark::State& state, int width, int height) {
-    constexpr int kBlock = 8;
     BenchWindow bench;
     if (bench.display == nullptr) {
         state.SkipWithError("no X display");
@@ -238,20 +259,12 @@ void Paired(benchmark::State& state, int width, int height) {
     }
     Stopwatch library_time;
     Stopwatch bare_time;
-    bool failed = false;
-    for (auto _ : state) {
-        library_time.Time([&] {
-            for (int i = 0; i < kBlock; ++i) failed |= !library.Frame();
+    const double frames = TimeInBlocks(
+        state, library_time, [&] { return library.Frame(); }, bare_time,
+        [&] {
+            bare.Frame();
+            return true;
         });
-        bare_time.Time([&] {
-            for (int i = 0; i < kBlock; ++i) bare.Frame();
-        });
-        if (failed) {
-            state.SkipWithError("ORVD_DisplayFrame failed");
-            break;
-        }
-    }
-    const double frames = static_cast<double>(state.iterations()) * kBlock;
     if (frames == 0 || bare_time.wall_s == 0 || bare_time.cpu_s == 0) return;
     state.counters["orvd_ms"] = library_time.wall_s / frames * 1e3;
     state.counters["bare_ms"] = bare_time.wall_s / frames * 1e3;
@@ -287,7 +300,6 @@ struct TwoMonitors {
 // One iteration: a block of frames into the window across the border, then a block into the
 // window on the left monitor alone; both with the DC callback.
 void Paired_Straddling560x420(benchmark::State& state) {
-    constexpr int kBlock = 8;
     constexpr int kWidth = 560;
     constexpr int kHeight = 420;
     Display* probe = XOpenDisplay(nullptr);
@@ -318,20 +330,9 @@ void Paired_Straddling560x420(benchmark::State& state) {
     }
     Stopwatch across_time;
     Stopwatch one_time;
-    bool failed = false;
-    for (auto _ : state) {
-        across_time.Time([&] {
-            for (int i = 0; i < kBlock; ++i) failed |= !straddling.Frame();
-        });
-        one_time.Time([&] {
-            for (int i = 0; i < kBlock; ++i) failed |= !single.Frame();
-        });
-        if (failed) {
-            state.SkipWithError("ORVD_DisplayFrame failed");
-            break;
-        }
-    }
-    const double frames = static_cast<double>(state.iterations()) * kBlock;
+    const double frames = TimeInBlocks(
+        state, across_time, [&] { return straddling.Frame(); }, one_time,
+        [&] { return single.Frame(); });
     if (frames == 0 || one_time.wall_s == 0 || one_time.cpu_s == 0) return;
     state.counters["across_ms"] = across_time.wall_s / frames * 1e3;
     state.counters["one_ms"] = one_time.wall_s / frames * 1e3;
