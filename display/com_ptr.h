@@ -21,6 +21,12 @@ class ComPtr {
     }
     ~ComPtr() { Reset(); }
 
+    // A second owner of `object`: adds a reference.
+    static ComPtr Share(T* object) {
+        if (object != nullptr) object->AddRef();
+        return ComPtr(object);
+    }
+
     T* Get() const { return m_p; }
     T* operator->() const { return m_p; }
     explicit operator bool() const { return m_p != nullptr; }

@@ -24,6 +24,8 @@ int32_t DDrawDisplayEngine::Init() {
     if (m_bInitialised) return ORVD_OK;
 
     const DisplayDeviceTable& table = DeviceTable();
+    m_rcDesktop = RECT{};
+    m_dwDeviceGeneration = table.dwGeneration;
     for (DWORD i = 0; i < table.dwCount && i < kMaxDisplayDevices; ++i) {
         if (!m_pDeviceSets[i]) {
             m_pDeviceSets[i] =
@@ -58,9 +60,24 @@ void DDrawDisplayEngine::ReleaseSurfaces() {
         if (!set) continue;
         set->pFrameSurface.Reset();
         set->pDCSurface.Reset();
+        set->pDCClipper.Reset();
         set.reset();
     }
     m_bInitialised = false;
+}
+
+int32_t DDrawDisplayEngine::FollowDeviceTable() {
+    const DisplayDeviceTable& table = DeviceTable();
+    if (m_bInitialised && table.bSetUp && m_dwDeviceGeneration == table.dwGeneration) {
+        return ORVD_OK;
+    }
+    ReleaseSurfaces();
+    return Init() == ORVD_OK ? ORVD_OK : ORVD_E_NOT_READY;
+}
+
+void DDrawDisplayEngine::MarkReleased() {
+    m_bReleased = true;
+    ++m_nPassSerial;
 }
 
 int32_t DDrawDisplayEngine::SetDisplayWindow(HWND hwnd) {
@@ -158,10 +175,14 @@ int32_t DDrawDisplayEngine::RecoverLostSurface(DWORD device_index) {
     if (device != nullptr && device->pPrimary && FAILED(device->pPrimary->Restore())) {
         if (device->pDirectDraw && FAILED(device->pDirectDraw->RestoreDisplayMode())) {
             // Wait for the device to come back, but not for ever: the library lock is held,
-            // and every caller of the library waits with us.
+            // and every caller of the library waits with us. Once the wait has been in vain,
+            // later recoveries only look, until the device table is made again.
             const DWORD start = GetTickCount();
             while (FAILED(device->pDirectDraw->TestCooperativeLevel())) {
-                if (GetTickCount() - start >= kRecoverWaitMs) return ORVD_E_DDRAW;
+                if (device->bGaveUp || GetTickCount() - start >= kRecoverWaitMs) {
+                    device->bGaveUp = true;
+                    return ORVD_E_DDRAW;
+                }
                 Sleep(1);
             }
         }

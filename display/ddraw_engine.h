@@ -24,10 +24,12 @@ struct SurfaceGeometry {
 struct DeviceSurfaceSet {
     ComPtr<IDirectDrawSurface7> pFrameSurface;  // the frame in its pixel format
     ComPtr<IDirectDrawSurface7> pDCSurface;     // RGB32 copy for the DC callback
+    ComPtr<IDirectDrawClipper> pDCClipper;      // limits its fill to the device's part
     bool bVisible = false;        // the window's client area overlaps this device's monitor
     bool bPrepared = false;       // the frame surface was made for the current geometry
     bool bVideoMemory = false;    // the device is fully capable
     RECT rcDest{};                // the client area in this monitor's coordinates
+    RECT rcDCSurface{};           // the destination the DC surface was made for
     LONG lPitch = 0;              // the frame surface's pitch, read when it was made
     int32_t nSurfaceFormat = -1;  // format code the frame surface was really made in (-1: none)
 };
@@ -51,7 +53,12 @@ class DDrawDisplayEngine final : public DisplayEngine {
     int32_t SetRotationAngle(uint32_t angle) override;
     int32_t RegisterDCCallback(ORVD_DCCALLBACK callback, intptr_t user, int32_t handle) override;
     int32_t SetDisplayMode(uint32_t mode) override;
+    void MarkReleased() override;
+    bool Released() const override { return m_bReleased; }
 
+    // Makes the surface sets again when the device table has been rebuilt since they were made
+    // (by this engine's recovery or another's). returns: 0 or ORVD_E_NOT_READY.
+    int32_t FollowDeviceTable();
     // Follows the window: checks it, reads its client area and places it on the devices.
     // returns: 0, ORVD_E_PARAM or ORVD_E_NOT_READY (no window, hidden, under 10 × 10, off the
     // desktop).
@@ -77,6 +84,11 @@ class DDrawDisplayEngine final : public DisplayEngine {
     int32_t CreateDCSurface(DWORD device);
     // The destination for a picture of aspect aw:ah in the window, with the bars filled black.
     void FitAspect(DWORD device, int aspect_w, int aspect_h, RECT* out);
+    // Where the display mode puts the picture on the screen (no bars drawn).
+    RECT PictureRect() const;
+    // Limits the next fill of device i's DC surface to the part of it that the device shows, when
+    // the picture reaches beyond the device's monitor: each device converts only its own part.
+    void ClipDCSurface(DWORD device);
 
     // Read access, for the frame-surface code and for tests.
     HWND Window() const { return m_hWnd; }
@@ -98,7 +110,6 @@ class DDrawDisplayEngine final : public DisplayEngine {
     SurfaceGeometry Geometry() const { return m_geometry; }
     SurfaceGeometry CurrentFrame() const { return m_frame; }
     int32_t SubstituteFormat() const { return m_nSubstituteFormat; }
-    RECT DCSurfaceRect() const { return m_rcDCSurface; }
 
   private:
     ORVD_DCCALLBACK m_pDCCallback = nullptr;   // null: no DC pass
@@ -113,7 +124,11 @@ class DDrawDisplayEngine final : public DisplayEngine {
     LONG m_nDestPitch = 0;                     // working values of the frame copy
     unsigned char* m_pDest = nullptr;
     RECT m_rcDesktop{};    // least left/top, greatest right/bottom of monitors
-    RECT m_rcDCSurface{};  // destination the last DC surface was made for
+    uint32_t m_dwDeviceGeneration = 0;  // the device table's generation the sets were made for
+    // Counts the engine's presentations and its release: a DC callback that re-enters the
+    // library changes it, and the outer presentation then leaves the engine as the inner left it.
+    uint32_t m_nPassSerial = 0;
+    bool m_bReleased = false;  // the handle was released while a call on it was running
     std::array<std::unique_ptr<DeviceSurfaceSet>, kMaxDisplayDevices> m_pDeviceSets;
     bool m_bInitialised = false;
     intptr_t m_nCallbackUser = 0;   // handed back to the DC callback

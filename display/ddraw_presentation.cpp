@@ -1,6 +1,7 @@
 // Showing frames: each visible device's frame surface is kept in step with the frame's shape,
 // filled, optionally handed to the caller's drawing callback through an RGB32 copy, and blitted
 // into the display window, filling it or fitted to 4:3 or 16:9 between black bars.
+#include <algorithm>
 #include <cstring>
 
 #include "ddraw_engine.h"
@@ -18,6 +19,9 @@ bool SameRect(const RECT& a, const RECT& b) {
 
 int32_t DDrawDisplayEngine::DisplayFrame(tagORVD_FRAME* frame) {
     if (frame == nullptr) return ORVD_E_PARAM;
+    const uint32_t serial = ++m_nPassSerial;
+    const int32_t followed = FollowDeviceTable();
+    if (followed != ORVD_OK) return followed;
     m_pSource = frame->pBuffer;
     if (m_geometry.dwWidth == 0 && m_geometry.dwHeight == 0) {
         m_geometry = {frame->dwWidth, frame->dwHeight, frame->dwFormat};
@@ -45,21 +49,25 @@ int32_t DDrawDisplayEngine::DisplayFrame(tagORVD_FRAME* frame) {
         }
         const int32_t copied = CopyFrame(i);
         if (copied != ORVD_OK) return copied;
-        if (table.entries[i] && table.entries[i]->pClipper) {
-            table.entries[i]->pClipper->SetHWnd(0, m_hWnd);
-        }
         const int32_t presented = Present(i);
         if (presented != ORVD_OK) return presented;
+        // The DC callback showed a newer frame on this handle, or released it: the rest is
+        // that call's business.
+        if (m_nPassSerial != serial) return ORVD_OK;
     }
     return ORVD_OK;
 }
 
 int32_t DDrawDisplayEngine::RefreshDisplay() {
+    const uint32_t serial = ++m_nPassSerial;
+    const int32_t followed = FollowDeviceTable();
+    if (followed != ORVD_OK) return followed;
     const int32_t tracked = TrackWindow();
     if (tracked != ORVD_OK) return tracked;
     const DisplayDeviceTable& table = DeviceTable();
     for (DWORD i = 0; i < table.dwCount && i < kMaxDisplayDevices; ++i) {
         if (m_pDeviceSets[i] && m_pDeviceSets[i]->bVisible) Present(i);
+        if (m_nPassSerial != serial) break;
     }
     return ORVD_OK;
 }
@@ -71,30 +79,43 @@ int32_t DDrawDisplayEngine::Present(DWORD device) {
     if (set == nullptr || !set->pFrameSurface || entry == nullptr || !entry->pPrimary) {
         return ORVD_E_NOT_READY;
     }
-    IDirectDrawSurface7* source = set->pFrameSurface.Get();
+    // Held here for the whole pass: the DC callback may call the library again and replace or
+    // release the engine's surfaces meanwhile.
+    auto source = ComPtr<IDirectDrawSurface7>::Share(set->pFrameSurface.Get());
 
     if (m_pDCCallback != nullptr) {
-        if (!SameRect(m_rcDCSurface, set->rcDest)) set->pDCSurface.Reset();
+        if (!SameRect(set->rcDCSurface, set->rcDest)) set->pDCSurface.Reset();
         if (!set->pDCSurface) {
             const int32_t made = CreateDCSurface(device);
             if (made != ORVD_OK) return made;
         }
-        const HRESULT hr = set->pDCSurface->Blt(nullptr, source, nullptr, DDBLT_WAIT, nullptr);
+        ClipDCSurface(device);
+        auto dc_surface = ComPtr<IDirectDrawSurface7>::Share(set->pDCSurface.Get());
+        const HRESULT hr = dc_surface->Blt(nullptr, source.Get(), nullptr, DDBLT_WAIT, nullptr);
         if (FAILED(hr)) {
             OutputDebugStringA("dc off blt fail!\n");
             if (hr == DDERR_SURFACELOST) RecoverLostSurface(device);
             return ORVD_E_DDRAW;
         }
         OutputDebugStringA("dc off blt success!\n");
+        const uint32_t serial = m_nPassSerial;
+        const uint32_t generation = table.dwGeneration;
         // The callback only ever sees a device context it can draw on.
         HDC dc = nullptr;
-        if (SUCCEEDED(set->pDCSurface->GetDC(&dc)) && dc != nullptr) {
+        if (SUCCEEDED(dc_surface->GetDC(&dc)) && dc != nullptr) {
             m_pDCCallback(m_nCallbackHandle, dc, m_nCallbackUser);
-            set->pDCSurface->ReleaseDC(dc);
+            dc_surface->ReleaseDC(dc);
         }
-        source = set->pDCSurface.Get();
+        // A presentation of this engine from inside the callback has shown a newer picture (or
+        // the handle was released); a rebuilt device table leaves `set` and `entry` behind.
+        if (m_nPassSerial != serial) return ORVD_OK;
+        if (!table.bSetUp || table.dwGeneration != generation) return ORVD_E_NOT_READY;
+        source = std::move(dc_surface);
     }
 
+    // The clipper is shared by every engine on the device: it is bound to this engine's window
+    // before each presentation, as another handle may have bound it since.
+    if (entry->pClipper) entry->pClipper->SetHWnd(0, m_hWnd);
     RECT dest{};
     switch (m_dwDisplayMode) {
         case kDisplayModeFill:
@@ -109,7 +130,7 @@ int32_t DDrawDisplayEngine::Present(DWORD device) {
         default:
             break;
     }
-    const HRESULT hr = entry->pPrimary->Blt(&dest, source, nullptr, DDBLT_WAIT, nullptr);
+    const HRESULT hr = entry->pPrimary->Blt(&dest, source.Get(), nullptr, DDBLT_WAIT, nullptr);
     if (FAILED(hr)) {
         OutputDebugStringA("main surface blt fail!\n");
         if (hr == DDERR_SURFACELOST) RecoverLostSurface(device);
@@ -142,7 +163,7 @@ int32_t DDrawDisplayEngine::CreateDCSurface(DWORD device) {
     desc.dwHeight = static_cast<DWORD>(height);
     desc.ddckCKSrcBlt.dwColorSpaceLowValue = 0;  // black
     desc.ddckCKSrcBlt.dwColorSpaceHighValue = 0;
-    m_rcDCSurface = d;
+    set->rcDCSurface = d;
 
     IDirectDrawSurface7* surface = nullptr;
     const HRESULT hr = entry->pDirectDraw->CreateSurface(&desc, &surface, nullptr);
@@ -151,7 +172,72 @@ int32_t DDrawDisplayEngine::CreateDCSurface(DWORD device) {
         return ORVD_E_DDRAW;
     }
     set->pDCSurface.Reset(surface);
+    if (set->pDCClipper) surface->SetClipper(set->pDCClipper.Get());
     return ORVD_OK;
+}
+
+RECT DDrawDisplayEngine::PictureRect() const {
+    RECT window{};
+    if (m_dwDisplayMode > kDisplayMode16x9 || !GetWindowRect(m_hWnd, &window)) return RECT{};
+    if (m_dwDisplayMode == kDisplayModeFill) return window;
+    return m_dwDisplayMode == kDisplayMode4x3 ? FitAspectRect(window, 4, 3).dest
+                                              : FitAspectRect(window, 16, 9).dest;
+}
+
+void DDrawDisplayEngine::ClipDCSurface(DWORD device) {
+    const DisplayDeviceTable& table = DeviceTable();
+    DeviceSurfaceSet* set = device < kMaxDisplayDevices ? m_pDeviceSets[device].get() : nullptr;
+    DisplayDevice* entry = device < table.dwCount ? table.entries[device].get() : nullptr;
+    if (set == nullptr || !set->pDCSurface || entry == nullptr || !entry->pDirectDraw) return;
+
+    // The DC surface in full, and the picture's rectangle on the screen that it is scaled to.
+    const RECT& made = set->rcDCSurface;
+    const RECT whole{0, 0, made.right - made.left - 1, made.bottom - made.top};
+    const RECT picture = PictureRect();
+    const int64_t picture_w = int64_t{picture.right} - picture.left;
+    const int64_t picture_h = int64_t{picture.bottom} - picture.top;
+    RECT part = whole;
+    if (entry->pMonitorInfo && picture_w > 0 && picture_h > 0) {
+        const RECT& m = entry->pMonitorInfo->rcMonitor;
+        const int64_t left = std::max(picture.left, m.left) - int64_t{picture.left};
+        const int64_t top = std::max(picture.top, m.top) - int64_t{picture.top};
+        const int64_t right = std::min(picture.right, m.right) - int64_t{picture.left};
+        const int64_t bottom = std::min(picture.bottom, m.bottom) - int64_t{picture.top};
+        if (right > left && bottom > top) {
+            // Scaled into the DC surface, rounded outwards, with a margin for the filter that
+            // scales it onto the screen.
+            constexpr int64_t kMargin = 2;
+            part.left =
+                static_cast<LONG>(std::max<int64_t>(left * whole.right / picture_w - kMargin, 0));
+            part.top =
+                static_cast<LONG>(std::max<int64_t>(top * whole.bottom / picture_h - kMargin, 0));
+            part.right = static_cast<LONG>(std::min<int64_t>(
+                (right * whole.right + picture_w - 1) / picture_w + kMargin, whole.right));
+            part.bottom = static_cast<LONG>(std::min<int64_t>(
+                (bottom * whole.bottom + picture_h - 1) / picture_h + kMargin, whole.bottom));
+        }
+    }
+    const bool partial = !SameRect(part, whole);
+    if (!partial && !set->pDCClipper) return;  // the usual case: the whole, as always
+    if (!set->pDCClipper) {
+        IDirectDrawClipper* clipper = nullptr;
+        if (FAILED(entry->pDirectDraw->CreateClipper(0, &clipper, nullptr)) || clipper == nullptr) {
+            return;  // the whole surface is filled: slower, still right
+        }
+        set->pDCClipper.Reset(clipper);
+        set->pDCSurface->SetClipper(clipper);
+    }
+    struct {
+        RGNDATAHEADER rdh;
+        RECT rect;
+    } region{};
+    region.rdh.dwSize = sizeof(RGNDATAHEADER);
+    region.rdh.iType = RDH_RECTANGLES;
+    region.rdh.nCount = 1;
+    region.rdh.nRgnSize = sizeof(RECT);
+    region.rdh.rcBound = part;
+    region.rect = part;
+    set->pDCClipper->SetClipList(reinterpret_cast<RGNDATA*>(&region), 0);
 }
 
 void DDrawDisplayEngine::FitAspect(DWORD device, int aspect_w, int aspect_h, RECT* out) {

@@ -115,6 +115,7 @@ LONG SetUpDevices() {
         }
     }
     table.bSetUp = true;
+    ++table.dwGeneration;
     return 0;
 }
 

@@ -33,6 +33,7 @@ struct DisplayDevice {
     ComPtr<IDirectDraw7> pDirectDraw;
     ComPtr<IDirectDrawSurface7> pPrimary;
     ComPtr<IDirectDrawClipper> pClipper;
+    bool bGaveUp = false;  // a recovery waited for it in vain: later ones do not wait again
 };
 
 struct DisplayDeviceTable {
@@ -40,6 +41,9 @@ struct DisplayDeviceTable {
     DWORD dwCount = 0;                                                       // entries in use
     uint16_t wMonitorCount = 0;  // entries that carry a monitor
     bool bSetUp = false;         // SetUpDevices has completed
+    // Grows with every completed set-up: an engine whose surface sets were made for another
+    // generation makes them again before it draws.
+    uint32_t dwGeneration = 0;
 };
 
 // The process's table (owned by the library object, library.cpp).

@@ -30,6 +30,10 @@ class DisplayEngine {
     virtual int32_t RegisterDCCallback(ORVD_DCCALLBACK callback, intptr_t user, int32_t handle) = 0;
     // Stores the mode unchecked. returns: 0.
     virtual int32_t SetDisplayMode(uint32_t mode) = 0;
+    // The handle has been released while a call on this engine is still running (from its DC
+    // callback): that call stops at its next step; the engine goes when it returns.
+    virtual void MarkReleased() = 0;
+    virtual bool Released() const = 0;
 };
 
 }  // namespace orvenna

@@ -114,14 +114,17 @@ int32_t DDrawDisplayEngine::CopyFrame(DWORD device) {
     view.height = (desc.dwFlags & DDSD_HEIGHT) != 0 ? desc.dwHeight : m_geometry.dwHeight;
     view.format = static_cast<unsigned>(set.nSurfaceFormat);
     PlaneLayout layout;
+    bool copied = false;
     if (set.nSurfaceFormat >= 0 &&
         SurfacePlanes(view.format, view.width, view.height, view.pitch, &layout)) {
         view.capacity = layout.bytes;
-        orvenna::CopyFrame(
+        copied = orvenna::CopyFrame(
             FrameSource{m_pSource, m_frame.dwWidth, m_frame.dwHeight, m_frame.dwFormat}, view);
     }
     surface->Unlock(nullptr);
-    return ORVD_OK;
+    // A frame the copy cannot take (a side beyond what a surface holds) is not shown: the old
+    // picture must not pass for it. YUV9 alone is never copied, by design.
+    return copied || m_frame.dwFormat == ORVD_FORMAT_YUV9 ? ORVD_OK : ORVD_E_PARAM;
 }
 
 }  // namespace orvenna

@@ -22,6 +22,29 @@ std::unique_ptr<DisplayHandleSlot> NewSlot() {
     return std::unique_ptr<DisplayHandleSlot>(new (std::nothrow) DisplayHandleSlot);
 }
 
+// Puts an engine of `engine_kind` into `slot`. returns: 0, ORVD_E_UNSUPPORTED or ORVD_E_FAIL;
+// throws what making the engine throws.
+int32_t CreateEngine(DisplayHandleSlot& slot, int32_t engine_kind) {
+    switch (engine_kind) {
+        case ORVD_ENGINE_DDRAW: {
+            if (g_nFailEngineAllocations > 0) {
+                --g_nFailEngineAllocations;
+                return ORVD_E_FAIL;
+            }
+            auto engine = std::make_shared<DDrawDisplayEngine>();
+            // A failed DirectDraw set-up leaves a working handle; it shows in DisplayFrame.
+            engine->Init();
+            slot.pEngine = std::move(engine);
+            return ORVD_OK;
+        }
+        case ORVD_ENGINE_KIND1:
+        case ORVD_ENGINE_KIND2:
+            return ORVD_E_UNSUPPORTED;
+        default:
+            return ORVD_E_FAIL;
+    }
+}
+
 }  // namespace
 
 namespace testing {
@@ -54,30 +77,10 @@ int32_t DisplayHandleTable::InitByDisEngine(int32_t* handle_out, int32_t engine_
     if (index < 0) return ORVD_E_FAIL;
 
     int32_t result = ORVD_OK;
-    switch (engine_kind) {
-        case ORVD_ENGINE_DDRAW: {
-            std::unique_ptr<DDrawDisplayEngine> engine;
-            if (g_nFailEngineAllocations > 0) {
-                --g_nFailEngineAllocations;
-            } else {
-                engine = std::unique_ptr<DDrawDisplayEngine>(new (std::nothrow) DDrawDisplayEngine);
-            }
-            if (!engine) {
-                result = ORVD_E_FAIL;
-                break;
-            }
-            // A failed DirectDraw set-up leaves a working handle; it shows in DisplayFrame.
-            engine->Init();
-            m_pSlots[index]->pEngine = std::move(engine);
-            break;
-        }
-        case ORVD_ENGINE_KIND1:
-        case ORVD_ENGINE_KIND2:
-            result = ORVD_E_UNSUPPORTED;
-            break;
-        default:
-            result = ORVD_E_FAIL;
-            break;
+    try {
+        result = CreateEngine(*m_pSlots[index], engine_kind);
+    } catch (...) {
+        result = ORVD_E_FAIL;
     }
     if (result != ORVD_OK) {
         m_pSlots[index].reset();
@@ -99,7 +102,12 @@ DisplayHandleSlot* DisplayHandleTable::Lookup(int32_t handle) {
 
 void DisplayHandleTable::Release(int32_t handle) {
     auto& slot = m_pSlots[static_cast<size_t>(handle)];
-    if (slot && slot->pEngine) slot->pEngine->ReleaseSurfaces();
+    if (slot && slot->pEngine) {
+        slot->pEngine->MarkReleased();
+        // Held elsewhere only by a call on it that is still running (its DC callback released
+        // the handle): the surfaces go with the engine when that call returns.
+        if (slot->pEngine.use_count() == 1) slot->pEngine->ReleaseSurfaces();
+    }
     slot.reset();
     m_states[static_cast<size_t>(handle)] = kSlotReleased;
 }

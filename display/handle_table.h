@@ -20,9 +20,10 @@ enum SlotState : uint8_t {
     kSlotReleased = 4,   // released
 };
 
-// A handle slot: owns at most one engine (none when it was filled on demand).
+// A handle slot: holds at most one engine (none when it was filled on demand). An export holds
+// the engine too while it runs, so that a release from the DC callback cannot free it under it.
 struct DisplayHandleSlot {
-    std::unique_ptr<DisplayEngine> pEngine;
+    std::shared_ptr<DisplayEngine> pEngine;
 };
 
 class DisplayHandleTable {
@@ -36,7 +37,8 @@ class DisplayHandleTable {
     // The slot of an in-range handle: the stored one; a new one without an engine (state 3) for
     // a null pointer that was never released; null for a released index.
     DisplayHandleSlot* Lookup(int32_t handle);
-    // ORVD_Release without the lock: releases the engine's surfaces, discards the slot, state 4.
+    // ORVD_Release without the lock: releases the engine's surfaces (or, while a call on it runs,
+    // marks it released and leaves them to that call), discards the slot, state 4.
     void Release(int32_t handle);
     // Library unload: releases every slot and sets every state byte back to 1.
     void ReleaseAll();
@@ -53,6 +55,8 @@ class DisplayHandleTable {
 
 // The library's objects (library.cpp): the lock held by every export, the handle table.
 std::recursive_mutex& LibraryLock();
+// The library has been unloaded (its objects released): the exports do nothing more. Lock held.
+bool LibraryClosed();
 // The process is ending: unloading then leaves the engines and devices as they are.
 void AbandonAtProcessEnd();
 DisplayHandleTable& HandleTable();

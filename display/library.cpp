@@ -1,5 +1,7 @@
 // The library's process-wide objects in one place, so that unloading releases them in order:
 // first every handle slot (the engines release their surfaces), then the device table.
+#include <new>
+
 #include "device_table.h"
 #include "handle_table.h"
 #include "orvenna_testing.h"
@@ -18,30 +20,36 @@ struct Library {
     std::recursive_mutex lock;   // held by every export for its whole duration
     DisplayDeviceTable devices;  // library lock
     DisplayHandleTable handles;  // library lock
+    bool bClosed = false;        // library lock: unloaded; the exports answer "not ready"
 
     Library() = default;
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
-    ~Library() {
+    // Releases what the tables hold, under the lock, and closes the library. The object itself
+    // (the lock above all) is never destroyed: a thread may still be inside an export, or about
+    // to enter one, while the process ends.
+    void Close() {
         std::lock_guard<std::recursive_mutex> guard(lock);
         handles.ReleaseAll();
         TearDownDevices();
+        bClosed = true;
     }
 };
 
-Library* const g_pLibrary = new Library;
+// In static storage, not on the heap: nothing of it is left once its tables are released.
+alignas(Library) unsigned char g_libraryStorage[sizeof(Library)];
+Library& g_library = *new (g_libraryStorage) Library;
 
-// Unloading destroys the library, unless the process is ending: then nothing is released.
+// Unloading releases the library's objects, unless the process is ending: then nothing is
+// released.
 struct LibraryUnloader {
     LibraryUnloader() = default;
     LibraryUnloader(const LibraryUnloader&) = delete;
     LibraryUnloader& operator=(const LibraryUnloader&) = delete;
     ~LibraryUnloader() {
-        if (!g_bProcessEnding) delete g_pLibrary;
+        if (!g_bProcessEnding) g_library.Close();
     }
 } g_unloader;
-
-Library& g_library = *g_pLibrary;
 
 }  // namespace
 
@@ -51,6 +59,9 @@ void AbandonAtProcessEnd() {
 
 std::recursive_mutex& LibraryLock() {
     return g_library.lock;
+}
+bool LibraryClosed() {
+    return g_library.bClosed;
 }
 DisplayHandleTable& HandleTable() {
     return g_library.handles;

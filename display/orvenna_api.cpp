@@ -1,5 +1,6 @@
 // The nine exports: each takes the library lock for its whole duration, checks the handle,
 // looks the slot up and forwards to the slot's engine. No exception leaves an export.
+#include <memory>
 #include <mutex>
 
 #include "handle_table.h"
@@ -16,9 +17,13 @@ int32_t WithEngine(int32_t handle, int32_t no_engine, Operation operation) {
     try {
         std::lock_guard<std::recursive_mutex> guard(LibraryLock());
         if (handle < 0 || handle >= DisplayHandleTable::kSlots) return ORVD_E_HANDLE;
+        if (LibraryClosed()) return ORVD_E_NOT_READY;
         DisplayHandleSlot* slot = HandleTable().Lookup(handle);
         if (slot == nullptr || !slot->pEngine) return no_engine;
-        return operation(*slot->pEngine);
+        // Held for the call: the DC callback may release the handle from inside it.
+        const std::shared_ptr<DisplayEngine> engine = slot->pEngine;
+        const int32_t result = operation(*engine);
+        return engine->Released() ? ORVD_E_NOT_READY : result;
     } catch (...) {
         return ORVD_E_FAIL;
     }
@@ -36,6 +41,7 @@ extern "C" {
 ORVD_API int32_t ORVD_CALL ORVD_InitByDisEngine(int32_t* handle_out, tagORVD_ENGINE engine) {
     try {
         std::lock_guard<std::recursive_mutex> guard(orvenna::LibraryLock());
+        if (orvenna::LibraryClosed()) return ORVD_E_NOT_READY;
         return orvenna::HandleTable().InitByDisEngine(handle_out, static_cast<int32_t>(engine));
     } catch (...) {
         return ORVD_E_FAIL;
@@ -66,6 +72,7 @@ ORVD_API int32_t ORVD_CALL ORVD_Release(int32_t handle) {
     try {
         std::lock_guard<std::recursive_mutex> guard(orvenna::LibraryLock());
         if (handle < 0 || handle >= orvenna::DisplayHandleTable::kSlots) return ORVD_E_HANDLE;
+        if (orvenna::LibraryClosed()) return ORVD_E_NOT_READY;
         orvenna::HandleTable().Lookup(handle);  // a never-used index is occupied, then released
         orvenna::HandleTable().Release(handle);
         return ORVD_OK;

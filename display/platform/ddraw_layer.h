@@ -366,6 +366,21 @@ static_assert(sizeof(MONITORINFOEXA) == 72, "MONITORINFOEXA keeps its Windows la
 #define SM_CYVIRTUALSCREEN 79
 #define SM_CMONITORS 80
 
+// ---- Regions (a clip list) -----------------------------------------------------------------
+#define RDH_RECTANGLES 1
+struct RGNDATAHEADER {
+    DWORD dwSize;
+    DWORD iType;
+    DWORD nCount;
+    DWORD nRgnSize;
+    RECT rcBound;
+};
+struct RGNDATA {
+    RGNDATAHEADER rdh;
+    char Buffer[1];  // nCount RECTs
+};
+using LPRGNDATA = RGNDATA*;
+
 // ---- COM interfaces --------------------------------------------------------------------------
 struct IUnknown {
     virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) = 0;
@@ -378,6 +393,7 @@ struct IUnknown {
 
 struct IDirectDrawClipper : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetHWnd(HWND* hwnd) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetClipList(LPRGNDATA clip_list, DWORD flags) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetHWnd(DWORD flags, HWND hwnd) = 0;
 
   protected:

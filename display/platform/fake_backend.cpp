@@ -145,6 +145,18 @@ class FakeClipper final : public ComObject<IDirectDrawClipper> {
         if (SUCCEEDED(call.result)) m_hWnd = hwnd;
         return call.result;
     }
+    HRESULT STDMETHODCALLTYPE SetClipList(LPRGNDATA clip_list, DWORD flags) override {
+        std::lock_guard<std::recursive_mutex> guard(m_pState->lock);
+        FakeCall& call = m_pState->Log("IDirectDrawClipper::SetClipList", m_nDevice, m_nId);
+        call.flags = flags;
+        if (clip_list != nullptr) {
+            call.bHasDest = true;
+            call.rcDest = clip_list->rdh.rcBound;
+        }
+        call.args = "bound=" + RectText(clip_list != nullptr ? &clip_list->rdh.rcBound : nullptr);
+        call.result = m_pState->Scripted(call.method, m_nDevice);
+        return call.result;
+    }
 
   private:
     std::shared_ptr<State> m_pState;

@@ -37,9 +37,18 @@ class X11Clipper final : public ComObject<IDirectDrawClipper> {
         m_hWnd = hwnd;
         return DD_OK;
     }
+    // Blits into memory surfaces write only inside the list's bounds.
+    HRESULT STDMETHODCALLTYPE SetClipList(LPRGNDATA clip_list, DWORD /*flags*/) override {
+        m_bClipList = clip_list != nullptr;
+        if (clip_list != nullptr) m_rcClip = clip_list->rdh.rcBound;
+        return DD_OK;
+    }
+    const RECT* ClipBounds() const { return m_bClipList ? &m_rcClip : nullptr; }
 
   private:
     HWND m_hWnd = 0;
+    bool m_bClipList = false;
+    RECT m_rcClip{};
 };
 
 // The device kinds of format the surfaces take: what the presentation can convert.
@@ -101,14 +110,19 @@ class X11Surface final : public ComObject<IDirectDrawSurface7> {
         }
         if (source->IsLostNow()) return DDERR_SURFACELOST;
         if (source->m_memory.Locked() || m_memory.Locked()) return DDERR_SURFACEBUSY;
-        if (!m_bPrimary) return BltToMemory(source->View(), View(), dest_rect, m_scratch);
+        if (!m_bPrimary) {
+            const auto* clipper = dynamic_cast<X11Clipper*>(m_pClipper);
+            return BltToMemory(source->View(), View(), dest_rect, m_scratch,
+                               clipper != nullptr ? clipper->ClipBounds() : nullptr);
+        }
         HWND hwnd = 0;
         if (m_pClipper == nullptr || FAILED(m_pClipper->GetHWnd(&hwnd)) || hwnd == 0) {
             return DDERR_NOCLIPPERATTACHED;
         }
         if (!m_pPresenter) m_pPresenter = std::make_unique<X11Presenter>(m_pConnection);
+        // Each device puts only its own part of the window: the other part is another device's.
         return m_pPresenter->Present(hwnd, source->View(),
-                                     dest_rect != nullptr ? *dest_rect : m_rcDevice);
+                                     dest_rect != nullptr ? *dest_rect : m_rcDevice, m_rcDevice);
     }
     HRESULT STDMETHODCALLTYPE GetDC(HDC* hdc) override {
         if (hdc != nullptr) *hdc = nullptr;
@@ -254,7 +268,13 @@ class X11DirectDraw final : public ComObject<IDirectDraw7> {
         const bool primary = (desc->ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) != 0;
         auto* made = new X11Surface(m_pConnection, m_rcDevice, primary, m_nGeneration);
         if (!primary) {
-            const HRESULT hr = made->Allocate(*desc);
+            HRESULT hr = DDERR_OUTOFMEMORY;
+            try {
+                hr = made->Allocate(*desc);
+            } catch (...) {
+                made->Release();
+                throw;
+            }
             if (FAILED(hr)) {
                 made->Release();
                 return hr;
@@ -309,18 +329,13 @@ X11Backend::~X11Backend() = default;
 
 std::shared_ptr<X11Connection> X11Backend::Connection() {
     std::lock_guard<std::mutex> guard(m_lock);
+    // A lost server: the objects made on the old connection keep it until they go; the next
+    // devices are made on a new one once a server answers.
+    if (m_pConnection && m_pConnection->bBroken) m_pConnection.reset();
     const auto now = std::chrono::steady_clock::now();
     if (!m_pConnection && now >= m_nextOpenAttempt) {
         m_nextOpenAttempt = now + std::chrono::seconds(1);
-        Display* display = XOpenDisplay(nullptr);
-        if (display != nullptr) {
-            auto connection = std::make_shared<X11Connection>();
-            connection->display = display;
-            connection->screen = DefaultScreen(display);
-            connection->root = RootWindow(display, connection->screen);
-            connection->WatchScreen();
-            m_pConnection = std::move(connection);
-        }
+        m_pConnection = X11Connection::Open();
     }
     return m_pConnection;
 }

@@ -5,12 +5,9 @@
 #include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
+#include <iterator>
 
 namespace orvenna::platform {
-
-X11Connection::~X11Connection() {
-    if (display != nullptr) XCloseDisplay(display);
-}
 
 namespace {
 
@@ -53,7 +50,7 @@ void X11Connection::WatchScreen() {
 
 void X11Connection::TakeEvents() {
     std::lock_guard<std::recursive_mutex> guard(lock);
-    while (XPending(display) > 0) {
+    while (!bBroken && XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);
         const bool screen_changed =
@@ -72,12 +69,14 @@ void X11Connection::TakeEvents() {
 
 void X11Connection::Sync() {
     std::lock_guard<std::recursive_mutex> guard(lock);
+    if (bBroken) return;
     XSync(display, False);
     TakeEvents();
 }
 
 uint32_t X11Connection::CurrentGeneration() {
     std::lock_guard<std::recursive_mutex> guard(lock);
+    if (bBroken) return 0;  // no generation of a live connection: everything made is lost
     TakeEvents();
     if (bLayoutStale) {
         bLayoutStale = false;
@@ -96,26 +95,78 @@ void X11Connection::NoteLayout(const std::vector<X11Monitor>& layout) {
 
 bool X11Connection::WindowState(HWND window, X11WindowState* state) {
     std::lock_guard<std::recursive_mutex> guard(lock);
+    if (bBroken) return false;
     TakeEvents();
     return windows.Get(display, root, static_cast<Window>(window), state);
 }
 
-// ---- The error trap --------------------------------------------------------------------------
+// ---- Error handlers and the error trap -------------------------------------------------------
 
 namespace {
 
-std::mutex g_trapLock;                       // one trap at a time in the process
-Display* g_pTrapDisplay = nullptr;           // g_trapLock
-int g_nTrapError = 0;                        // g_trapLock
-unsigned long g_nTrapSerial = 0;             // g_trapLock: the first request of the outer trap
-XErrorHandler g_pPreviousHandler = nullptr;  // g_trapLock
+std::mutex g_trapLock;  // one trap at a time in the process
+// The display of the trap in force; read by the handler on any thread, so atomic.
+std::atomic<Display*> g_pTrapDisplay{nullptr};
+int g_nTrapError = 0;             // g_trapLock
+unsigned long g_nTrapSerial = 0;  // g_trapLock: the first request of the outer trap
 
-int TrapHandler(Display* display, XErrorEvent* event) {
-    if (display == g_pTrapDisplay && event->serial >= g_nTrapSerial) {
+// The handlers are installed when a connection opens and stay; what they replaced is called for
+// every display but ours. Installed again at each opening, so that a host that set its own
+// handlers since then has them called behind ours.
+std::mutex g_handlerLock;
+std::atomic<XErrorHandler> g_pHostErrorHandler{nullptr};
+std::atomic<XIOErrorHandler> g_pHostIOErrorHandler{nullptr};
+// The library's open connections. A plain array: the handlers and the connections' destructors
+// may run during static destruction, after any container would have gone.
+constexpr size_t kMaxConnections = 16;
+Display* g_ourDisplays[kMaxConnections] = {};  // g_handlerLock
+
+int ErrorHandler(Display* display, XErrorEvent* event) {
+    if (display == g_pTrapDisplay.load() && event->serial >= g_nTrapSerial) {
         g_nTrapError = event->error_code;
         return 0;
     }
-    return g_pPreviousHandler != nullptr ? g_pPreviousHandler(display, event) : 0;
+    const XErrorHandler host = g_pHostErrorHandler.load();
+    return host != nullptr ? host(display, event) : 0;
+}
+
+bool IsOurDisplay(Display* display) {
+    std::lock_guard<std::mutex> guard(g_handlerLock);
+    return std::find(std::begin(g_ourDisplays), std::end(g_ourDisplays), display) !=
+           std::end(g_ourDisplays);
+}
+
+// Replaces `from` by `to` in the list of connections. returns: false when `from` is not there.
+bool SwapOurDisplay(Display* from, Display* to) {
+    std::lock_guard<std::mutex> guard(g_handlerLock);
+    Display** found = std::find(std::begin(g_ourDisplays), std::end(g_ourDisplays), from);
+    if (found == std::end(g_ourDisplays)) return false;
+    *found = to;
+    return true;
+}
+
+// Our connection's loss is handled by the exit handler below; the host's go to its handler.
+int IOErrorHandler(Display* display) {
+    if (IsOurDisplay(display)) return 0;
+    const XIOErrorHandler host = g_pHostIOErrorHandler.load();
+    return host != nullptr ? host(display) : 0;
+}
+
+// In place of Xlib's exit(): the connection is marked broken and the call that met the loss
+// returns with a failure.
+void IOErrorExitHandler(Display* /*display*/, void* connection) {
+    static_cast<X11Connection*>(connection)->bBroken = true;
+}
+
+bool g_bHandlersInstalled = false;  // g_handlerLock
+
+void InstallHandlers() {
+    std::lock_guard<std::mutex> guard(g_handlerLock);
+    g_bHandlersInstalled = true;
+    const XErrorHandler error = XSetErrorHandler(&ErrorHandler);
+    if (error != &ErrorHandler) g_pHostErrorHandler = error;
+    const XIOErrorHandler io_error = XSetIOErrorHandler(&IOErrorHandler);
+    if (io_error != &IOErrorHandler) g_pHostIOErrorHandler = io_error;
 }
 
 // Waits for the server only while one of the requests sent is unanswered: a request with a
@@ -126,7 +177,27 @@ void Settle(Display* display) {
 
 }  // namespace
 
-// Traps this thread holds: a trap inside another one (same display) shares the outer's handler
+std::shared_ptr<X11Connection> X11Connection::Open() {
+    InstallHandlers();
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return nullptr;
+    auto connection = std::make_shared<X11Connection>();
+    connection->display = display;
+    if (!SwapOurDisplay(nullptr, display)) return nullptr;  // closed by the connection
+    XSetIOErrorExitHandler(display, &IOErrorExitHandler, connection.get());
+    connection->screen = DefaultScreen(display);
+    connection->root = RootWindow(display, connection->screen);
+    connection->WatchScreen();
+    return connection;
+}
+
+X11Connection::~X11Connection() {
+    if (display == nullptr) return;
+    XCloseDisplay(display);  // still ours here: a broken connection may report its loss again
+    SwapOurDisplay(display, nullptr);
+}
+
+// Traps this thread holds: a trap inside another one (same display) shares the outer's record
 // instead of waiting for the lock its own thread holds.
 thread_local int t_nTrapDepth = 0;
 
@@ -137,12 +208,17 @@ X11ErrorTrap::X11ErrorTrap(Display* display) : m_pDisplay(display) {
         g_nTrapError = 0;
         return;
     }
+    bool installed = false;
+    {
+        std::lock_guard<std::mutex> guard(g_handlerLock);
+        installed = g_bHandlersInstalled;
+    }
+    if (!installed) InstallHandlers();  // a connection not made by Open
     m_guard = std::unique_lock<std::mutex>(g_trapLock);
     // Errors of earlier requests are not ours to catch: they carry lower serial numbers.
     g_nTrapSerial = NextRequest(display);
-    g_pTrapDisplay = display;
     g_nTrapError = 0;
-    g_pPreviousHandler = XSetErrorHandler(&TrapHandler);
+    g_pTrapDisplay = display;
 }
 
 X11ErrorTrap::~X11ErrorTrap() {
@@ -152,7 +228,6 @@ X11ErrorTrap::~X11ErrorTrap() {
         if (m_nOuterError != 0) g_nTrapError = m_nOuterError;
         return;
     }
-    XSetErrorHandler(g_pPreviousHandler);
     g_pTrapDisplay = nullptr;
 }
 

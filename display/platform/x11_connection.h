@@ -6,7 +6,9 @@
 
 #include <X11/Xlib.h>
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -23,7 +25,14 @@ struct X11Monitor {
 };
 
 struct X11Connection {
+    // Opens a connection to the default display with the library's error handlers in place.
+    // null when no display can be opened.
+    static std::shared_ptr<X11Connection> Open();
+
     Display* display = nullptr;
+    // The server has gone (Xlib's I/O error on this display): no request is sent any more,
+    // every object made on it is lost, and the backend opens a new connection when it can.
+    std::atomic<bool> bBroken{false};
     int screen = 0;
     Window root = 0;
     int randrEventBase = -1;           // XRandR's first event code, -1 without it; set at opening
@@ -67,8 +76,8 @@ struct X11Connection {
 // names cost a round trip each, so the layout checks go without them.
 std::vector<X11Monitor> QueryMonitors(X11Connection& connection, bool with_names = true);
 
-// While it lives, X errors caused on `display` are recorded instead of reaching the process's
-// handler (whose default ends the process); errors of other displays go on to that handler.
+// While it lives, X errors caused on `display` are recorded instead of reaching the handler that
+// the host installed (whose default ends the process); errors of other displays go on to it.
 // One trap at a time in the process (a trap within a trap on the same thread and display
 // shares the outer one). Take the connection's lock before the trap.
 class X11ErrorTrap {

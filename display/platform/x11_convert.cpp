@@ -3,6 +3,7 @@
 #include "platform/x11_convert.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <libyuv/convert_argb.h>
 #include <libyuv/planar_functions.h>
@@ -34,13 +35,52 @@ uint8_t* PixelAt(const XrgbImage& image, int x, int y) {
     return image.pixels + static_cast<ptrdiff_t>(y) * image.stride + static_cast<ptrdiff_t>(x) * 4;
 }
 
-// Converts the whole source into 32-bit pixels at `dst`. The layout was checked by the caller.
-bool ConvertWhole(const SurfaceView& src, const PlaneLayout& l, uint8_t* dst, int dst_stride) {
-    const int w = static_cast<int>(src.width);
-    const int h = static_cast<int>(src.height);
-    const uint8_t* p0 = src.bytes + l.offset[0];
-    const uint8_t* p1 = src.bytes + l.offset[1];
-    const uint8_t* p2 = src.bytes + l.offset[2];
+// The source pixels (x, y), x and y even, start at these byte offsets into each plane.
+void PartOffsets(unsigned format, const PlaneLayout& l, int x, int y, size_t out[3]) {
+    size_t luma_bytes = 1;  // per pixel of the first plane
+    switch (format) {
+        case ORVD_FORMAT_RGB32:
+            luma_bytes = 4;
+            break;
+        case ORVD_FORMAT_RGB555:
+        case ORVD_FORMAT_RGB565:
+        case ORVD_FORMAT_UYVY:
+        case ORVD_FORMAT_YUY2:
+            luma_bytes = 2;
+            break;
+        default:
+            break;
+    }
+    const auto row = [&](int plane, int r) { return static_cast<size_t>(r) * l.pitch[plane]; };
+    out[0] = row(0, y) + static_cast<size_t>(x) * luma_bytes;
+    out[1] = out[2] = 0;
+    switch (format) {
+        case ORVD_FORMAT_YV12:
+        case ORVD_FORMAT_IYUV:
+            out[1] = row(1, y / 2) + static_cast<size_t>(x / 2);
+            out[2] = row(2, y / 2) + static_cast<size_t>(x / 2);
+            break;
+        case ORVD_FORMAT_YV16:
+            out[1] = row(1, y) + static_cast<size_t>(x / 2);
+            out[2] = row(2, y) + static_cast<size_t>(x / 2);
+            break;
+        case ORVD_FORMAT_NV12:
+            out[1] = row(1, y / 2) + static_cast<size_t>(x);
+            break;
+        default:
+            break;
+    }
+}
+
+// Converts the w × h part of the source at (x, y), both even, into 32-bit pixels at `dst`. The
+// layout was checked by the caller.
+bool ConvertPart(const SurfaceView& src, const PlaneLayout& l, int x, int y, int w, int h,
+                 uint8_t* dst, int dst_stride) {
+    size_t part[3];
+    PartOffsets(src.format, l, x, y, part);
+    const uint8_t* p0 = src.bytes + l.offset[0] + part[0];
+    const uint8_t* p1 = src.bytes + l.offset[1] + part[1];
+    const uint8_t* p2 = src.bytes + l.offset[2] + part[2];
     const int s0 = static_cast<int>(l.pitch[0]);
     const int s1 = static_cast<int>(l.pitch[1]);
     const int s2 = static_cast<int>(l.pitch[2]);
@@ -79,6 +119,22 @@ bool ConvertWhole(const SurfaceView& src, const PlaneLayout& l, uint8_t* dst, in
     return result == 0;
 }
 
+bool ConvertWhole(const SurfaceView& src, const PlaneLayout& l, uint8_t* dst, int dst_stride) {
+    return ConvertPart(src, l, 0, 0, static_cast<int>(src.width), static_cast<int>(src.height), dst,
+                       dst_stride);
+}
+
+// The source columns (or rows) that scaling `size` of them onto `dest_size` reads for the
+// destination's [from, from + count): with a margin for the filter and its alignment, even.
+std::pair<int, int> SourceSpan(int64_t from, int64_t count, int size, int64_t dest_size) {
+    constexpr int64_t kMargin = 8;
+    int64_t low = from * size / dest_size - kMargin;
+    int64_t high = ((from + count) * size + dest_size - 1) / dest_size + kMargin;
+    low = std::max<int64_t>(low, 0) & ~int64_t{7};
+    high = std::min<int64_t>((high + 7) & ~int64_t{7}, size);
+    return {static_cast<int>(low), static_cast<int>(high)};
+}
+
 }  // namespace
 
 bool X11CanConvert(unsigned format) {
@@ -104,7 +160,7 @@ uint8_t* ConvertScratch::Reserve(size_t bytes) {
 }
 
 bool ConvertAndScale(const SurfaceView& source, const XrgbImage& target, const RECT& dest,
-                     ConvertScratch& scratch) {
+                     ConvertScratch& scratch, const RECT* clip_to) {
     PlaneLayout layout;
     if (source.bytes == nullptr || target.pixels == nullptr || !X11CanConvert(source.format) ||
         source.width == 0 || source.height == 0 ||
@@ -115,7 +171,14 @@ bool ConvertAndScale(const SurfaceView& source, const XrgbImage& target, const R
     const int64_t dest_w = int64_t{dest.right} - dest.left;
     const int64_t dest_h = int64_t{dest.bottom} - dest.top;
     if (dest_w <= 0 || dest_h <= 0 || dest_w > 32768 || dest_h > 32768) return false;
-    const Clip clip = ClipToImage(target, dest);
+    RECT visible = dest;
+    if (clip_to != nullptr) {
+        visible.left = std::max(visible.left, clip_to->left);
+        visible.top = std::max(visible.top, clip_to->top);
+        visible.right = std::min(visible.right, clip_to->right);
+        visible.bottom = std::min(visible.bottom, clip_to->bottom);
+    }
+    const Clip clip = ClipToImage(target, visible);
     if (clip.width == 0) return true;
 
     const int sw = static_cast<int>(source.width);
@@ -128,17 +191,27 @@ bool ConvertAndScale(const SurfaceView& source, const XrgbImage& target, const R
                             static_cast<int>(target.stride));
     }
 
-    // 32-bit pixels at the source size: the surface itself when it is RGB32, else converted.
+    const int into_x = clip.x - dest.left;  // where the visible part starts inside `dest`
+    const int into_y = clip.y - dest.top;
+    // 32-bit pixels at the source size: the surface itself when it is RGB32, else converted;
+    // only the part that the visible part reads (a window across two monitors is drawn in two
+    // parts), in its place in the whole.
     const uint8_t* argb = source.bytes;
     int argb_stride = static_cast<int>(source.pitch);
     if (source.format != ORVD_FORMAT_RGB32) {
         argb_stride = sw * 4;
         uint8_t* converted = scratch.Reserve(static_cast<size_t>(argb_stride) * sh);
-        if (!ConvertWhole(source, layout, converted, argb_stride)) return false;
+        const auto [x0, x1] = SourceSpan(into_x, clip.width, sw, dest_w);
+        const auto [y0, y1] = SourceSpan(into_y, clip.height, sh, dest_h);
+        if (x1 <= x0 || y1 <= y0 ||
+            !ConvertPart(source, layout, x0, y0, x1 - x0, y1 - y0,
+                         converted + static_cast<ptrdiff_t>(y0) * argb_stride +
+                             static_cast<ptrdiff_t>(x0) * 4,
+                         argb_stride)) {
+            return false;
+        }
         argb = converted;
     }
-    const int into_x = clip.x - dest.left;  // where the visible part starts inside `dest`
-    const int into_y = clip.y - dest.top;
     if (same_size) {
         return libyuv::ARGBCopy(argb + static_cast<ptrdiff_t>(into_y) * argb_stride +
                                     static_cast<ptrdiff_t>(into_x) * 4,

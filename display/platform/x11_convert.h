@@ -41,8 +41,9 @@ class ConvertScratch {
 // image is written. returns: false, writing nothing, for a format without a conversion, a source
 // whose planes do not fit its capacity, or an empty `dest`; true otherwise (also when `dest` lies
 // wholly outside the image).
+// With `clip_to`, only its part of `dest` is written, and only the source that it reads converted.
 bool ConvertAndScale(const orvenna::SurfaceView& source, const XrgbImage& target, const RECT& dest,
-                     ConvertScratch& scratch);
+                     ConvertScratch& scratch, const RECT* clip_to = nullptr);
 
 // Fills the part of `rect` inside `target` with `colour` (0xXXRRGGBB, stored as it is).
 void FillXrgb(const XrgbImage& target, const RECT& rect, uint32_t colour);

@@ -120,7 +120,8 @@ bool X11Presenter::EnsureImage(Visual* visual, int depth, int width, int height)
     return true;
 }
 
-HRESULT X11Presenter::Present(HWND window, const orvenna::SurfaceView& source, const RECT& dest) {
+HRESULT X11Presenter::Present(HWND window, const orvenna::SurfaceView& source, const RECT& dest,
+                              const RECT& clip) {
     if (!X11CanConvert(source.format)) return DDERR_INVALIDPIXELFORMAT;
     X11Connection& connection = *m_pConnection;
     std::lock_guard<std::recursive_mutex> guard(connection.lock);
@@ -150,15 +151,15 @@ HRESULT X11Presenter::Present(HWND window, const orvenna::SurfaceView& source, c
     std::optional<X11ErrorTrap> trap(std::in_place, display);
     const int origin_x = state.rootX;
     const int origin_y = state.rootY;
-    // The destination in window coordinates, and the part of it on the screen.
+    // The destination in window coordinates, and the part of it on the screen inside `clip`.
     const RECT in_window{dest.left - origin_x, dest.top - origin_y, dest.right - origin_x,
                          dest.bottom - origin_y};
-    const int left = std::max<int>(in_window.left, -origin_x);
-    const int top = std::max<int>(in_window.top, -origin_y);
-    const int right =
-        std::min<int>(in_window.right, DisplayWidth(display, connection.screen) - origin_x);
-    const int bottom =
-        std::min<int>(in_window.bottom, DisplayHeight(display, connection.screen) - origin_y);
+    const int left = std::max<int>({in_window.left, -origin_x, clip.left - origin_x});
+    const int top = std::max<int>({in_window.top, -origin_y, clip.top - origin_y});
+    const int right = std::min<int>({in_window.right, clip.right - origin_x,
+                                     DisplayWidth(display, connection.screen) - origin_x});
+    const int bottom = std::min<int>({in_window.bottom, clip.bottom - origin_y,
+                                      DisplayHeight(display, connection.screen) - origin_y});
     if (right <= left || bottom <= top) return DD_OK;
     const int width = right - left;
     const int height = bottom - top;
@@ -191,7 +192,9 @@ HRESULT X11Presenter::Present(HWND window, const orvenna::SurfaceView& source, c
     }
     // The wait for the server also tells us that it has read the shared image, so the next
     // frame may be written into it.
-    if (trap->Failed()) {
+    const bool failed = trap->Failed();
+    if (connection.bBroken) return DDERR_SURFACELOST;
+    if (failed) {
         m_window = 0;  // gone, or not what it was: asked again next time
         return DDERR_INVALIDOBJECT;
     }
@@ -199,7 +202,7 @@ HRESULT X11Presenter::Present(HWND window, const orvenna::SurfaceView& source, c
 }
 
 HRESULT BltToMemory(const orvenna::SurfaceView& source, const orvenna::SurfaceView& target,
-                    const RECT* dest, ConvertScratch& scratch) {
+                    const RECT* dest, ConvertScratch& scratch, const RECT* clip) {
     if (target.format != ORVD_FORMAT_RGB32 || !X11CanConvert(source.format)) {
         return DDERR_INVALIDPIXELFORMAT;
     }
@@ -217,7 +220,7 @@ HRESULT BltToMemory(const orvenna::SurfaceView& source, const orvenna::SurfaceVi
     }
     const XrgbImage image{target.bytes, target.pitch, static_cast<int>(target.width),
                           static_cast<int>(target.height)};
-    return ConvertAndScale(source, image, r, scratch) ? DD_OK : DDERR_INVALIDPIXELFORMAT;
+    return ConvertAndScale(source, image, r, scratch, clip) ? DD_OK : DDERR_INVALIDPIXELFORMAT;
 }
 
 }  // namespace orvenna::platform

@@ -24,12 +24,14 @@ class X11Presenter {
     X11Presenter(const X11Presenter&) = delete;
     X11Presenter& operator=(const X11Presenter&) = delete;
 
-    // Draws the whole of `source`, scaled bilinearly to `dest` (screen coordinates), into
-    // `window`; the server clips the drawing to the window and to what other windows leave
-    // visible. returns: DD_OK (also when nothing of `dest` is inside the window),
-    // DDERR_INVALIDPIXELFORMAT (no conversion for the source), DDERR_INVALIDOBJECT (the window is
-    // gone), DDERR_UNSUPPORTED (a window whose visual is not 24- or 32-bit TrueColor).
-    HRESULT Present(HWND window, const orvenna::SurfaceView& source, const RECT& dest);
+    // Draws the whole of `source`, scaled bilinearly to `dest` (screen coordinates), into the
+    // part of `window` inside `clip` (screen coordinates; the screen's part of it); the server
+    // clips the drawing to the window and to what other windows leave visible. returns: DD_OK (also
+    // when nothing of `dest` is inside the window), DDERR_INVALIDPIXELFORMAT (no conversion for the
+    // source), DDERR_INVALIDOBJECT (the window is gone), DDERR_UNSUPPORTED (a window whose visual
+    // is not 24- or 32-bit TrueColor), DDERR_SURFACELOST (the server has gone).
+    HRESULT Present(HWND window, const orvenna::SurfaceView& source, const RECT& dest,
+                    const RECT& clip);
 
     // True while pictures go to the server through shared memory.
     bool UsesSharedMemory() const { return m_bShmAttached; }
@@ -62,9 +64,10 @@ class X11Presenter {
 };
 
 // A blit between memory surfaces: the whole of `source` converted and scaled onto `dest` (null:
-// the whole destination) of a 32-bit RGB `target`. returns: DD_OK, DDERR_INVALIDPIXELFORMAT (no
+// the whole destination) of a 32-bit RGB `target`, written only inside `clip` when there is one.
+// returns: DD_OK, DDERR_INVALIDPIXELFORMAT (no
 // conversion for the source, or a target that is not RGB32), DDERR_INVALIDRECT.
 HRESULT BltToMemory(const orvenna::SurfaceView& source, const orvenna::SurfaceView& target,
-                    const RECT* dest, ConvertScratch& scratch);
+                    const RECT* dest, ConvertScratch& scratch, const RECT* clip = nullptr);
 
 }  // namespace orvenna::platform

@@ -336,11 +336,171 @@ TEST_F(PresentationTest, RefreshBeforeTheFirstFrameDrawsNothing) {
     EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Lock"), 0u);
 }
 
-TEST_F(PresentationTest, AFrameWithoutBytesIsRefused) {
+TEST_F(PresentationTest, MalformedFramesAreRefusedAndTheNextGoodOneIsShown) {
     Open();
-    tagORVD_FRAME frame{nullptr, 0, ORVD_FORMAT_UYVY, 64, 48};
-    EXPECT_EQ(ORVD_DisplayFrame(m_handle, &frame), ORVD_E_PARAM);
+    struct Row {
+        const char* what;
+        uint32_t format, width, height;
+        bool bytes;
+    };
+    for (const Row& row :
+         {Row{"no bytes", ORVD_FORMAT_UYVY, 64, 48, false},
+          Row{"width 0", ORVD_FORMAT_UYVY, 0, 48, true},
+          Row{"height 0", ORVD_FORMAT_RGB32, 64, 0, true}, Row{"format 14", 14, 64, 48, true},
+          Row{"format 0xFFFFFFFF", 0xFFFFFFFFu, 64, 48, true},
+          Row{"wider than a copy takes", ORVD_FORMAT_RGB32, 40000, 4, true},
+          Row{"taller than a copy takes", ORVD_FORMAT_YUY2, 4, 40000, true}}) {
+        SCOPED_TRACE(row.what);
+        m_frameBytes.assign(static_cast<size_t>(row.width) * row.height * 4 + 1, 0x55);
+        tagORVD_FRAME frame{row.bytes ? m_frameBytes.data() : nullptr, 0, row.format, row.width,
+                            row.height};
+        EXPECT_LT(ORVD_DisplayFrame(m_handle, &frame), 0);
+        EXPECT_EQ(Show(ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
+    }
     EXPECT_EQ(ORVD_DisplayFrame(m_handle, nullptr), ORVD_E_PARAM);
+}
+
+// Several handles on one device, each in its own window, and DC callbacks that call back in.
+class SharedDeviceTest : public PresentationTest {
+  public:
+    using PresentationTest::Fake;
+    void Open(int handles) {
+        Fake().SetMonitors({RECT{0, 0, 1920, 1080}});
+        for (int i = 0; i < handles; ++i) {
+            const LONG x = 50 + 300 * i;
+            m_windows.push_back(Fake().AddWindow(RECT{x, 50, x + 200, 200}));
+            m_handles.push_back(NewHandle());
+            EXPECT_EQ(ORVD_SetDisplayWindow(m_handles.back(), m_windows.back()), ORVD_OK);
+        }
+    }
+    int32_t ShowOn(int32_t handle) {
+        m_handle = handle;
+        return Show(ORVD_FORMAT_UYVY, 64, 48);
+    }
+    // The window that each blit onto the screen went to: the clipper's window at that moment.
+    std::vector<HWND> ScreenBlitWindows() {
+        std::vector<HWND> windows;
+        HWND bound = 0;
+        for (const auto& call : Fake().Calls()) {
+            if (call.method == "IDirectDrawClipper::SetHWnd") bound = call.hwnd;
+            if (call.method == "IDirectDrawSurface7::Blt" && call.bHasDest)
+                windows.push_back(bound);
+        }
+        return windows;
+    }
+
+    std::vector<HWND> m_windows;
+    std::vector<int32_t> m_handles;
+};
+
+TEST_F(SharedDeviceTest, EachHandleShowsAndRefreshesInItsOwnWindow) {
+    Open(3);
+    Fake().ClearCalls();
+    for (int32_t handle : {0, 1, 2}) ASSERT_EQ(ShowOn(handle), ORVD_OK);
+    for (int32_t handle : {1, 0, 2}) ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
+    EXPECT_EQ(ScreenBlitWindows(), (std::vector<HWND>{m_windows[0], m_windows[1], m_windows[2],
+                                                      m_windows[1], m_windows[0], m_windows[2]}));
+}
+
+TEST_F(SharedDeviceTest, AMonitorChangeMetByOneHandleLeavesEveryHandleShowing) {
+    Open(3);
+    for (int32_t handle : {0, 1, 2}) ASSERT_EQ(ShowOn(handle), ORVD_OK);
+    for (const auto& monitors :
+         {std::vector<RECT>{{0, 0, 960, 1080}, {960, 0, 1920, 1080}}, std::vector<RECT>{}}) {
+        // The layout changes; handle 1 meets the lost surface first and rebuilds the devices.
+        const int devices = static_cast<int>(DeviceTable().dwCount);
+        Fake().SetMonitors(monitors);
+        for (int device = 0; device < devices; ++device) {
+            Fake().LoseSurfaces(device);
+            Fake().SetRestoreFails(device, true);
+        }
+        EXPECT_EQ(ShowOn(1), ORVD_E_DDRAW);
+        for (int device = 0; device < devices; ++device) Fake().SetRestoreFails(device, false);
+        for (int32_t handle : {2, 0, 1}) EXPECT_EQ(ShowOn(handle), ORVD_OK) << handle;
+    }
+}
+
+TEST_F(SharedDeviceTest, ADeviceThatNeverCameBackFailsFastUntilTheDevicesAreMadeAgain) {
+    Open(2);
+    ASSERT_EQ(ShowOn(0), ORVD_OK);
+    Fake().LoseSurfaces(0);
+    Fake().SetRestoreFails(0, true);
+    Fake().SetDeviceGone(0, true);
+    DWORD start = Fake().Now();
+    EXPECT_EQ(ShowOn(0), ORVD_E_DDRAW);
+    EXPECT_GE(Fake().Now() - start, DDrawDisplayEngine::kRecoverWaitMs);
+    start = Fake().Now();
+    EXPECT_EQ(ShowOn(1), ORVD_E_DDRAW);
+    EXPECT_EQ(ShowOn(0), ORVD_E_DDRAW);
+    EXPECT_LT(Fake().Now() - start, 50u);
+    // Back: the next look finds it and the devices are made again.
+    Fake().SetDeviceGone(0, false);
+    Fake().SetRestoreFails(0, false);
+    EXPECT_EQ(ShowOn(1), ORVD_E_DDRAW);
+    EXPECT_EQ(ShowOn(0), ORVD_OK);
+    EXPECT_EQ(ShowOn(1), ORVD_OK);
+}
+
+// What the DC callback below does once, from inside the pass of handle 0.
+struct ReentryScript {
+    SharedDeviceTest* test = nullptr;
+    enum { kReleaseOwn, kGrowAndShowOwn, kShowOther } action;
+    int calls = 0;
+};
+ReentryScript* g_pScript = nullptr;
+
+void ReenterCallback(int32_t handle, ORVD_HDC dc, intptr_t /*user*/) {
+    cairo_set_source_rgb(dc, 1, 0, 0);
+    cairo_paint(dc);
+    if (g_pScript->calls++ != 1) return;  // the first pass only draws
+    std::vector<uint8_t> bytes(64 * 48 * 2, 0x80);
+    tagORVD_FRAME frame{bytes.data(), 0, ORVD_FORMAT_UYVY, 64, 48};
+    switch (g_pScript->action) {
+        case ReentryScript::kReleaseOwn:
+            EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
+            break;
+        case ReentryScript::kGrowAndShowOwn:
+            g_pScript->test->Fake().MoveWindow(g_pScript->test->m_windows[0],
+                                               RECT{50, 50, 650, 500});
+            EXPECT_EQ(ORVD_DisplayFrame(handle, &frame), ORVD_OK);
+            break;
+        case ReentryScript::kShowOther:
+            EXPECT_EQ(ORVD_DisplayFrame(1, &frame), ORVD_OK);
+            break;
+    }
+}
+
+TEST_F(SharedDeviceTest, TheDcCallbackMayCallBackIntoItsOwnAndOtherHandles) {
+    struct Row {
+        decltype(ReentryScript::action) action;
+        int32_t outer;  // what the outer call on handle 0 returns
+    };
+    for (const Row& row :
+         {Row{ReentryScript::kReleaseOwn, ORVD_E_NOT_READY},
+          Row{ReentryScript::kGrowAndShowOwn, ORVD_OK}, Row{ReentryScript::kShowOther, ORVD_OK}}) {
+        SCOPED_TRACE(static_cast<int>(row.action));
+        testing::ResetLibraryForTesting();
+        m_windows.clear();
+        m_handles.clear();
+        Open(2);
+        ASSERT_EQ(ShowOn(1), ORVD_OK);
+        ReentryScript script{this, row.action};
+        g_pScript = &script;
+        ASSERT_EQ(ORVD_RegisterDCCallback(0, &ReenterCallback, 0), ORVD_OK);
+        ASSERT_EQ(ShowOn(0), ORVD_OK);
+        Fake().ClearCalls();
+        EXPECT_EQ(ShowOn(0), row.outer);
+        if (row.action == ReentryScript::kShowOther) {
+            // The outer pass goes on into its own window, not into the one handle 1 bound.
+            EXPECT_EQ(ScreenBlitWindows(), (std::vector<HWND>{m_windows[1], m_windows[0]}));
+        }
+        if (row.action == ReentryScript::kReleaseOwn) {
+            EXPECT_EQ(ShowOn(0), ORVD_E_NOT_READY);
+        } else {
+            EXPECT_EQ(ORVD_RefreshDisplay(0), ORVD_OK);
+        }
+        g_pScript = nullptr;
+    }
 }
 
 }  // namespace

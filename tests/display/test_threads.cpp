@@ -1,7 +1,11 @@
 // Eight threads calling the exports at once, each on its own handle and all on shared ones:
 // the library lock serialises them (run under ThreadSanitizer in CI).
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -86,6 +90,27 @@ TEST_F(ThreadsTest, AnotherThreadWaitsWhileTheLockIsHeld) {
     other.join();
     EXPECT_TRUE(done.load());
     EXPECT_EQ(EngineOf(handle)->DisplayMode(), 2u);
+}
+
+TEST_F(ThreadsTest, TheProcessEndsCleanlyWhileAnotherThreadIsInsideTheLibrary) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::thread([] {
+            for (;;) {
+                int32_t handle = -1;
+                if (ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW) == ORVD_OK) {
+                    ORVD_SetDisplayMode(handle, 1);
+                    ORVD_Release(handle);
+                }
+            }
+        }).detach();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::exit(0);  // the library's objects go while the thread goes on calling
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 }  // namespace

@@ -424,30 +424,6 @@ TEST_F(TwoMonitorTest, AChangedMonitorLayoutLosesTheSurfacesAndRecoveryRebuildsT
     EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
 }
 
-TEST_F(TwoMonitorTest, AMonitorRemovedIsNoticedByTheNextFrame) {
-    int32_t handle = -1;
-    ASSERT_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
-    auto* engine = dynamic_cast<DDrawDisplayEngine*>(testing::EngineForTesting(handle));
-    const Window window = MakeWindow(2000, 100, 640, 480, /*mapped=*/true);
-    ASSERT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_OK);
-    std::vector<uint8_t> bytes(64 * 48 * 2, 0x80);
-    tagORVD_FRAME frame{bytes.data(), 0, ORVD_FORMAT_UYVY, 64, 48};
-    ASSERT_EQ(ORVD_DisplayFrame(handle, &frame), ORVD_OK);
-    ASSERT_EQ(DeviceTable().dwCount, 3u);
-    EXPECT_TRUE(engine->DeviceSet(2)->bVisible);
-
-    ASSERT_EQ(std::system(
-                  ("DISPLAY=" + m_display + " xrandr --delmonitor right >/dev/null 2>&1").c_str()),
-              0);
-    // The very next frame finds its surfaces lost and rebuilds the devices: one monitor is left,
-    // so the driver entry alone. The frame after it is shown there.
-    EXPECT_EQ(ORVD_DisplayFrame(handle, &frame), ORVD_E_DDRAW);
-    EXPECT_EQ(DeviceTable().dwCount, 1u);
-    EXPECT_EQ(ORVD_DisplayFrame(handle, &frame), ORVD_OK);
-    EXPECT_TRUE(engine->DeviceSet(0)->bVisible);
-    EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
-}
-
 // A display with two X screens: the library draws on the first one only.
 class TwoScreenTest : public PrivateXvfbTest {
   protected:

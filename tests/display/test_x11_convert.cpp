@@ -153,29 +153,37 @@ TEST(X11Convert, AcceptsTheFormatsItConvertsAndRefusesTheOthers) {
     EXPECT_EQ(target.pixels[0], 0x5A);
 }
 
-TEST(X11Convert, MatchesTheReferenceConversionForEveryAcceptedFormat) {
+// Runs `check` on a picture of every accepted format, in an even and an odd size.
+template <typename Check>
+void ForEveryAcceptedPicture(Check check) {
     for (unsigned format = 0; format < kPixelFormatCount; ++format) {
         if (!X11CanConvert(format)) continue;
         for (const auto& size : {std::pair{64u, 48u}, std::pair{37u, 21u}}) {
             SCOPED_TRACE(::testing::Message()
                          << "format " << format << " " << size.first << "x" << size.second);
             Picture picture(format, size.first, size.second);
-            const int w = static_cast<int>(size.first), h = static_cast<int>(size.second);
-            Target target(w, h);
-            ConvertScratch scratch;
-            ASSERT_TRUE(ConvertAndScale(picture.mem, target.image, RECT{0, 0, w, h}, scratch));
-            int worst = 0;
-            for (int y = 0; y < h; ++y) {
-                for (int x = 0; x < w; ++x) {
-                    const Rgb got = target.At(x, y);
-                    const Rgb want = picture.Reference(x, y);
-                    worst = std::max(worst, Distance(got, want));
-                }
-            }
-            EXPECT_LE(worst, kTolerance);
-            EXPECT_EQ(target.pixels[static_cast<size_t>(w) * 4 * h], 0x5A);  // nothing past it
+            check(picture, size);
         }
     }
+}
+
+TEST(X11Convert, MatchesTheReferenceConversionForEveryAcceptedFormat) {
+    ForEveryAcceptedPicture([](const Picture& picture, std::pair<uint32_t, uint32_t> size) {
+        const int w = static_cast<int>(size.first), h = static_cast<int>(size.second);
+        Target target(w, h);
+        ConvertScratch scratch;
+        ASSERT_TRUE(ConvertAndScale(picture.mem, target.image, RECT{0, 0, w, h}, scratch));
+        int worst = 0;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const Rgb got = target.At(x, y);
+                const Rgb want = picture.Reference(x, y);
+                worst = std::max(worst, Distance(got, want));
+            }
+        }
+        EXPECT_LE(worst, kTolerance);
+        EXPECT_EQ(target.pixels[static_cast<size_t>(w) * 4 * h], 0x5A);  // nothing past it
+    });
 }
 
 TEST(X11Convert, ScalesBilinearlyKeepingFlatAreasFlat) {
@@ -206,31 +214,46 @@ TEST(X11Convert, ScalesBilinearlyKeepingFlatAreasFlat) {
     }
 }
 
-// A destination reaching past the image draws exactly the visible part of what the whole
-// destination would show, and nothing else.
-TEST(X11Convert, ClipsTheDestinationToTheImage) {
-    Picture picture(ORVD_FORMAT_UYVY, 64, 48);
-    const RECT dest{-30, -20, 170, 130};  // 200 x 150, partly left of and above the image
-    ConvertScratch scratch;
-    Target whole(200, 150);
-    ASSERT_TRUE(ConvertAndScale(picture.mem, whole.image, RECT{0, 0, 200, 150}, scratch));
-    for (RECT into : {dest, RECT{40, 30, 240, 180}}) {
-        Target clipped(100, 80);
-        ASSERT_TRUE(ConvertAndScale(picture.mem, clipped.image, into, scratch));
-        for (int y = 0; y < 80; ++y) {
-            for (int x = 0; x < 100; ++x) {
-                const int wx = x - into.left, wy = y - into.top;
-                const bool inside = wx >= 0 && wy >= 0 && wx < 200 && wy < 150;
-                const uint8_t* got = &clipped.pixels[static_cast<size_t>(y) * 400 + x * 4];
-                if (inside) {
-                    const uint8_t* want = &whole.pixels[static_cast<size_t>(wy) * 800 + wx * 4];
-                    ASSERT_TRUE(std::equal(got, got + 3, want)) << x << "," << y;
-                } else {
-                    ASSERT_EQ(got[0], 0x5A) << x << "," << y;
+// A destination reaching past the image, or limited to a part, draws exactly that part of what
+// the whole destination would show, and nothing else: only the source the part reads is
+// converted, so every plane's offset into it must be right.
+TEST(X11Convert, ClipsTheDestinationToTheImageAndToAPart) {
+    ForEveryAcceptedPicture([](const Picture& picture, std::pair<uint32_t, uint32_t>) {
+        ConvertScratch scratch;
+        Target whole(200, 150);
+        ASSERT_TRUE(ConvertAndScale(picture.mem, whole.image, RECT{0, 0, 200, 150}, scratch));
+        // Partly left of and above the image; partly right and below; the image limited to
+        // its right part, and to a band in the middle.
+        struct Row {
+            RECT into;
+            RECT part;
+        };
+        for (const Row& row :
+             {Row{{-30, -20, 170, 130}, {0, 0, 100, 80}}, Row{{40, 30, 240, 180}, {0, 0, 100, 80}},
+              Row{{-100, -70, 100, 80}, {57, 0, 100, 80}},
+              Row{{-100, 0, 100, 150}, {0, 33, 100, 61}}}) {
+            Target clipped(100, 80);
+            ConvertScratch fresh;  // nothing left over from the whole conversion
+            ASSERT_TRUE(ConvertAndScale(picture.mem, clipped.image, row.into, fresh, &row.part));
+            for (int y = 0; y < 80; ++y) {
+                for (int x = 0; x < 100; ++x) {
+                    const int wx = x - row.into.left, wy = y - row.into.top;
+                    const bool inside = wx >= 0 && wy >= 0 && wx < 200 && wy < 150 &&
+                                        x >= row.part.left && x < row.part.right &&
+                                        y >= row.part.top && y < row.part.bottom;
+                    const uint8_t* got = &clipped.pixels[static_cast<size_t>(y) * 400 + x * 4];
+                    if (inside) {
+                        const uint8_t* want = &whole.pixels[static_cast<size_t>(wy) * 800 + wx * 4];
+                        ASSERT_TRUE(std::equal(got, got + 3, want)) << x << "," << y;
+                    } else {
+                        ASSERT_EQ(got[0], 0x5A) << x << "," << y;
+                    }
                 }
             }
         }
-    }
+    });
+    Picture picture(ORVD_FORMAT_UYVY, 64, 48);
+    ConvertScratch scratch;
     // The same size as the source with a clip, and a destination wholly outside.
     Target same(64, 48);
     ASSERT_TRUE(ConvertAndScale(picture.mem, same.image, RECT{0, 0, 64, 48}, scratch));

@@ -78,7 +78,7 @@ class X11DisplayTest : public ::testing::Test {
     void TearDown() override {
         testing::UseBackendForTesting(nullptr);
         if (m_pDisplay != nullptr) {
-            if (m_window != 0) XDestroyWindow(m_pDisplay, m_window);
+            for (Window window : m_windows) XDestroyWindow(m_pDisplay, window);
             XCloseDisplay(m_pDisplay);
         }
         if (m_xvfb > 0) {
@@ -122,21 +122,26 @@ class X11DisplayTest : public ::testing::Test {
             return;
         }
         number[got - 1] = '\0';
-        m_savedDisplay = std::getenv("DISPLAY");
+        if (m_savedDisplay.empty()) m_savedDisplay = std::getenv("DISPLAY");
         setenv("DISPLAY", (":" + std::string(number)).c_str(), 1);
     }
 
     // A mapped window with a white background, so that anything not drawn shows.
-    void MakeWindow(int width, int height) {
+    Window AddWindow(int x, int y, int width, int height) {
         XSetWindowAttributes attributes{};
         attributes.override_redirect = True;
         attributes.background_pixel = WhitePixel(m_pDisplay, DefaultScreen(m_pDisplay));
-        m_window = XCreateWindow(m_pDisplay, DefaultRootWindow(m_pDisplay), 40, 30,
-                                 static_cast<unsigned>(width), static_cast<unsigned>(height), 0,
-                                 CopyFromParent, InputOutput, CopyFromParent,
-                                 CWOverrideRedirect | CWBackPixel, &attributes);
-        XMapRaised(m_pDisplay, m_window);
+        const Window window = XCreateWindow(
+            m_pDisplay, DefaultRootWindow(m_pDisplay), x, y, static_cast<unsigned>(width),
+            static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+            CWOverrideRedirect | CWBackPixel, &attributes);
+        XMapRaised(m_pDisplay, window);
         XSync(m_pDisplay, False);
+        m_windows.push_back(window);
+        return window;
+    }
+    void MakeWindow(int width, int height) {
+        m_window = AddWindow(40, 30, width, height);
         m_width = width;
         m_height = height;
     }
@@ -152,15 +157,16 @@ class X11DisplayTest : public ::testing::Test {
         return ORVD_DisplayFrame(handle, &frame);
     }
     // The window's pixels as the screen shows them.
-    std::vector<Rgb> ReadBack() {
+    std::vector<Rgb> ReadBack() { return ReadBack(m_window, m_width, m_height); }
+    std::vector<Rgb> ReadBack(Window window, int width, int height) {
         XSync(m_pDisplay, False);
         std::vector<Rgb> pixels;
-        XImage* image = XGetImage(m_pDisplay, m_window, 0, 0, static_cast<unsigned>(m_width),
-                                  static_cast<unsigned>(m_height), AllPlanes, ZPixmap);
+        XImage* image = XGetImage(m_pDisplay, window, 0, 0, static_cast<unsigned>(width),
+                                  static_cast<unsigned>(height), AllPlanes, ZPixmap);
         if (image == nullptr) return pixels;
-        pixels.reserve(static_cast<size_t>(m_width) * m_height);
-        for (int y = 0; y < m_height; ++y) {
-            for (int x = 0; x < m_width; ++x) {
+        pixels.reserve(static_cast<size_t>(width) * height);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
                 const unsigned long p = XGetPixel(image, x, y);
                 pixels.push_back({static_cast<int>((p >> 16) & 0xFF),
                                   static_cast<int>((p >> 8) & 0xFF), static_cast<int>(p & 0xFF)});
@@ -186,9 +192,28 @@ class X11DisplayTest : public ::testing::Test {
         }
     }
 
+    // Whether the width × height `window` shows the RGB32 pattern frame of 80 × 60 scaled to
+    // fill it, at points near its corners and on its middle column.
+    void ExpectPattern(Window window, int width, int height) {
+        const auto pixels = ReadBack(window, width, height);
+        ASSERT_EQ(pixels.size(), static_cast<size_t>(width) * height);
+        for (auto [x, y] : {std::pair{8, 8}, std::pair{width - 9, 10}, std::pair{10, height - 9},
+                            std::pair{width - 9, height - 9}, std::pair{width / 2, 6}}) {
+            const Rgb want = Expected(ORVD_FORMAT_RGB32, static_cast<uint32_t>(x * 80 / width),
+                                      static_cast<uint32_t>(y * 60 / height), 80, 60, 0);
+            EXPECT_LE(Distance(pixels[static_cast<size_t>(y) * width + x], want), kTolerance + 8)
+                << "window " << window << " at " << x << "," << y;
+        }
+    }
+    void Xrandr(const std::string& arguments) {
+        ASSERT_EQ(std::system(("xrandr " + arguments + " >/dev/null 2>&1").c_str()), 0)
+            << arguments;
+    }
+
     pid_t m_xvfb = -1;
     std::string m_savedDisplay;
     Display* m_pDisplay = nullptr;
+    std::vector<Window> m_windows;
     Window m_window = 0;
     int m_width = 0;
     int m_height = 0;
@@ -288,6 +313,110 @@ TEST_F(X11DisplayTest, TheDrawingCallbackShowsOnScreen) {
     EXPECT_EQ(calls, 2);
     pixels = ReadBack();
     EXPECT_LE(Distance(At(pixels, 40, 35), Rgb{255, 0, 0}), 2);
+    ORVD_Release(handle);
+}
+
+struct PlacedWindow {
+    int x, y, width, height;
+};
+
+TEST_F(X11DisplayTest, SeveralHandlesShowAndRefreshEachInItsOwnWindow) {
+    const std::vector<PlacedWindow> places{
+        {20, 20, 160, 120}, {300, 20, 200, 150}, {20, 300, 240, 180}};
+    for (size_t count : {2u, 3u}) {
+        SCOPED_TRACE(count);
+        std::vector<int32_t> handles;
+        for (size_t i = 0; i < count; ++i) {
+            m_window = AddWindow(places[i].x, places[i].y, places[i].width, places[i].height);
+            handles.push_back(NewHandle());
+            ASSERT_EQ(Show(handles.back(), ORVD_FORMAT_RGB32, 80, 60), ORVD_OK);
+        }
+        for (size_t i = 0; i < count; ++i) {
+            ExpectPattern(m_windows[i], places[i].width, places[i].height);
+            XClearWindow(m_pDisplay, m_windows[i]);
+        }
+        XSync(m_pDisplay, False);
+        // Each refresh draws its own window again, whichever handle drew last.
+        for (size_t i = 0; i < count; ++i) ASSERT_EQ(ORVD_RefreshDisplay(handles[i]), ORVD_OK);
+        for (size_t i = 0; i < count; ++i) {
+            ExpectPattern(m_windows[i], places[i].width, places[i].height);
+        }
+        for (int32_t handle : handles) ORVD_Release(handle);
+        for (Window window : m_windows) XDestroyWindow(m_pDisplay, window);
+        m_windows.clear();
+    }
+}
+
+TEST_F(X11DisplayTest, MonitorsAddedAndRemovedWhileSeveralHandlesDisplay) {
+    // Left, right and across the middle of the 1024-wide screen.
+    const std::vector<PlacedWindow> places{
+        {40, 40, 200, 150}, {700, 40, 200, 150}, {400, 300, 240, 180}};
+    std::vector<int32_t> handles;
+    for (const PlacedWindow& place : places) {
+        m_window = AddWindow(place.x, place.y, place.width, place.height);
+        handles.push_back(NewHandle());
+        ASSERT_EQ(Show(handles.back(), ORVD_FORMAT_RGB32, 80, 60), ORVD_OK);
+    }
+    for (const char* change : {"--setmonitor left 512/135x768/203+0+0 screen",
+                               "--setmonitor right 512/135x768/203+512+0 none",
+                               "--delmonitor right", "--delmonitor left"}) {
+        SCOPED_TRACE(change);
+        Xrandr(change);
+        for (size_t i = 0; i < handles.size(); ++i) {
+            XClearWindow(m_pDisplay, m_windows[i]);
+            XSync(m_pDisplay, False);
+            // The first handle to draw may meet the lost surfaces and report it; every handle
+            // shows its next frame.
+            int32_t result = Show(handles[i], ORVD_FORMAT_RGB32, 80, 60);
+            if (result == ORVD_E_DDRAW) result = Show(handles[i], ORVD_FORMAT_RGB32, 80, 60);
+            ASSERT_EQ(result, ORVD_OK) << "handle " << handles[i];
+            ExpectPattern(m_windows[i], places[i].width, places[i].height);
+        }
+    }
+    for (int32_t handle : handles) ORVD_Release(handle);
+}
+
+int g_nHostIOErrors = 0;
+int CountHostIOError(Display* /*display*/) {
+    ++g_nHostIOErrors;
+    return 0;
+}
+void KeepGoing(Display* /*display*/, void* /*data*/) {}
+
+TEST_F(X11DisplayTest, ALostServerFailsEveryCallAndANewOneIsUsedOnceItAnswers) {
+    if (m_xvfb <= 0) GTEST_SKIP() << "needs a server of its own to end";
+    // The host's own handlers: the library keeps them for the host's connection.
+    XSetIOErrorHandler(&CountHostIOError);
+    XSetIOErrorExitHandler(m_pDisplay, &KeepGoing, nullptr);
+    MakeWindow(160, 120);
+    const int32_t handle = NewHandle();
+    ASSERT_EQ(Show(handle, ORVD_FORMAT_RGB32, 80, 60), ORVD_OK);
+
+    kill(m_xvfb, SIGKILL);
+    waitpid(m_xvfb, nullptr, 0);
+    m_xvfb = -1;
+    for (int frame = 0; frame < 3; ++frame) {
+        EXPECT_NE(Show(handle, ORVD_FORMAT_RGB32, 80, 60), ORVD_OK) << frame;
+        EXPECT_NE(ORVD_RefreshDisplay(handle), ORVD_OK) << frame;
+    }
+    EXPECT_NE(ORVD_SetDisplayWindow(handle, m_window), ORVD_OK);
+    XSync(m_pDisplay, False);
+    EXPECT_EQ(g_nHostIOErrors, 1);
+    XCloseDisplay(m_pDisplay);
+    m_windows.clear();
+
+    // A server again: the next call a second later connects to it.
+    StartXvfb();
+    ASSERT_GT(m_xvfb, 0);
+    m_pDisplay = XOpenDisplay(nullptr);
+    ASSERT_NE(m_pDisplay, nullptr);
+    MakeWindow(160, 120);
+    usleep(1100 * 1000);
+    ASSERT_EQ(ORVD_SetDisplayWindow(handle, m_window), ORVD_OK);
+    // The devices of the old server are found lost and made again on the new one.
+    EXPECT_EQ(Show(handle, ORVD_FORMAT_RGB32, 80, 60), ORVD_E_DDRAW);
+    ASSERT_EQ(Show(handle, ORVD_FORMAT_RGB32, 80, 60), ORVD_OK);
+    ExpectPattern(m_window, 160, 120);
     ORVD_Release(handle);
 }
 
