@@ -106,15 +106,6 @@ bool IsWritableFolder(const wchar_t* folder) {
     return true;
 }
 
-std::string Utf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
 }  // namespace
 
 std::string DefaultStoragePath() {
@@ -124,7 +115,8 @@ std::string DefaultStoragePath() {
     PWSTR profile = nullptr;
     std::string path;
     if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Profile, 0, nullptr, &profile))) {
-        path = Utf8(profile);
+        const std::u8string utf8 = std::filesystem::path(profile).u8string();
+        path.assign(utf8.begin(), utf8.end());
     }
     CoTaskMemFree(profile);
     return path.empty() ? "C:" : path;

@@ -117,19 +117,14 @@ void CKestrixDlg::Post(std::function<void()> task) {
     QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
 }
 
-void CKestrixDlg::RunConnectDialog() {
-    CConnectDlg dialog(this, this);
-    dialog.exec();
-}
-
-void CKestrixDlg::RunStoragePathDialog() {
-    CSetCapPathDlg dialog(this, this);
-    dialog.exec();
-}
-
-void CKestrixDlg::RunAboutBox() {
-    CAboutDlg about(this);
-    about.exec();
+void CKestrixDlg::RunDialog(int templateId) {
+    if (templateId == kestrix::kTemplate133.id) {
+        CConnectDlg(this, this).exec();
+    } else if (templateId == kestrix::kTemplate132.id) {
+        CSetCapPathDlg(this, this).exec();
+    } else if (templateId == kestrix::kTemplate100.id) {
+        CAboutDlg(this).exec();
+    }
 }
 
 kestrix::DisplayLogic* CKestrixDlg::Panel() {

@@ -13,9 +13,7 @@ class AboutLogic : public DialogHooks {};
 
 class CAboutDlg : public kestrix::Win32Dialog<kestrix::AboutLogic> {
   public:
-    INT_PTR DoModal(HWND owner) {
-        return RunModal(owner, kestrix::kTemplate100, kestrix::kTopLevelDialogStyle);
-    }
+    CAboutDlg() : Win32Dialog(kestrix::kTemplate100, kestrix::kTopLevelDialogStyle) {}
 
   protected:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;

@@ -5,7 +5,8 @@
 
 using namespace kestrix;
 
-CDisplayDlg::CDisplayDlg(KestrixLogic* mainDlg) : Win32Dialog(mainDlg) {}
+CDisplayDlg::CDisplayDlg(KestrixLogic* mainDlg)
+    : Win32Dialog(kTemplate134, kChildPageStyle, mainDlg) {}
 
 CDisplayDlg::~CDisplayDlg() {
     if (m_hWnd) DestroyWindow(m_hWnd);
@@ -13,10 +14,6 @@ CDisplayDlg::~CDisplayDlg() {
         if (bitmap) DeleteObject(bitmap);
     }
     if (m_hLiveViewBrush) DeleteObject(m_hLiveViewBrush);
-}
-
-HWND CDisplayDlg::Create(HWND parent) {
-    return CreateModeless(parent, kTemplate134, kChildPageStyle);
 }
 
 HWND CDisplayDlg::LiveViewWindow() const {
@@ -55,8 +52,8 @@ INT_PTR CDisplayDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return FALSE;
         case WM_DESTROY:
-            ::KillTimer(m_hWnd, kRecordTimerId);
-            if (GetCapture() == m_hWnd) ::ReleaseCapture();
+            SetWindowTimer(kRecordTimerId, 0);
+            CaptureMouse(false);
             return TRUE;
         default:
             return FALSE;
@@ -95,20 +92,20 @@ void CDisplayDlg::OnCommand(int id, int code) {
 
 // --- hooks of the logic --------------------------------------------------------------------------
 
-void CDisplayDlg::SetTimer(int id, int milliseconds) {
-    ::SetTimer(m_hWnd, static_cast<UINT_PTR>(id), static_cast<UINT>(milliseconds), nullptr);
+void CDisplayDlg::SetWindowTimer(int id, int milliseconds) {
+    if (milliseconds > 0) {
+        SetTimer(m_hWnd, static_cast<UINT_PTR>(id), static_cast<UINT>(milliseconds), nullptr);
+    } else {
+        KillTimer(m_hWnd, static_cast<UINT_PTR>(id));
+    }
 }
 
-void CDisplayDlg::KillTimer(int id) {
-    ::KillTimer(m_hWnd, static_cast<UINT_PTR>(id));
-}
-
-void CDisplayDlg::SetCapture() {
-    ::SetCapture(m_hWnd);
-}
-
-void CDisplayDlg::ReleaseCapture() {
-    if (GetCapture() == m_hWnd) ::ReleaseCapture();
+void CDisplayDlg::CaptureMouse(bool on) {
+    if (on) {
+        SetCapture(m_hWnd);
+    } else if (GetCapture() == m_hWnd) {
+        ReleaseCapture();
+    }
 }
 
 void CDisplayDlg::ShowBitmap(int id, int bitmapId) {

@@ -12,18 +12,14 @@ class CDisplayDlg : public kestrix::Win32Dialog<kestrix::DisplayLogic> {
     explicit CDisplayDlg(kestrix::KestrixLogic* mainDlg);
     ~CDisplayDlg() override;
 
-    // Makes the page as a child of `parent`, hidden.
-    HWND Create(HWND parent);
     // The live view's window, for the render library.
     HWND LiveViewWindow() const;
 
   protected:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    void SetTimer(int id, int milliseconds) override;
-    void KillTimer(int id) override;
-    void SetCapture() override;
-    void ReleaseCapture() override;
+    void SetWindowTimer(int id, int milliseconds) override;
+    void CaptureMouse(bool on) override;
     void ShowBitmap(int id, int bitmapId) override;
     bool HitsControl(int id, int x, int y) const override;
 

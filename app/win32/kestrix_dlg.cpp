@@ -19,21 +19,13 @@ constexpr DWORD kMainWindowStyle = DS_SETFONT | DS_FIXEDSYS | DS_MODALFRAME | DS
 
 }  // namespace
 
-CKestrixDlg::CKestrixDlg() = default;
+CKestrixDlg::CKestrixDlg() : Win32Dialog(kTemplate102, kMainWindowStyle) {}
 
 CKestrixDlg::~CKestrixDlg() {
     OnClose();
     if (m_hWnd) DestroyWindow(m_hWnd);
     if (m_hIcon) DestroyIcon(m_hIcon);
     if (m_hSmallIcon) DestroyIcon(m_hSmallIcon);
-}
-
-INT_PTR CKestrixDlg::DoModal() {
-    return RunModal(nullptr, kTemplate102, kMainWindowStyle);
-}
-
-HWND CKestrixDlg::Create() {
-    return CreateModeless(nullptr, kTemplate102, kMainWindowStyle);
 }
 
 void CKestrixDlg::CreateMenuBar() {
@@ -160,19 +152,14 @@ void CKestrixDlg::Post(std::function<void()> task) {
     }
 }
 
-void CKestrixDlg::RunConnectDialog() {
-    CConnectDlg dialog(this);
-    dialog.DoModal(m_hWnd);
-}
-
-void CKestrixDlg::RunStoragePathDialog() {
-    CSetCapPathDlg dialog(this);
-    dialog.DoModal(m_hWnd);
-}
-
-void CKestrixDlg::RunAboutBox() {
-    CAboutDlg about;
-    about.DoModal(m_hWnd);
+void CKestrixDlg::RunDialog(int templateId) {
+    if (templateId == kTemplate133.id) {
+        CConnectDlg(this).DoModal(m_hWnd);
+    } else if (templateId == kTemplate132.id) {
+        CSetCapPathDlg(this).DoModal(m_hWnd);
+    } else if (templateId == kTemplate100.id) {
+        CAboutDlg().DoModal(m_hWnd);
+    }
 }
 
 DisplayLogic* CKestrixDlg::Panel() {

@@ -15,20 +15,13 @@ class CKestrixDlg : public kestrix::Win32Dialog<kestrix::KestrixLogic> {
     CKestrixDlg();
     ~CKestrixDlg() override;
 
-    // Runs the window until it ends.
-    INT_PTR DoModal();
-    // Makes the window and returns at once; for tests.
-    HWND Create();
-
     CDisplayDlg* DisplayPanel() const { return m_pDisplayDlg.get(); }
 
   protected:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     void Post(std::function<void()> task) override;
-    void RunConnectDialog() override;
-    void RunStoragePathDialog() override;
-    void RunAboutBox() override;
+    void RunDialog(int templateId) override;
     kestrix::DisplayLogic* Panel() override;
     void DestroyPanel() override;
 

@@ -1,7 +1,8 @@
 // Kestrix: the engineer's capture program for the networked thermal camera, on Windows.
+#include <windows.h>
+
 #include <commctrl.h>
 #include <objbase.h>
-#include <windows.h>
 
 #include "kestrix_dlg.h"
 
@@ -12,7 +13,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     InitCommonControlsEx(&controls);
     {
         CKestrixDlg dialog;
-        dialog.DoModal();
+        dialog.DoModal(nullptr);
     }
     if (SUCCEEDED(com)) CoUninitialize();
     return 0;

@@ -8,14 +8,8 @@
 
 class CSetCapPathDlg : public kestrix::Win32Dialog<kestrix::SetCapPathLogic> {
   public:
-    explicit CSetCapPathDlg(kestrix::KestrixLogic* mainDlg) : Win32Dialog(mainDlg) {}
-
-    INT_PTR DoModal(HWND owner) {
-        return RunModal(owner, kestrix::kTemplate132, kestrix::kTopLevelDialogStyle);
-    }
-    HWND Create(HWND owner) {
-        return CreateModeless(owner, kestrix::kTemplate132, kestrix::kTopLevelDialogStyle);
-    }
+    explicit CSetCapPathDlg(kestrix::KestrixLogic* mainDlg)
+        : Win32Dialog(kestrix::kTemplate132, kestrix::kTopLevelDialogStyle, mainDlg) {}
 
   protected:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;

@@ -160,15 +160,15 @@ Win32Window::~Win32Window() {
     }
 }
 
-INT_PTR Win32Window::RunModal(HWND owner, const DialogTemplate& dialog, DWORD style) {
-    const std::vector<WORD> memory = BuildDialogTemplate(dialog, style);
+INT_PTR Win32Window::DoModal(HWND owner) {
+    const std::vector<WORD> memory = BuildDialogTemplate(m_layout, m_style);
     return DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
                                    reinterpret_cast<LPCDLGTEMPLATEW>(memory.data()), owner,
                                    &DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
-HWND Win32Window::CreateModeless(HWND parent, const DialogTemplate& dialog, DWORD style) {
-    const std::vector<WORD> memory = BuildDialogTemplate(dialog, style);
+HWND Win32Window::Create(HWND parent) {
+    const std::vector<WORD> memory = BuildDialogTemplate(m_layout, m_style);
     return CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
                                       reinterpret_cast<LPCDLGTEMPLATEW>(memory.data()), parent,
                                       &DialogProc, reinterpret_cast<LPARAM>(this));

@@ -37,31 +37,36 @@ void MakeImageStatic(HWND dialog, int id, DWORD type);
 // messages from WM_INITDIALOG on.
 class Win32Window {
   public:
-    Win32Window() = default;
+    Win32Window(const DialogTemplate& layout, DWORD style) : m_layout(layout), m_style(style) {}
     Win32Window(const Win32Window&) = delete;
     Win32Window& operator=(const Win32Window&) = delete;
     HWND Handle() const { return m_hWnd; }
+
+    // Runs the dialog's own modal loop; returns what ends it.
+    INT_PTR DoModal(HWND owner);
+    // Makes the dialog and returns at once (a child page, or a window for tests).
+    HWND Create(HWND parent);
 
   protected:
     virtual ~Win32Window();
     // What a dialog procedure returns: TRUE when the message was handled.
     virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
-    // Runs the dialog's own modal loop; returns what ends it.
-    INT_PTR RunModal(HWND owner, const DialogTemplate& dialog, DWORD style);
-    // Makes the dialog and returns at once (a child page, or a window for tests).
-    HWND CreateModeless(HWND parent, const DialogTemplate& dialog, DWORD style);
 
     HWND m_hWnd = nullptr;  // from WM_INITDIALOG to WM_NCDESTROY
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    const DialogTemplate& m_layout;
+    DWORD m_style;
 };
 
 template <typename Logic>
 class Win32Dialog : public Win32Window, public Logic {
   public:
     template <typename... Args>
-    explicit Win32Dialog(Args&&... args) : Logic(std::forward<Args>(args)...) {}
+    Win32Dialog(const DialogTemplate& layout, DWORD style, Args&&... args)
+        : Win32Window(layout, style), Logic(std::forward<Args>(args)...) {}
 
     std::string ControlText(int id) const override {
         const HWND item = GetDlgItem(m_hWnd, id);

@@ -46,7 +46,7 @@ void CheckItems(HWND dialog, const DialogTemplate& layout) {
 
 WT_TEST(MainWindowAndPanelItemsSitAtTheirDialogUnits) {
     CKestrixDlg window;
-    const HWND main = window.Create();
+    const HWND main = window.Create(nullptr);
     CheckItems(main, kestrix::kTemplate102);
     CheckItems(window.DisplayPanel()->Handle(), kestrix::kTemplate134);
 
