@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kConnect = 32781, kDisconnect = 32783, kExit = 32777;
+constexpr int kConnect = 32781, kDisconnect = 32783, kExit = 32777, kRawDataPath = 32774,
+              kAbout = 0x0010;
 constexpr int kTab = 1000, kStatus = 1009, kLiveView = 1005, kVideoRecord = 1008, kSnapCount = 1010,
               kSnapCap = 1043, kCapturePeriod = 1048;
 
@@ -213,6 +214,19 @@ class Emulator {
     std::string m_log;
 };
 
+// Opens a dialog with `open`, finds it by `title`, pictures it, lets `check` see it and closes it
+// with `close`; true when it came and went.
+bool VisitDialog(DWORD pid, const std::function<void()>& open, const wchar_t* title,
+                 const char* picture, const std::function<void(HWND)>& check, int close) {
+    open();
+    HWND dialog = nullptr;
+    if (!WaitFor([&] { return (dialog = FindWindowOf(pid, title)) != nullptr; })) return false;
+    Screenshot(dialog, picture);
+    check(dialog);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(close, BN_CLICKED), 0);
+    return WaitFor([&] { return !IsWindow(dialog); });
+}
+
 // Camera -> Connect, the four fields, OK; true when the dialog closed.
 bool Connect(DWORD pid, HWND main, int port) {
     Command(main, kConnect);
@@ -275,6 +289,16 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
         const HWND status = GetDlgItem(main, kStatus);
         const HWND panel = FindWindowExW(GetDlgItem(main, kTab), nullptr, L"#32770", nullptr);
         const HWND live = GetDlgItem(panel, kLiveView);
+
+        // The storage folder came from the path file; the About box hangs off the system menu.
+        WT_CHECK(VisitDialog(
+            pid, [&] { Command(main, kRawDataPath); }, L"设置原始数据存储路径",
+            "kestrix-win-storage-path",
+            [&](HWND dialog) { WT_CHECK(Text(GetDlgItem(dialog, 1001)) == records.wstring()); },
+            IDCANCEL));
+        WT_CHECK(VisitDialog(
+            pid, [&] { PostMessageW(main, WM_SYSCOMMAND, kAbout, 0); }, L"关于 Kestrix",
+            "kestrix-win-about", [](HWND) {}, IDOK));
 
         WT_CHECK(Connect(pid, main, emulator.Port()));
         WT_CHECK(Text(status) == L"127.0.0.1 is connecting");
