@@ -242,6 +242,23 @@ bool Connect(DWORD pid, HWND main, int port) {
     return WaitFor([&] { return !IsWindow(dialog); });
 }
 
+// The program's process and folder, ended and removed with the object.
+struct ProgramRun {
+    PROCESS_INFORMATION process{};
+    fs::path home;
+    ~ProgramRun() {
+        if (process.hProcess) {
+            if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0)
+                TerminateProcess(process.hProcess, 1);
+            WaitForSingleObject(process.hProcess, 5000);
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        }
+        std::error_code error;
+        fs::remove_all(home, error);
+    }
+};
+
 std::vector<fs::path> FilesIn(const fs::path& folder, const std::wstring& extension) {
     std::vector<fs::path> found;
     std::error_code error;
@@ -259,7 +276,9 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     // The program in a folder of its own, its info folder beside it.
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    const fs::path home = fs::path(temp) / ("kestrix-gui-" + std::to_string(GetCurrentProcessId()));
+    ProgramRun run;
+    run.home = fs::path(temp) / ("kestrix-gui-" + std::to_string(GetCurrentProcessId()));
+    const fs::path& home = run.home;
     const fs::path records = home / L"记录";
     fs::create_directories(home / "info");
     fs::create_directories(records);
@@ -277,7 +296,7 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
 
     STARTUPINFOW start{};
     start.cb = sizeof(start);
-    PROCESS_INFORMATION program{};
+    PROCESS_INFORMATION& program = run.process;
     std::wstring command = L"\"" + (home / "kestrix.exe").wstring() + L"\"";
     WT_CHECK(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                             home.wstring().c_str(), &start, &program));
@@ -285,7 +304,8 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     HWND main = nullptr;
     WT_CHECK(WaitFor([&] { return (main = FindWindowOf(pid, L"Brindlecap")) != nullptr; }, 30000));
 
-    if (main) {
+    if (!main) return;
+    {
         const HWND status = GetDlgItem(main, kStatus);
         const HWND panel = FindWindowExW(GetDlgItem(main, kTab), nullptr, L"#32770", nullptr);
         const HWND live = GetDlgItem(panel, kLiveView);
@@ -300,7 +320,9 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
             pid, [&] { PostMessageW(main, WM_SYSCOMMAND, kAbout, 0); }, L"关于 Kestrix",
             "kestrix-win-about", [](HWND) {}, IDOK));
 
-        WT_CHECK(Connect(pid, main, emulator.Port()));
+        const bool connected = Connect(pid, main, emulator.Port());
+        WT_CHECK(connected);
+        if (!connected) return;
         WT_CHECK(Text(status) == L"127.0.0.1 is connecting");
         std::ifstream address(home / "info" / "ipaddress.txt", std::ios::binary);
         WT_CHECK(std::string(std::istreambuf_iterator<char>(address), {}) == "127.0.0.1");
@@ -354,12 +376,6 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     GetExitCodeProcess(program.hProcess, &code);
     WT_CHECK_EQ(code, 0);
     WT_CHECK(WaitFor([&] { return emulator.Count("logged out") == 2; }));
-    if (WaitForSingleObject(program.hProcess, 0) != WAIT_OBJECT_0)
-        TerminateProcess(program.hProcess, 1);
-    CloseHandle(program.hProcess);
-    CloseHandle(program.hThread);
-    std::error_code error;
-    fs::remove_all(home, error);
 }
 
 }  // namespace
