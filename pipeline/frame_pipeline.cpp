@@ -1,9 +1,6 @@
 // The worker loop, frame assembly and the per-frame steps of the pipeline.
 #include "frame_pipeline.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -287,16 +284,16 @@ bool FramePipeline::OpenRecordFile(const std::string& path, bool text) {
 }
 
 bool FramePipeline::OpenRecordFileLocked(const std::string& path, bool text) {
-    if (m_hRecordFile >= 0) close(m_hRecordFile);
-    const int fd = CreateUniqueFile(path, &m_strRecordName);
-    m_hRecordFile = fd >= 0 ? fd : kFailedRecordFile;
-    if (fd >= 0 && text) WriteAll(fd, TextRecordHeader().data(), TextRecordHeader().size());
-    return fd >= 0;
+    if (m_hRecordFile >= 0) CloseFile(m_hRecordFile);
+    const FileHandle file = CreateUniqueFile(path, &m_strRecordName);
+    m_hRecordFile = file >= 0 ? file : kFailedRecordFile;
+    if (file >= 0 && text) WriteAll(file, TextRecordHeader().data(), TextRecordHeader().size());
+    return file >= 0;
 }
 
 int32_t FramePipeline::CloseRecordFileLocked() {
     if (m_hRecordFile == kNoRecordFile) return 0;
-    const bool closed = m_hRecordFile < 0 || close(m_hRecordFile) == 0;
+    const bool closed = m_hRecordFile < 0 || CloseFile(m_hRecordFile);
     m_hRecordFile = kNoRecordFile;
     m_strRecordName.clear();
     return closed ? 1 : 0;
@@ -339,13 +336,13 @@ void FramePipeline::SaveSnapshot() {
     if (!m_pAssembly) return;
     // A snapshot that cannot be written costs that frame's file; the series goes on.
     const std::string path = StoragePath() + SnapshotFileName(CurrentLocalTime());
-    const int fd = CreateUniqueFile(path, nullptr);
-    if (fd >= 0) {
+    const FileHandle file = CreateUniqueFile(path, nullptr);
+    if (file >= 0) {
         const size_t bytes = 2 * static_cast<size_t>(m_header.m_nWidth) * m_header.m_nHeight;
-        if (WriteAll(fd, m_pAssembly.get(), bytes)) {
+        if (WriteAll(file, m_pAssembly.get(), bytes)) {
             m_nSnapshotsWritten.fetch_add(1, std::memory_order_relaxed);
         }
-        close(fd);
+        CloseFile(file);
     }
     m_nSnapCount.fetch_sub(1);
 }

@@ -14,6 +14,7 @@
 
 #include "frame_format.h"
 #include "include/agc.h"
+#include "recorder.h"
 #include "ring_buffer.h"
 
 namespace kestrix {
@@ -148,10 +149,10 @@ private:
     std::atomic<uint64_t> m_nIdlePasses{0};
     std::atomic<int32_t> m_nAgcMode{AGC_MODE_LINE};  // GUI writes the chosen mode
 
-    static constexpr int kNoRecordFile = -1;      // no recording
-    static constexpr int kFailedRecordFile = -2;  // the recording's file could not be created
+    static constexpr FileHandle kNoRecordFile = -1;      // no recording
+    static constexpr FileHandle kFailedRecordFile = -2;  // its file could not be created
     std::mutex m_recordLock;       // serialises WriteRecord with SwitchRecordFile; guards below
-    int m_hRecordFile = kNoRecordFile;  // open record file, or one of the two values above
+    FileHandle m_hRecordFile = kNoRecordFile;  // open record file, or one of the two values above
     std::string m_strRecordName;   // its path
     std::string m_strStoragePath;  // the storage folder
 };

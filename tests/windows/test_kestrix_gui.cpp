@@ -1,14 +1,13 @@
 // kestrix.exe end to end, driven by window messages as a user would drive it: against the camera
-// emulator it connects, shows the live picture with its centre box and the readouts, records,
-// takes snapshots, disconnects and ends, logging out. The program runs from a folder of its own
-// whose info\rawdatapath.txt (code page 936) sends the files to a folder with a Chinese name.
+// emulator (started by the test's fixture) it connects, shows the live picture with its centre box
+// and the readouts, records, takes snapshots, disconnects and ends, logging out. The program runs
+// from a folder of its own whose info\rawdatapath.txt (code page 936) sends the files to a folder
+// with a Chinese name.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "win_test.h"
 
@@ -151,67 +150,22 @@ bool ShowsPictureWithCentreBox(HWND live) {
            redRight > cx && redTop < cy && redBottom > cy && redRight - redLeft < width / 3;
 }
 
-// The emulator on a free loopback port; its log is collected until it ends with the object.
+// The emulator that the test's fixture started: its port and its log lie in the working folder.
 class Emulator {
   public:
-    bool Start(const fs::path& program) {
-        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-        HANDLE write = nullptr;
-        if (!CreatePipe(&m_read, &write, &inherit, 0)) return false;
-        SetHandleInformation(m_read, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW start{};
-        start.cb = sizeof(start);
-        start.dwFlags = STARTF_USESTDHANDLES;
-        start.hStdError = write;
-        start.hStdOutput = write;
-        std::wstring command =
-            L"\"" + program.wstring() + L"\" --address 127.0.0.1 --port 0 --fps 25";
-        const BOOL made = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE,
-                                         CREATE_NO_WINDOW, nullptr, nullptr, &start, &m_process);
-        CloseHandle(write);
-        if (!made) return false;
-        m_reader = std::thread([this] {
-            char buffer[512];
-            DWORD n = 0;
-            while (ReadFile(m_read, buffer, sizeof(buffer), &n, nullptr) && n > 0) {
-                std::lock_guard lock(m_lock);
-                m_log.append(buffer, n);
-            }
-        });
-        return WaitFor([this] { return Port() > 0; }, 10000);
+    int Port() const {
+        std::ifstream file("gui-camsim.port");
+        int port = 0;
+        file >> port;
+        return port;
     }
-    ~Emulator() {
-        if (m_process.hProcess) {
-            TerminateProcess(m_process.hProcess, 0);
-            WaitForSingleObject(m_process.hProcess, 5000);
-            CloseHandle(m_process.hProcess);
-            CloseHandle(m_process.hThread);
-        }
-        if (m_reader.joinable()) m_reader.join();
-        if (m_read) CloseHandle(m_read);
-    }
-    std::string Log() {
-        std::lock_guard lock(m_lock);
-        return m_log;
-    }
-    int Port() {
-        const std::string log = Log();
-        const size_t at = log.find("listening on 127.0.0.1:");
-        return at == std::string::npos ? 0 : std::atoi(log.c_str() + at + 23);
-    }
-    int Count(const char* what) {
-        const std::string log = Log();
+    int Count(const char* what) const {
+        std::ifstream file("gui-camsim.log", std::ios::binary);
+        const std::string log(std::istreambuf_iterator<char>(file), {});
         int n = 0;
         for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
         return n;
     }
-
-  private:
-    PROCESS_INFORMATION m_process{};
-    HANDLE m_read = nullptr;
-    std::thread m_reader;
-    std::mutex m_lock;  // guards m_log
-    std::string m_log;
 };
 
 // Opens a dialog with `open`, finds it by `title`, pictures it, lets `check` see it and closes it
@@ -269,8 +223,8 @@ std::vector<fs::path> FilesIn(const fs::path& folder, const std::wstring& extens
 }
 
 WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
-    Emulator emulator;
-    WT_CHECK(emulator.Start(BuildPath(KX_CAMSIM)));
+    const Emulator emulator;
+    WT_CHECK(emulator.Port() > 0);
     if (emulator.Port() == 0) return;
 
     // The program in a folder of its own, its info folder beside it.
