@@ -1,10 +1,6 @@
 // The worker loop, frame assembly and the per-frame steps of the pipeline.
 #include "frame_pipeline.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -352,19 +348,19 @@ bool FramePipeline::OpenRecordFile(const std::string& path, bool text) {
 }
 
 FramePipeline::RecordFile::~RecordFile() {
-    close(fd);
+    CloseFile(file);
 }
 
 bool FramePipeline::OpenRecordFileLocked(const std::string& path, bool text) {
     m_pRecordFile.reset();
-    const int fd = CreateUniqueFile(path, &m_strRecordName);
-    m_bRecordFailed = fd < 0;
-    if (fd < 0) {
-        m_recordFailure = {path, std::strerror(errno)};
+    const FileHandle file = CreateUniqueFile(path, &m_strRecordName);
+    m_bRecordFailed = file < 0;
+    if (file < 0) {
+        m_recordFailure = {path, LastFileError()};
         return false;
     }
-    m_pRecordFile = std::make_shared<RecordFile>(fd);
-    if (text) WriteAll(fd, TextRecordHeader().data(), TextRecordHeader().size());
+    m_pRecordFile = std::make_shared<RecordFile>(file);
+    if (text) WriteAll(file, TextRecordHeader().data(), TextRecordHeader().size());
     return true;
 }
 
@@ -398,9 +394,9 @@ void FramePipeline::WriteRecord() {
     if (m_bCenterAndTemp.load(std::memory_order_relaxed)) {
         char line[kMaxTextRecordLine];
         const int n = FormatTextRecord(Held(), width, height, line);
-        written = WriteAll(file->fd, line, static_cast<size_t>(n));
+        written = WriteAll(file->file, line, static_cast<size_t>(n));
     } else {
-        written = WriteAll(file->fd, Held(), 2 * static_cast<size_t>(width) * height);
+        written = WriteAll(file->file, Held(), 2 * static_cast<size_t>(width) * height);
     }
     if (written) m_nRecordsWritten.fetch_add(1, std::memory_order_relaxed);
 }
@@ -427,12 +423,12 @@ void FramePipeline::SaveSnapshot() {
     // A snapshot that cannot be written costs that frame's file; the series goes on and its end
     // notice says so.
     const std::string path = StoragePath() + SnapshotFileName(CurrentLocalTime());
-    const int fd = CreateUniqueFile(path, nullptr);
+    const FileHandle file = CreateUniqueFile(path, nullptr);
     bool written = false;
-    if (fd >= 0) {
+    if (file >= 0) {
         const size_t bytes = 2 * static_cast<size_t>(m_header.m_nWidth) * m_header.m_nHeight;
-        written = WriteAll(fd, Held(), bytes);
-        written = close(fd) == 0 && written;
+        written = WriteAll(file, Held(), bytes);
+        written = CloseFile(file) && written;
     }
     ++m_nSeriesTaken;
     if (written) ++m_nSeriesWritten;

@@ -15,6 +15,7 @@
 
 #include "frame_format.h"
 #include "include/agc.h"
+#include "recorder.h"
 #include "ring_buffer.h"
 
 namespace kestrix {
@@ -196,8 +197,8 @@ private:
     // it writes a record, outside the lock, so the GUI thread never waits for a write, and a
     // record is never written to a closed file.
     struct RecordFile {
-        int fd;
-        explicit RecordFile(int f) : fd(f) {}
+        FileHandle file;
+        explicit RecordFile(FileHandle f) : file(f) {}
         ~RecordFile();
         RecordFile(const RecordFile&) = delete;
         RecordFile& operator=(const RecordFile&) = delete;

@@ -1,11 +1,6 @@
 // Record and snapshot file names, text record lines, exclusive file creation.
 #include "recorder.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -13,27 +8,17 @@
 
 namespace kestrix {
 
-LocalTime CurrentLocalTime() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm tm{};
-    localtime_r(&seconds, &tm);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-            tm.tm_min,         tm.tm_sec,     static_cast<int>(ms.count() % 1000)};
-}
-
 std::string RecordFileName(const LocalTime& t, bool text) {
     char name[64];
-    std::snprintf(name, sizeof name, "/Record_%4d%02d%02d%02d%02d%02d%s", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second, text ? ".txt" : "");
+    std::snprintf(name, sizeof name, "%cRecord_%4d%02d%02d%02d%02d%02d%s", kPathSeparator, t.year,
+                  t.month, t.day, t.hour, t.minute, t.second, text ? ".txt" : "");
     return name;
 }
 
 std::string SnapshotFileName(const LocalTime& t) {
     char name[64];
-    std::snprintf(name, sizeof name, "/snapshot_%4d%02d%02d%02d%02d%02d%02d.raw", t.year, t.month,
-                  t.day, t.hour, t.minute, t.second, t.millisecond);
+    std::snprintf(name, sizeof name, "%csnapshot_%4d%02d%02d%02d%02d%02d%02d.raw", kPathSeparator,
+                  t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond);
     return name;
 }
 
@@ -66,8 +51,8 @@ int FormatTextRecord(const uint8_t* image, int32_t width, int32_t height, char* 
     return n;
 }
 
-int CreateUniqueFile(const std::string& path, std::string* created) {
-    const size_t slash = path.rfind('/');
+FileHandle CreateUniqueFile(const std::string& path, std::string* created) {
+    const size_t slash = path.find_last_of(kPathSeparator == '/' ? "/" : "/\\");
     const size_t dot = path.rfind('.');
     const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash);
     const std::string stem = hasExt ? path.substr(0, dot) : path;
@@ -75,29 +60,16 @@ int CreateUniqueFile(const std::string& path, std::string* created) {
 
     for (int i = 0; i < 10000; ++i) {
         const std::string name = i == 0 ? path : stem + "_" + std::to_string(i) + ext;
-        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0) {
+        bool exists = false;
+        const FileHandle file = CreateNewFile(name, &exists);
+        if (file >= 0) {
             if (created) *created = name;
-            return fd;
+            return file;
         }
-        if (errno != EEXIST) break;
+        if (!exists) break;
     }
     if (created) created->clear();
-    return -1;
-}
-
-bool WriteAll(int fd, const void* data, size_t size) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t n = write(fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    return kInvalidFile;
 }
 
 }  // namespace kestrix

@@ -76,6 +76,21 @@ constexpr ControlTemplate kControls134[] = {
     {IDC_CAPTURE_PERIOD, K::Edit, "", 109, 254, 46, 14},
 };
 
+// Menu 131.
+constexpr MenuItem kCameraMenu[] = {
+    {"Connect", ID_CAMERA_CONNECT},
+    {"Disconnect", ID_CAMERA_DISCONNECT},
+    {"", 0},
+    {"Exit", ID_CAMERA_EXIT},
+};
+constexpr MenuItem kSettingMenu[] = {
+    {"Raw Data Path", ID_SETTING_RAWDATAPATH},
+};
+constexpr MenuPopup kPopups131[] = {
+    {"Camera", kCameraMenu},
+    {"Setting", kSettingMenu},
+};
+
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
@@ -87,6 +102,8 @@ const DialogTemplate kTemplate102{102, "Brindlecap", 9, 354, 301, kControls102};
 const DialogTemplate kTemplate132{132, "设置原始数据存储路径", 8, 377, 91, kControls132};
 const DialogTemplate kTemplate133{133, "Camera Connect", 8, 226, 167, kControls133};
 const DialogTemplate kTemplate134{134, "", 8, 420, 290, kControls134};
+
+const std::span<const MenuPopup> kMenu131 = kPopups131;
 
 int32_t ParseDialogInt(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);

@@ -57,7 +57,16 @@ enum : int {
     ID_COMMAND_FIRST = 32774,
     ID_COMMAND_LAST = 32786,
 };
-inline constexpr int IDR_MENU = 131;
+// Menu 131: its pop-ups and their items; an item with ID 0 is a separator.
+struct MenuItem {
+    const char* text;
+    int id;
+};
+struct MenuPopup {
+    const char* text;
+    std::span<const MenuItem> items;
+};
+extern const std::span<const MenuPopup> kMenu131;
 inline constexpr int IDR_MAINFRAME = 128;  // the program icon
 // String 101, the system menu's About item.
 inline constexpr const char* kAboutMenuText = "关于 Kestrix(&A)...";

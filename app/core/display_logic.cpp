@@ -30,23 +30,23 @@ void DisplayLogic::OnLButtonDown(int x, int y) {
         m_bFocusPlusDown = true;
         ShowBitmap(IDC_FOCUS_PLUS, IDB_FOCUS_PLUS_DOWN);
         if (m_pMainDlg) m_pMainDlg->FocusControl(kFocusFarCommand, 0);
-        SetCapture();
+        CaptureMouse(true);
     } else if (HitsControl(IDC_FOCUS_MINUS, x, y)) {
         m_bFocusMinusDown = true;
         ShowBitmap(IDC_FOCUS_MINUS, IDB_FOCUS_MINUS_DOWN);
         if (m_pMainDlg) m_pMainDlg->FocusControl(kFocusNearCommand, 0);
-        SetCapture();
+        CaptureMouse(true);
     }
 }
 
 void DisplayLogic::OnLButtonUp() {
     if (m_bFocusPlusDown) {
-        ReleaseCapture();
+        CaptureMouse(false);
         m_bFocusPlusDown = false;
         ShowBitmap(IDC_FOCUS_PLUS, IDB_FOCUS_PLUS);
         if (m_pMainDlg) m_pMainDlg->FocusControl(kFocusFarCommand, 1);
     } else if (m_bFocusMinusDown) {
-        ReleaseCapture();
+        CaptureMouse(false);
         m_bFocusMinusDown = false;
         ShowBitmap(IDC_FOCUS_MINUS, IDB_FOCUS_MINUS);
         if (m_pMainDlg) m_pMainDlg->FocusControl(kFocusNearCommand, 1);
@@ -63,19 +63,19 @@ void DisplayLogic::OnBnClickedVideoRecord() {
     if (!m_pMainDlg || m_pMainDlg->GetUserID() < 0) return;
     if (m_pMainDlg->GetRecording()) {
         m_pMainDlg->SetRecording(false);
-        KillTimer(kRecordTimerId);
+        SetWindowTimer(kRecordTimerId, 0);
         EnableControl(IDC_CAPTURE_PERIOD, true);
     } else {
         m_pMainDlg->SetRecording(true);
-        SetTimer(kRecordTimerId,
-                 RecordTimerInterval(ParseDialogInt(ControlText(IDC_CAPTURE_PERIOD))));
+        SetWindowTimer(kRecordTimerId,
+                       RecordTimerInterval(ParseDialogInt(ControlText(IDC_CAPTURE_PERIOD))));
         EnableControl(IDC_CAPTURE_PERIOD, false);
     }
     m_pMainDlg->SwitchRecordFile();
     if (const auto failure = m_pMainDlg->RecordFileFailure()) {
         // No file, no recording: everything goes back, the caption never says "Recording".
         m_pMainDlg->SetRecording(false);
-        KillTimer(kRecordTimerId);
+        SetWindowTimer(kRecordTimerId, 0);
         EnableControl(IDC_CAPTURE_PERIOD, true);
         m_pMainDlg->SwitchRecordFile();
         ShowMessageBox("Video Record is failed... " + failure->path + " : " + failure->reason);

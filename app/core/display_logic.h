@@ -46,12 +46,11 @@ class DisplayLogic : public DialogHooks {
 
   protected:
     // --- the front-end's hooks ------------------------------------------------------------------
-    // Window timer `id` every `milliseconds` (already at least 10), replacing a running one.
-    virtual void SetTimer(int id, int milliseconds) = 0;
-    virtual void KillTimer(int id) = 0;
-    // Mouse capture: every mouse event goes to the panel until it is released.
-    virtual void SetCapture() = 0;
-    virtual void ReleaseCapture() = 0;
+    // Window timer `id` every `milliseconds` (already at least 10), replacing a running one; 0
+    // stops it.
+    virtual void SetWindowTimer(int id, int milliseconds) = 0;
+    // Mouse capture: while on, every mouse event goes to the panel.
+    virtual void CaptureMouse(bool on) = 0;
     // Shows bitmap `bitmapId` in the static control `id`.
     virtual void ShowBitmap(int id, int bitmapId) = 0;
     // True when (x, y) lies on control `id` as it is shown.

@@ -17,20 +17,20 @@ KestrixLogic::KestrixLogic() : m_strStoragePath(DefaultStoragePath()) {
 KestrixLogic::~KestrixLogic() = default;
 
 void KestrixLogic::OnSysCommand(int id) {
-    if ((id & 0xFFF0) == IDM_ABOUTBOX) RunAboutBox();
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) RunDialog(kTemplate100.id);
 }
 
 void KestrixLogic::OnMenuCommand(int id) {
     switch (id) {
         case ID_SETTING_RAWDATAPATH:
-            RunStoragePathDialog();
+            RunDialog(kTemplate132.id);
             break;
         case ID_CAMERA_EXIT:
             OnClose();
             EndDialog(false);
             break;
         case ID_CAMERA_CONNECT:
-            RunConnectDialog();
+            RunDialog(kTemplate133.id);
             break;
         case ID_CAMERA_DISCONNECT:
             DisconnectCamera();

@@ -89,10 +89,9 @@ class KestrixLogic : public FrameSink, public DialogHooks {
     // Runs `task` on the GUI thread later; callable from any thread, never waits. Tasks still
     // pending when the window goes are dropped.
     virtual void Post(std::function<void()> task) = 0;
-    // The modal dialogs of the menu commands; each returns when its dialog is closed.
-    virtual void RunConnectDialog() = 0;
-    virtual void RunStoragePathDialog() = 0;
-    virtual void RunAboutBox() = 0;
+    // Runs the modal dialog of template `templateId` (100, 132 or 133) over the window; returns
+    // when it is closed.
+    virtual void RunDialog(int templateId) = 0;
     // The display panel, null before it is made and after the teardown freed it.
     virtual DisplayLogic* Panel() = 0;
     // Frees the display panel; the last step of the teardown.

@@ -4,6 +4,11 @@
 #include <cstdlib>
 #include <fstream>
 
+#ifdef _WIN32
+#include <shlobj.h>
+#include <windows.h>
+#endif
+
 #include "text_codec.h"
 
 namespace kestrix {
@@ -68,6 +73,53 @@ std::string DefaultStoragePath() {
     std::string path = std::filesystem::path(home).lexically_normal().string();
     if (path.size() > 1 && path.ends_with('/')) path.pop_back();
     return path;
+}
+
+#else
+
+std::filesystem::path ProgramFolder() {
+    if (!g_folderForTesting.empty()) return g_folderForTesting;
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+        if (length == 0) return {};
+        if (length < name.size()) {
+            name.resize(length);
+            break;
+        }
+        name.resize(name.size() * 2);
+    }
+    return std::filesystem::path(name).parent_path();
+}
+
+namespace {
+
+// True when a file can be made in `folder`: the file made to find out goes when it is closed.
+bool IsWritableFolder(const wchar_t* folder) {
+    const std::wstring probe =
+        std::wstring(folder) + L"\\kestrix-" + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+    HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+}  // namespace
+
+std::string DefaultStoragePath() {
+    // Records go to the second drive where there is one to write on; a machine without it keeps
+    // them in the user's profile folder instead of losing them.
+    if (GetDriveTypeW(L"D:\\") > DRIVE_NO_ROOT_DIR && IsWritableFolder(L"D:")) return "D:";
+    PWSTR profile = nullptr;
+    std::string path;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Profile, 0, nullptr, &profile))) {
+        const std::u8string utf8 = std::filesystem::path(profile).u8string();
+        path.assign(utf8.begin(), utf8.end());
+    }
+    CoTaskMemFree(profile);
+    return path.empty() ? "C:" : path;
 }
 
 #endif

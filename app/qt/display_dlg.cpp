@@ -106,20 +106,21 @@ void CDisplayDlg::mouseReleaseEvent(QMouseEvent* event) {
 
 // --- hooks of the logic --------------------------------------------------------------------------
 
-void CDisplayDlg::SetTimer(int id, int milliseconds) {
-    if (id == kRecordTimerId) m_timerRecord.start(milliseconds);
+void CDisplayDlg::SetWindowTimer(int id, int milliseconds) {
+    if (id != kRecordTimerId) return;
+    if (milliseconds > 0) {
+        m_timerRecord.start(milliseconds);
+    } else {
+        m_timerRecord.stop();
+    }
 }
 
-void CDisplayDlg::KillTimer(int id) {
-    if (id == kRecordTimerId) m_timerRecord.stop();
-}
-
-void CDisplayDlg::SetCapture() {
-    grabMouse();
-}
-
-void CDisplayDlg::ReleaseCapture() {
-    releaseMouse();
+void CDisplayDlg::CaptureMouse(bool on) {
+    if (on) {
+        grabMouse();
+    } else {
+        releaseMouse();
+    }
 }
 
 void CDisplayDlg::ShowBitmap(int id, int bitmapId) {

@@ -56,10 +56,8 @@ class CDisplayDlg : public kestrix::QtDialog<kestrix::DisplayLogic> {
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    void SetTimer(int id, int milliseconds) override;
-    void KillTimer(int id) override;
-    void SetCapture() override;
-    void ReleaseCapture() override;
+    void SetWindowTimer(int id, int milliseconds) override;
+    void CaptureMouse(bool on) override;
     void ShowBitmap(int id, int bitmapId) override;
     bool HitsControl(int id, int x, int y) const override;
 

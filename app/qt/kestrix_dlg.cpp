@@ -28,19 +28,19 @@ CKestrixDlg::~CKestrixDlg() {
 void CKestrixDlg::CreateMenu() {
     m_pMenuBar = new QMenuBar(this);
     m_pMenuBar->setNativeMenuBar(false);
-    auto add = [this](QMenu* menu, const char* text, int id) {
-        QAction* action = menu->addAction(QString::fromUtf8(text));
-        action->setObjectName(QString::number(id));
-        action->setData(id);
-        connect(action, &QAction::triggered, this, [this, id] { OnMenuCommand(id); });
-    };
-    QMenu* camera = m_pMenuBar->addMenu(QStringLiteral("Camera"));
-    add(camera, "Connect", ID_CAMERA_CONNECT);
-    add(camera, "Disconnect", ID_CAMERA_DISCONNECT);
-    camera->addSeparator();
-    add(camera, "Exit", ID_CAMERA_EXIT);
-    QMenu* setting = m_pMenuBar->addMenu(QStringLiteral("Setting"));
-    add(setting, "Raw Data Path", ID_SETTING_RAWDATAPATH);
+    for (const kestrix::MenuPopup& popup : kestrix::kMenu131) {
+        QMenu* menu = m_pMenuBar->addMenu(QString::fromUtf8(popup.text));
+        for (const kestrix::MenuItem& item : popup.items) {
+            if (item.id == 0) {
+                menu->addSeparator();
+                continue;
+            }
+            QAction* action = menu->addAction(QString::fromUtf8(item.text));
+            action->setObjectName(QString::number(item.id));
+            action->setData(item.id);
+            connect(action, &QAction::triggered, this, [this, id = item.id] { OnMenuCommand(id); });
+        }
+    }
 
     // X11 window managers keep their window menus to themselves, so the window's own menu sits
     // where users look for it: behind the program icon at the left end of the menu bar.
@@ -126,19 +126,14 @@ void CKestrixDlg::ShowWaitCursor(bool on) {
     }
 }
 
-void CKestrixDlg::RunConnectDialog() {
-    CConnectDlg dialog(this, this);
-    dialog.exec();
-}
-
-void CKestrixDlg::RunStoragePathDialog() {
-    CSetCapPathDlg dialog(this, this);
-    dialog.exec();
-}
-
-void CKestrixDlg::RunAboutBox() {
-    CAboutDlg about(this);
-    about.exec();
+void CKestrixDlg::RunDialog(int templateId) {
+    if (templateId == kestrix::kTemplate133.id) {
+        CConnectDlg(this, this).exec();
+    } else if (templateId == kestrix::kTemplate132.id) {
+        CSetCapPathDlg(this, this).exec();
+    } else if (templateId == kestrix::kTemplate100.id) {
+        CAboutDlg(this).exec();
+    }
 }
 
 kestrix::DisplayLogic* CKestrixDlg::Panel() {

@@ -48,9 +48,7 @@ class CKestrixDlg : public kestrix::QtDialog<kestrix::KestrixLogic> {
     void keyPressEvent(QKeyEvent* event) override;
 
     void Post(std::function<void()> task) override;
-    void RunConnectDialog() override;
-    void RunStoragePathDialog() override;
-    void RunAboutBox() override;
+    void RunDialog(int templateId) override;
     kestrix::DisplayLogic* Panel() override;
     void DestroyPanel() override;
     void ShowWaitCursor(bool on) override;

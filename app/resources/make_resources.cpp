@@ -1,5 +1,6 @@
 // Draws the program's own pictures: the icon and the four 97 x 25 faces of the focus buttons
-// (released and pressed, "Focus +" and "Focus -"). Run once by hand; the PNGs are kept beside it.
+// (released and pressed, "Focus +" and "Focus -"). Run once by hand; the pictures are kept beside it:
+// PNG for the Qt program, BMP and ICO for the Windows program's resource script.
 //   kestrix-make-resources OUTPUT_FOLDER
 #include <QGuiApplication>
 #include <QImage>
@@ -75,10 +76,23 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]) + u'/';
-    bool ok = DrawIcon(32).save(out + "icon128.png");
-    ok = DrawFace(QStringLiteral("Focus -"), false).save(out + "focus137.png") && ok;
-    ok = DrawFace(QStringLiteral("Focus +"), true).save(out + "focus138.png") && ok;
-    ok = DrawFace(QStringLiteral("Focus +"), false).save(out + "focus139.png") && ok;
-    ok = DrawFace(QStringLiteral("Focus -"), true).save(out + "focus140.png") && ok;
+    const QImage icon = DrawIcon(32);
+    bool ok = icon.save(out + "icon128.png");
+    ok = icon.save(out + "icon128.ico") && ok;
+    const struct {
+        const char* name;
+        const char* label;
+        bool pressed;
+    } faces[] = {
+        {"focus137", "Focus -", false},
+        {"focus138", "Focus +", true},
+        {"focus139", "Focus +", false},
+        {"focus140", "Focus -", true},
+    };
+    for (const auto& face : faces) {
+        const QImage image = DrawFace(QString::fromLatin1(face.label), face.pressed);
+        ok = image.save(out + face.name + ".png") && ok;
+        ok = image.save(out + face.name + ".bmp") && ok;
+    }
     return ok ? 0 : 1;
 }

@@ -14,7 +14,13 @@
 extern "C" {
 #endif
 
-#if defined(__GNUC__)
+#if defined(_WIN32)
+#if defined(TARNLINK_BUILDING)
+#define TLNK_API __declspec(dllexport)
+#else
+#define TLNK_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
 #define TLNK_API __attribute__((visibility("default")))
 #else
 #define TLNK_API

@@ -1,10 +1,17 @@
-// Small POSIX socket helpers shared by the SDK and the camera emulator: an owning descriptor,
+// Small socket helpers shared by the SDK and the camera emulator: an owning descriptor,
 // whole-message sends that never raise SIGPIPE, and TCP connect and listen with time limits.
+// net_posix.cpp implements them with POSIX sockets, net_win32.cpp with Winsock 2.
 #pragma once
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <netinet/in.h>
 #include <sys/uio.h>
+#endif
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -12,23 +19,36 @@
 
 namespace tarnlink::net {
 
-// Owns one file descriptor and closes it.
+#ifdef _WIN32
+using Socket = SOCKET;
+constexpr Socket kNoSocket = INVALID_SOCKET;
+// The pieces of a gathered send, laid out as on POSIX.
+struct iovec {
+    void* iov_base;
+    size_t iov_len;
+};
+#else
+using Socket = int;
+constexpr Socket kNoSocket = -1;
+#endif
+
+// Owns one socket (on POSIX, any file descriptor) and closes it.
 class UniqueFd {
 public:
     UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    explicit UniqueFd(Socket fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, kNoSocket)) {}
     UniqueFd& operator=(UniqueFd&& other) noexcept;
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
     ~UniqueFd() { Reset(); }
 
-    int Get() const { return m_fd; }
-    bool Valid() const { return m_fd >= 0; }
-    void Reset(int fd = -1);
+    Socket Get() const { return m_fd; }
+    bool Valid() const { return m_fd != kNoSocket; }
+    void Reset(Socket fd = kNoSocket);
 
 private:
-    int m_fd = -1;
+    Socket m_fd = kNoSocket;
 };
 
 // Parses dotted IPv4 text; false for anything else.
@@ -39,18 +59,27 @@ std::string FormatAddress(const sockaddr_in& address);
 UniqueFd ConnectTcp(const sockaddr_in& address, int timeoutMs, bool& timedOut);
 // A listening socket on address (port 0 picks a free one); invalid on failure.
 UniqueFd ListenTcp(const sockaddr_in& address);
-uint16_t LocalPort(int fd);
+uint16_t LocalPort(Socket fd);
 
 // Bounds a blocking send, so that a peer that stops reading cannot hold the sender for ever.
-void SetSendTimeout(int fd, int timeoutMs);
-void SetNoDelay(int fd);
+void SetSendTimeout(Socket fd, int timeoutMs);
+void SetNoDelay(Socket fd);
 
 // Sends every byte of the pieces; false on an error, a closed peer or the send timeout.
-bool SendAll(int fd, std::span<iovec> pieces);
-bool SendAll(int fd, const void* data, size_t size);
+bool SendAll(Socket fd, std::span<iovec> pieces);
+bool SendAll(Socket fd, const void* data, size_t size);
 
 // Waits until fd is readable or timeoutMs passed (negative: no limit). 1 readable, 0 timeout,
 // -1 error.
-int WaitReadable(int fd, int timeoutMs);
+int WaitReadable(Socket fd, int timeoutMs);
+
+// Receives what has arrived into `space`; without `wait` it returns kNothingYet rather than
+// blocking. The byte count, 0 when the peer closed, or kReceiveFailed.
+constexpr ptrdiff_t kNothingYet = -2;
+constexpr ptrdiff_t kReceiveFailed = -1;
+ptrdiff_t Receive(Socket fd, std::span<uint8_t> space, bool wait);
+
+// Ends both directions, waking a thread that waits on the socket; the socket stays open.
+void Shutdown(Socket fd);
 
 }  // namespace tarnlink::net

@@ -1,9 +1,6 @@
 // A login to a camera and the SDK thread that serves it.
 #include "session.h"
 
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -98,8 +95,7 @@ uint32_t Session::ReceiveDuringLogin(wire::Message& out, Clock::time_point deadl
             return TLNK_E_TIMEOUT;
         }
         const std::span<uint8_t> space = m_reader.WritableSpace();
-        const ssize_t n = ::recv(m_fd.Get(), space.data(), space.size(), 0);
-        if (n < 0 && errno == EINTR) continue;
+        const ptrdiff_t n = net::Receive(m_fd.Get(), space, true);
         if (n <= 0) return TLNK_E_DISCONNECTED;
         m_reader.Commit(static_cast<size_t>(n));
     }
@@ -262,7 +258,7 @@ void Session::Close() {
     wire::EncodeEmpty(logout, wire::MsgType::Logout);
     Send(logout);
     // Wakes the SDK thread out of its wait; the descriptor stays open until the destructor.
-    ::shutdown(m_fd.Get(), SHUT_RDWR);
+    net::Shutdown(m_fd.Get());
     if (OnReaderThread()) {
         m_thread.detach();  // it ends as soon as the callback that called us returns
     } else if (m_thread.joinable()) {
@@ -372,13 +368,13 @@ void Session::ReaderLoop() {
         // Read first and wait only when nothing is there: a busy stream costs one call a read.
         reason = TLNK_E_DISCONNECTED;
         const std::span<uint8_t> space = m_reader.WritableSpace();
-        const ssize_t n = ::recv(m_fd.Get(), space.data(), space.size(), MSG_DONTWAIT);
+        const ptrdiff_t n = net::Receive(m_fd.Get(), space, false);
         if (n > 0) {
             m_reader.Commit(static_cast<size_t>(n));
             lastReceived = Clock::now();
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        } else if (n == net::kNothingYet) {
             if (net::WaitReadable(m_fd.Get(), kPollSliceMs) < 0) break;
-        } else if (n == 0 || errno != EINTR) {
+        } else {
             break;  // the camera closed the connection, or it failed
         }
         if (m_closing) break;

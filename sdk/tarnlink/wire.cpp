@@ -2,13 +2,10 @@
 // nothing outside the body it is given and accepts only a body of the exact size.
 #include "wire.h"
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
-#include <openssl/rand.h>
-
 #include <algorithm>
 #include <cstring>
+
+#include "crypto.h"
 
 namespace tarnlink::wire {
 namespace {
@@ -211,21 +208,18 @@ Mac LoginProof(std::string_view password, const Nonce& nonce, std::string_view u
     std::string message(kProofLabel);
     message.append(reinterpret_cast<const char*>(nonce.data()), nonce.size());
     message.append(user);
+    uint8_t digest[crypto::kSha256Size];
+    crypto::HmacSha256(password, message, digest);
     Mac mac{};
-    unsigned int length = 0;
-    // An empty key is valid for HMAC; OpenSSL wants a non-null pointer for it.
-    static const char kEmpty = 0;
-    HMAC(EVP_sha256(), password.empty() ? &kEmpty : password.data(),
-         static_cast<int>(password.size()), reinterpret_cast<const unsigned char*>(message.data()),
-         message.size(), mac.data(), &length);
+    std::memcpy(mac.data(), digest, kMacSize);
     return mac;
 }
 
 bool ProofsEqual(const Mac& a, const Mac& b) {
-    return CRYPTO_memcmp(a.data(), b.data(), kMacSize) == 0;
+    return crypto::ConstantTimeEqual(a.data(), b.data(), kMacSize);
 }
 
-bool RandomNonce(Nonce& out) { return RAND_bytes(out.data(), static_cast<int>(out.size())) == 1; }
+bool RandomNonce(Nonce& out) { return crypto::RandomBytes(out.data(), out.size()); }
 
 MessageReader::MessageReader(uint32_t maxBody, size_t initialBuffer)
     : m_maxBody(maxBody),

@@ -17,7 +17,7 @@ UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
     return *this;
 }
 
-void UniqueFd::Reset(int fd) {
+void UniqueFd::Reset(Socket fd) {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = fd;
 }
@@ -72,24 +72,24 @@ UniqueFd ListenTcp(const sockaddr_in& address) {
     return fd;
 }
 
-uint16_t LocalPort(int fd) {
+uint16_t LocalPort(Socket fd) {
     sockaddr_in address{};
     socklen_t length = sizeof address;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
     return ntohs(address.sin_port);
 }
 
-void SetSendTimeout(int fd, int timeoutMs) {
+void SetSendTimeout(Socket fd, int timeoutMs) {
     timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000L};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
-void SetNoDelay(int fd) {
+void SetNoDelay(Socket fd) {
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-bool SendAll(int fd, std::span<iovec> pieces) {
+bool SendAll(Socket fd, std::span<iovec> pieces) {
     size_t first = 0;
     while (first < pieces.size()) {
         msghdr message{};
@@ -114,12 +114,12 @@ bool SendAll(int fd, std::span<iovec> pieces) {
     return true;
 }
 
-bool SendAll(int fd, const void* data, size_t size) {
+bool SendAll(Socket fd, const void* data, size_t size) {
     iovec piece{const_cast<void*>(data), size};
     return SendAll(fd, std::span<iovec>(&piece, 1));
 }
 
-int WaitReadable(int fd, int timeoutMs) {
+int WaitReadable(Socket fd, int timeoutMs) {
     pollfd p{fd, POLLIN, 0};
     for (;;) {
         const int ready = ::poll(&p, 1, timeoutMs);
@@ -128,5 +128,16 @@ int WaitReadable(int fd, int timeoutMs) {
         return ready > 0 ? 1 : 0;
     }
 }
+
+ptrdiff_t Receive(Socket fd, std::span<uint8_t> space, bool wait) {
+    for (;;) {
+        const ssize_t n = ::recv(fd, space.data(), space.size(), wait ? 0 : MSG_DONTWAIT);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? kNothingYet : kReceiveFailed;
+    }
+}
+
+void Shutdown(Socket fd) { ::shutdown(fd, SHUT_RDWR); }
 
 }  // namespace tarnlink::net

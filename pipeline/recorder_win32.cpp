@@ -1,0 +1,83 @@
+// The Windows side of the record files: file handles opened by their UTF-16 names, and the local
+// time of the system clock.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "recorder.h"
+
+namespace kestrix {
+namespace {
+
+std::wstring Widen(const std::string& utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
+                                      static_cast<int>(utf8.size()), nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
+                        wide.data(), n);
+    return wide;
+}
+
+}  // namespace
+
+LocalTime CurrentLocalTime() {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+}
+
+FileHandle CreateNewFile(const std::string& path, bool* exists) {
+    *exists = false;
+    const std::wstring wide = Widen(path);
+    if (wide.empty()) return kInvalidFile;
+    // CREATE_NEW fails on a taken name instead of replacing the file.
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        *exists = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        return kInvalidFile;
+    }
+    return reinterpret_cast<FileHandle>(h);
+}
+
+bool CloseFile(FileHandle file) {
+    return CloseHandle(reinterpret_cast<HANDLE>(file)) != 0;
+}
+
+std::string LastFileError() {
+    const DWORD error = GetLastError();
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string out;
+    if (n > 0) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0,
+                                             nullptr, nullptr);
+        out.resize(static_cast<size_t>(size > 0 ? size : 0));
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), out.data(), size, nullptr,
+                            nullptr);
+    }
+    LocalFree(text);
+    // The system's message ends with a line break.
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) {
+        out.pop_back();
+    }
+    return out.empty() ? "error " + std::to_string(error) : out;
+}
+
+bool WriteAll(FileHandle file, const void* data, size_t size) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(reinterpret_cast<HANDLE>(file), p, chunk, &written, nullptr)) return false;
+        p += written;
+        size -= written;
+    }
+    return true;
+}
+
+}  // namespace kestrix

@@ -1,0 +1,165 @@
+// Winsock 2 socket helpers of the SDK and the camera emulator.
+#include <algorithm>
+
+#include "net.h"
+
+namespace tarnlink::net {
+namespace {
+
+// Winsock counts its users; the library takes one reference on first use and keeps it for the
+// life of the process, so that no call of ours runs before the start or after the end.
+bool Started() {
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
+}
+
+bool SetBlocking(Socket fd, bool blocking) {
+    u_long nonBlocking = blocking ? 0 : 1;
+    return ioctlsocket(fd, FIONBIO, &nonBlocking) == 0;
+}
+
+}  // namespace
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) Reset(std::exchange(other.m_fd, kNoSocket));
+    return *this;
+}
+
+void UniqueFd::Reset(Socket fd) {
+    if (m_fd != kNoSocket) ::closesocket(m_fd);
+    m_fd = fd;
+}
+
+bool ParseIpv4(const char* text, uint16_t port, sockaddr_in& out) {
+    if (!text || !Started()) return false;
+    out = {};
+    out.sin_family = AF_INET;
+    out.sin_port = htons(port);
+    return inet_pton(AF_INET, text, &out.sin_addr) == 1;
+}
+
+std::string FormatAddress(const sockaddr_in& address) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+UniqueFd ConnectTcp(const sockaddr_in& address, int timeoutMs, bool& timedOut) {
+    timedOut = false;
+    if (!Started()) return {};
+    // WSA_FLAG_NO_HANDLE_INHERIT: a child process never holds the connection open.
+    UniqueFd fd(WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                           WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
+    if (!fd.Valid() || !SetBlocking(fd.Get(), false)) return {};
+    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK) return {};
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(fd.Get(), &writable);
+        FD_SET(fd.Get(), &failed);
+        timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000L};
+        const int ready = ::select(0, nullptr, &writable, &failed, &tv);
+        if (ready == 0) timedOut = true;
+        if (ready <= 0 || FD_ISSET(fd.Get(), &failed)) return {};
+        int error = 0;
+        int length = sizeof error;
+        if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                         &length) != 0 ||
+            error != 0) {
+            return {};
+        }
+    }
+    if (!SetBlocking(fd.Get(), true)) return {};
+    return fd;
+}
+
+UniqueFd ListenTcp(const sockaddr_in& address) {
+    if (!Started()) return {};
+    UniqueFd fd(WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                           WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
+    if (!fd.Valid()) return {};
+    // A second listener on the same port is refused, as on POSIX.
+    const BOOL on = TRUE;
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+                 sizeof on);
+    if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd.Get(), 16) != 0) {
+        return {};
+    }
+    return fd;
+}
+
+uint16_t LocalPort(Socket fd) {
+    sockaddr_in address{};
+    int length = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+    return ntohs(address.sin_port);
+}
+
+void SetSendTimeout(Socket fd, int timeoutMs) {
+    const DWORD ms = static_cast<DWORD>(timeoutMs);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+}
+
+void SetNoDelay(Socket fd) {
+    const BOOL on = TRUE;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+}
+
+bool SendAll(Socket fd, std::span<iovec> pieces) {
+    WSABUF buffers[64];
+    size_t first = 0;
+    while (first < pieces.size()) {
+        DWORD count = 0;
+        for (size_t i = first; i < pieces.size() && count < 64; ++i, ++count) {
+            buffers[count].buf = static_cast<char*>(pieces[i].iov_base);
+            buffers[count].len = static_cast<ULONG>(pieces[i].iov_len);
+        }
+        DWORD sent = 0;
+        if (WSASend(fd, buffers, count, &sent, 0, nullptr, nullptr) != 0) return false;
+        // Step over what went out, trimming a piece that went out in part.
+        size_t left = sent;
+        while (first < pieces.size() && left >= pieces[first].iov_len) {
+            left -= pieces[first].iov_len;
+            ++first;
+        }
+        if (first < pieces.size() && left > 0) {
+            pieces[first].iov_base = static_cast<uint8_t*>(pieces[first].iov_base) + left;
+            pieces[first].iov_len -= left;
+        }
+    }
+    return true;
+}
+
+bool SendAll(Socket fd, const void* data, size_t size) {
+    iovec piece{const_cast<void*>(data), size};
+    return SendAll(fd, std::span<iovec>(&piece, 1));
+}
+
+int WaitReadable(Socket fd, int timeoutMs) {
+    WSAPOLLFD p{fd, POLLRDNORM, 0};
+    const int ready = WSAPoll(&p, 1, timeoutMs);
+    if (ready < 0) return -1;
+    return ready > 0 ? 1 : 0;
+}
+
+ptrdiff_t Receive(Socket fd, std::span<uint8_t> space, bool wait) {
+    if (!wait) {
+        const int ready = WaitReadable(fd, 0);
+        if (ready < 0) return kReceiveFailed;
+        if (ready == 0) return kNothingYet;
+    }
+    const int n = ::recv(fd, reinterpret_cast<char*>(space.data()),
+                         static_cast<int>(std::min<size_t>(space.size(), 1u << 30)), 0);
+    return n >= 0 ? n : kReceiveFailed;
+}
+
+void Shutdown(Socket fd) {
+    ::shutdown(fd, SD_BOTH);
+}
+
+}  // namespace tarnlink::net
