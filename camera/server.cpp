@@ -274,7 +274,7 @@ void CameraServer::Serve(Client& client) {
                     Log(client.peer + " focus " + std::to_string(ptz->command) +
                         (ptz->stop ? " stop" : " start"));
                 }
-                return reply(wire::PtzResult{status});
+                return reply(wire::PtzResult{ptz->sequence, status});
             }
             case wire::MsgType::Logout:
                 if (!wire::DecodeEmpty(m.body)) break;

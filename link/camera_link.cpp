@@ -24,9 +24,9 @@ int32_t LinkLogin(const std::string& address, int32_t port, const std::string& u
                       &deviceInfo);
 }
 
-int32_t LinkStartStream(int32_t userId, FramePipeline* pipeline, TLNK_StreamCallback callback) {
+int32_t LinkStartStream(int32_t userId, FramePipeline* pipeline) {
     PreviewInfo preview{kChannel, kStreamWaitSeconds, 1, kEmptyStreamName};
-    return TLNK_RealPlay_V30(userId, &preview, callback, pipeline, 0);
+    return TLNK_RealPlay_V30(userId, &preview, StreamDataCallback, pipeline, 0);
 }
 
 bool LinkInitRender(std::atomic<GLT_HANDLE>& handle, GLT_DRAWCALLBACK overlay, void* user) {

@@ -21,11 +21,10 @@ uint16_t PortOnWire(int32_t port);
 int32_t LinkLogin(const std::string& address, int32_t port, const std::string& user,
                   const std::string& password);
 
-// TLNK_RealPlay_V30 on channel 1 with the stream going into `pipeline` through StreamDataCallback.
-// Returns the play handle, negative on failure.
-// `callback` is StreamDataCallback unless the caller needs to see more of the stream first.
-int32_t LinkStartStream(int32_t userId, FramePipeline* pipeline,
-                        TLNK_StreamCallback callback = StreamDataCallback);
+// TLNK_RealPlay_V30 on channel 1 with the stream going into `pipeline` through StreamDataCallback,
+// and its end, when the SDK ends it, to the pipeline's sink. Returns the play handle, negative on
+// failure.
+int32_t LinkStartStream(int32_t userId, FramePipeline* pipeline);
 
 // Creates the render handle when `handle` holds 0, then initialises it for the grey picture, adds
 // sub-port 0 and registers `overlay` with `user`. False when any of the first three steps fails.

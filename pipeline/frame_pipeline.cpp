@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 #include "recorder.h"
 
@@ -11,7 +12,6 @@ namespace kestrix {
 namespace {
 
 constexpr int32_t kPortion = 2000;
-constexpr int32_t kRingUnit = 2000000;
 // How long the worker rests on an empty ring before it looks at its run flag again.
 constexpr std::chrono::milliseconds kIdleWait{5};
 
@@ -31,7 +31,26 @@ void CopySwapped(const uint8_t* src, uint8_t* dst, size_t samples) {
     }
 }
 
+constexpr uint64_t kSnapPending = uint64_t{1} << 32;
+constexpr int kSnapSeriesShift = 33;
+
+int32_t SnapCount(uint64_t state) {
+    return static_cast<int32_t>(static_cast<uint32_t>(state));
+}
+uint64_t SnapSeries(uint64_t state) {
+    return state >> kSnapSeriesShift;
+}
+
 }  // namespace
+
+std::string SnapshotSeriesNotice(int32_t written, int32_t taken, const std::string& folder) {
+    if (written == taken) return kSnapshotFinishedText;
+    if (written == 0) {
+        return "SnapShot is failed.. cannot write to " + (folder.empty() ? "/" : folder);
+    }
+    return "SnapShot finished... " + std::to_string(written) + " of " + std::to_string(taken) +
+           " written";
+}
 
 FramePipeline::FramePipeline(FrameSink* sink) : m_pSink(sink) {}
 
@@ -41,16 +60,29 @@ FramePipeline::~FramePipeline() {
     CloseRecordFileLocked();
 }
 
-void FramePipeline::PrepareRing() {
-    if (!m_pRing) m_pRing = std::make_unique<FrameRingBuffer>();
-    m_pRing->Init(kRingUnit, &m_hEventBelowHalf, &m_hEventAboveHalf);
+bool FramePipeline::PrepareRing() {
+    if (!m_pRing) m_pRing.reset(new (std::nothrow) FrameRingBuffer);
+    return m_pRing && m_pRing->Init(m_nRingUnit, &m_hEventBelowHalf, &m_hEventAboveHalf) == 0;
 }
 
-void FramePipeline::StartWorker() {
+void FramePipeline::ResetWorkerState() {
+    m_nStart = 0;
+    m_nAssembled = 0;
+    m_header = {};
+    m_hAgc = nullptr;
+}
+
+bool FramePipeline::StartWorker() {
     StopWorker();
-    PrepareRing();
+    if (!PrepareRing()) return false;
     m_bWorkerRun.store(true);
-    m_worker = std::thread(WorkerThreadProc, this);
+    try {
+        m_worker = std::thread(WorkerThreadProc, this);
+    } catch (const std::system_error&) {
+        m_bWorkerRun.store(false);
+        return false;
+    }
+    return true;
 }
 
 void FramePipeline::StopWorker() {
@@ -68,8 +100,10 @@ bool FramePipeline::PushStreamData(const uint8_t* payload, uint32_t size) {
     return true;
 }
 
-void StreamDataCallback(int32_t /*handle*/, uint32_t dataType, uint8_t* payload, uint32_t size,
+void StreamDataCallback(int32_t handle, uint32_t dataType, uint8_t* payload, uint32_t size,
                         void* user) {
+    constexpr uint32_t kStreamEnd = 3;
+    if (user && dataType == kStreamEnd) static_cast<FramePipeline*>(user)->EndOfStream(handle);
     if (!user || dataType != 2 || size == 0 || !payload) return;
     static_cast<FramePipeline*>(user)->PushStreamData(payload, size);
 }
@@ -80,8 +114,14 @@ int WorkerThreadProc(FramePipeline* pipeline) {
 }
 
 void FramePipeline::Discard(int32_t n) {
+    m_nStart += n;
     m_nAssembled -= n;
-    std::memmove(m_pAssembly.get(), m_pAssembly.get() + n, m_nAssembled);
+    // A few bytes left go to the front at once, for little; an image stays where it stands, since
+    // the frame's steps read it in place.
+    if (m_nAssembled <= kPortion) {
+        std::memmove(m_pAssembly.get(), Held(), m_nAssembled);
+        m_nStart = 0;
+    }
 }
 
 void FramePipeline::WorkerLoop() {
@@ -105,12 +145,17 @@ FramePipeline::PassResult FramePipeline::RunPass() {
     // A buffer full of bytes that hold no frame is emptied; the worker goes on.
     if (m_nAssembled == kFrameBufferSize) {
         std::memset(m_pAssembly.get(), 0, kFrameBufferSize);
-        m_nAssembled = 0;
+        m_nAssembled = m_nStart = 0;
     }
     if (!m_pRing) return PassResult::kStop;
 
     const int32_t portion = std::min(kPortion, kFrameBufferSize - m_nAssembled);
-    const int32_t popped = m_pRing->Pop(m_pAssembly.get() + m_nAssembled, portion);
+    // The held bytes move to the front only when the next portion would not fit behind them.
+    if (m_nStart + m_nAssembled + portion > kFrameBufferSize) {
+        std::memmove(m_pAssembly.get(), Held(), m_nAssembled);
+        m_nStart = 0;
+    }
+    const int32_t popped = m_pRing->Pop(m_pAssembly.get() + m_nStart + m_nAssembled, portion);
     if (popped > 0) m_nAssembled += popped;
 
     const int32_t before = m_nAssembled;
@@ -130,7 +175,7 @@ FramePipeline::PassResult FramePipeline::RunPass() {
 
 bool FramePipeline::ExtractFrame() {
     if (!m_pAssembly || m_nAssembled == 0) return false;
-    const uint8_t* base = m_pAssembly.get();
+    const uint8_t* base = Held();
     const int32_t last = m_nAssembled - kFrameHeaderSize;  // last position a header can start at
 
     // Only a position holding the first magic byte can start a header, so memchr skips the rest.
@@ -170,8 +215,7 @@ bool FramePipeline::ExtractFrame() {
 void FramePipeline::UpdateReadouts() {
     if (!m_pAssembly || m_header.m_nWidth <= 0 || m_header.m_nHeight <= 0 || !m_pSink) return;
     ReadoutUpdate update{m_header.m_nFrameFormat, m_header.m_nWidth, m_header.m_nHeight, {}};
-    if (const auto params =
-            ReadDeviceParams(m_pAssembly.get(), m_header.m_nWidth, m_header.m_nHeight)) {
+    if (const auto params = ReadDeviceParams(Held(), m_header.m_nWidth, m_header.m_nHeight)) {
         FormatReadouts(*params, update.texts);
     } else {
         ClearReadouts(update.texts);
@@ -181,23 +225,25 @@ void FramePipeline::UpdateReadouts() {
 
 void FramePipeline::ProcessFrame() {
     if (!m_pAssembly) return;
-    if (!m_pImage && !(m_pImage = AllocateFrameBuffer())) return;
     const int32_t width = m_header.m_nWidth, height = m_header.m_nHeight;
     const size_t pixels = static_cast<size_t>(width) * height;
     const size_t imageBytes = 2 * pixels;
-    // The copy exchanges each sample's two bytes on the way when "HightoLow" is ticked, in the
-    // same pass. Records and snapshots take the received bytes from the assembly buffer, where
-    // the image stands until the next pass.
-    if (m_bHighToLow.load(std::memory_order_relaxed)) {
-        CopySwapped(m_pAssembly.get(), m_pImage.get(), pixels);
-    } else {
-        std::memcpy(m_pImage.get(), m_pAssembly.get(), imageBytes);
+    // Records and snapshots take the received bytes where the image stands in the assembly
+    // buffer, until the next pass. The gain control reads them there too, unless "HightoLow" asks
+    // for each sample's two bytes exchanged (a copy that swaps on the way) or the image stands at
+    // an odd address.
+    const uint8_t* held = Held();
+    const uint16_t* samples = reinterpret_cast<const uint16_t*>(held);
+    const bool swap = m_bHighToLow.load(std::memory_order_relaxed);
+    if (swap || reinterpret_cast<uintptr_t>(held) % alignof(uint16_t) != 0) {
+        if (!m_pImage && !(m_pImage = AllocateFrameBuffer())) return;
+        if (swap) {
+            CopySwapped(held, m_pImage.get(), pixels);
+        } else {
+            std::memcpy(m_pImage.get(), held, imageBytes);
+        }
+        samples = reinterpret_cast<const uint16_t*>(m_pImage.get());
     }
-    // The bytes behind the image stay zero; only what an earlier, larger frame left needs clearing.
-    if (m_nImageBytes > imageBytes) {
-        std::memset(m_pImage.get() + imageBytes, 0, m_nImageBytes - imageBytes);
-    }
-    m_nImageBytes = imageBytes;
 
     WriteRecord();
     SaveSnapshot();
@@ -205,7 +251,7 @@ void FramePipeline::ProcessFrame() {
     if (!m_pGray && !(m_pGray = AllocateFrameBuffer())) return;
     // Without a gain-control context the picture stays black.
     if (!EnsureAgc()) std::memset(m_pGray.get(), 0, pixels);
-    AGC_Process(m_hAgc, reinterpret_cast<const uint16_t*>(m_pImage.get()), m_pGray.get());
+    AGC_Process(m_hAgc, samples, m_pGray.get());
 
     if (!m_pDisplay && !(m_pDisplay = AllocateFrameBuffer())) return;
     uint8_t* out = m_pDisplay.get();
@@ -261,12 +307,24 @@ std::string FramePipeline::StoragePath() {
 
 std::string FramePipeline::RecordFileName() {
     std::lock_guard lock(m_recordLock);
-    return m_hRecordFile >= 0 ? m_strRecordName : std::string();
+    return m_pRecordFile ? m_strRecordName : std::string();
 }
 
 void FramePipeline::StartSnapshots(int32_t count) {
-    m_nSnapCount.store(count);
-    m_bSnapPending.store(true);
+    uint64_t state = m_nSnapState.load();
+    uint64_t next;
+    do {
+        next = ((SnapSeries(state) + 1) << kSnapSeriesShift) | kSnapPending |
+               static_cast<uint32_t>(count);
+    } while (!m_nSnapState.compare_exchange_weak(state, next));
+}
+
+bool FramePipeline::SnapshotsPending() const {
+    return (m_nSnapState.load() & kSnapPending) != 0;
+}
+
+int32_t FramePipeline::SnapshotsLeft() const {
+    return SnapCount(m_nSnapState.load());
 }
 
 int32_t FramePipeline::SwitchRecordFile() {
@@ -278,25 +336,41 @@ int32_t FramePipeline::SwitchRecordFile() {
     return 0;
 }
 
+std::optional<FileFailure> FramePipeline::RecordFileFailure() {
+    std::lock_guard lock(m_recordLock);
+    if (!m_bRecordFailed) return std::nullopt;
+    return m_recordFailure;
+}
+
 bool FramePipeline::OpenRecordFile(const std::string& path, bool text) {
     std::lock_guard lock(m_recordLock);
     return OpenRecordFileLocked(path, text);
 }
 
+FramePipeline::RecordFile::~RecordFile() {
+    CloseFile(fd);
+}
+
 bool FramePipeline::OpenRecordFileLocked(const std::string& path, bool text) {
-    if (m_hRecordFile >= 0) CloseFile(m_hRecordFile);
-    const FileHandle file = CreateUniqueFile(path, &m_strRecordName);
-    m_hRecordFile = file >= 0 ? file : kFailedRecordFile;
-    if (file >= 0 && text) WriteAll(file, TextRecordHeader().data(), TextRecordHeader().size());
-    return file >= 0;
+    m_pRecordFile.reset();
+    const FileHandle fd = CreateUniqueFile(path, &m_strRecordName);
+    m_bRecordFailed = fd < 0;
+    if (fd < 0) {
+        m_recordFailure = {path, LastFileError()};
+        return false;
+    }
+    m_pRecordFile = std::make_shared<RecordFile>(fd);
+    if (text) WriteAll(fd, TextRecordHeader().data(), TextRecordHeader().size());
+    return true;
 }
 
 int32_t FramePipeline::CloseRecordFileLocked() {
-    if (m_hRecordFile == kNoRecordFile) return 0;
-    const bool closed = m_hRecordFile < 0 || CloseFile(m_hRecordFile);
-    m_hRecordFile = kNoRecordFile;
+    if (!m_pRecordFile && !m_bRecordFailed) return 0;
+    // Closed here, or by the worker when it is writing its last record into it.
+    m_pRecordFile.reset();
+    m_bRecordFailed = false;
     m_strRecordName.clear();
-    return closed ? 1 : 0;
+    return 1;
 }
 
 void FramePipeline::WriteRecord() {
@@ -304,47 +378,63 @@ void FramePipeline::WriteRecord() {
         !m_bWritePending.load(std::memory_order_relaxed) || !m_pAssembly) {
         return;
     }
-    // The GUI thread closes the file under the same lock after clearing the recording flag, so a
-    // record never goes to a file that is being or has been closed.
-    std::lock_guard lock(m_recordLock);
-    if (!m_bRecording.load() || m_hRecordFile == kNoRecordFile) return;
-    if (m_hRecordFile >= 0) {
-        const int32_t width = m_header.m_nWidth, height = m_header.m_nHeight;
-        bool written;
-        if (m_bCenterAndTemp.load(std::memory_order_relaxed)) {
-            char line[kMaxTextRecordLine];
-            const int n = FormatTextRecord(m_pAssembly.get(), width, height, line);
-            written = WriteAll(m_hRecordFile, line, static_cast<size_t>(n));
-        } else {
-            written =
-                WriteAll(m_hRecordFile, m_pAssembly.get(), 2 * static_cast<size_t>(width) * height);
-        }
-        if (written) m_nRecordsWritten.fetch_add(1, std::memory_order_relaxed);
+    // The GUI thread clears the recording flag before it lets the file go, and the file stays
+    // open while this holds it.
+    std::shared_ptr<RecordFile> file;
+    {
+        std::lock_guard lock(m_recordLock);
+        if (!m_bRecording.load() || (!m_pRecordFile && !m_bRecordFailed)) return;
+        // Taken before the write, so that a tick landing during it is due for the next frame.
+        if (!m_bWritePending.exchange(false)) return;
+        file = m_pRecordFile;
     }
-    m_bWritePending.store(false);
+    if (!file) return;  // the file could not be created: the record is lost
+    const int32_t width = m_header.m_nWidth, height = m_header.m_nHeight;
+    bool written;
+    if (m_bCenterAndTemp.load(std::memory_order_relaxed)) {
+        char line[kMaxTextRecordLine];
+        const int n = FormatTextRecord(Held(), width, height, line);
+        written = WriteAll(file->fd, line, static_cast<size_t>(n));
+    } else {
+        written = WriteAll(file->fd, Held(), 2 * static_cast<size_t>(width) * height);
+    }
+    if (written) m_nRecordsWritten.fetch_add(1, std::memory_order_relaxed);
 }
 
 void FramePipeline::SaveSnapshot() {
-    if (!m_bSnapPending.load(std::memory_order_relaxed)) return;
-    if (m_nSnapCount.load() <= 0) {
-        m_bSnapPending.store(false);
+    uint64_t state = m_nSnapState.load();
+    if (!(state & kSnapPending)) return;
+    if (SnapSeries(state) != m_nSeriesSeen) {
+        m_nSeriesSeen = SnapSeries(state);
+        m_nSeriesTaken = m_nSeriesWritten = 0;
+    }
+    if (SnapCount(state) <= 0) {
+        // Only the series read ends: a press in between has started a new one, which stays.
+        if (!m_nSnapState.compare_exchange_strong(state, state & ~kSnapPending)) return;
         // Handed to the GUI, never waited on: a worker held up by a message box would let the
         // ring overflow and a running recording lose its records.
-        if (m_pSink) m_pSink->ShowNotice(kSnapshotFinishedText);
+        if (m_pSink) {
+            m_pSink->ShowNotice(
+                SnapshotSeriesNotice(m_nSeriesWritten, m_nSeriesTaken, StoragePath()).c_str());
+        }
         return;
     }
     if (!m_pAssembly) return;
-    // A snapshot that cannot be written costs that frame's file; the series goes on.
+    // A snapshot that cannot be written costs that frame's file; the series goes on and its end
+    // notice says so.
     const std::string path = StoragePath() + SnapshotFileName(CurrentLocalTime());
-    const FileHandle file = CreateUniqueFile(path, nullptr);
-    if (file >= 0) {
+    const FileHandle fd = CreateUniqueFile(path, nullptr);
+    bool written = false;
+    if (fd >= 0) {
         const size_t bytes = 2 * static_cast<size_t>(m_header.m_nWidth) * m_header.m_nHeight;
-        if (WriteAll(file, m_pAssembly.get(), bytes)) {
-            m_nSnapshotsWritten.fetch_add(1, std::memory_order_relaxed);
-        }
-        CloseFile(file);
+        written = WriteAll(fd, Held(), bytes);
+        written = CloseFile(fd) && written;
     }
-    m_nSnapCount.fetch_sub(1);
+    ++m_nSeriesTaken;
+    if (written) ++m_nSeriesWritten;
+    (written ? m_nSnapshotsWritten : m_nSnapshotsFailed).fetch_add(1, std::memory_order_relaxed);
+    // Counts down the series read; one a press has replaced meanwhile keeps its whole count.
+    m_nSnapState.compare_exchange_strong(state, state - 1);
 }
 
 }  // namespace kestrix

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -35,6 +36,17 @@ struct ReadoutUpdate {
 
 constexpr const char* kSnapshotFinishedText = "SnapShot finished...";
 
+// The notice at the end of a snapshot series that wrote `written` of `taken` files into `folder`:
+// "SnapShot finished..." when all were written, else how many of how many, or, when none was,
+// the folder that could not take them.
+std::string SnapshotSeriesNotice(int32_t written, int32_t taken, const std::string& folder);
+
+// A file that could not be created: its path and the system's reason.
+struct FileFailure {
+    std::string path;
+    std::string reason;
+};
+
 // Called on the worker thread. None of these may wait for the GUI thread: the window's teardown
 // waits for the worker without a time limit, so what goes to widgets is posted.
 class FrameSink {
@@ -46,6 +58,9 @@ public:
     virtual void ShowLiveFrame(const DisplayFrame& frame, const uint8_t* gray) = 0;
     // A notice for the user, such as "SnapShot finished...".
     virtual void ShowNotice(const char* text) = 0;
+    // Called on the SDK's thread, not the worker's: the stream of `playHandle` ended without
+    // being stopped, because the camera went away or the SDK gave its connection up.
+    virtual void StreamEnded(int32_t /*playHandle*/) {}
 };
 
 class FramePipeline {
@@ -57,14 +72,22 @@ public:
 
     // --- stream side ---------------------------------------------------------------------------
     // At a stream start: creates the ring buffer on first use, ends an earlier worker, empties the
-    // ring and starts a new worker, which then runs until StopWorker.
-    void StartWorker();
-    // Creates the ring buffer on first use and empties it; no worker may be running.
-    void PrepareRing();
+    // ring and starts a new worker, which then runs until StopWorker. False, without a worker,
+    // when memory or a thread cannot be had.
+    bool StartWorker();
+    // Creates the ring buffer on first use and empties it; no worker may be running. False when
+    // the ring's memory cannot be had.
+    bool PrepareRing();
+    // The ring's unit for the next PrepareRing (2,000,000 bytes; the ring holds ten).
+    void SetRingUnit(int32_t bytes) { m_nRingUnit = bytes; }
     // Clears the run flag and waits for the worker to end (it ends within one pass).
     void StopWorker();
     bool IsWorkerRunning() const { return m_worker.joinable(); }
 
+    // The SDK ended the stream of `playHandle` by itself; tells the sink.
+    void EndOfStream(int32_t playHandle) {
+        if (m_pSink) m_pSink->StreamEnded(playHandle);
+    }
     // Pushes one payload, retrying three times 10 ms apart while the ring is full; true unless
     // there is no ring (a dropped payload is not reported).
     bool PushStreamData(const uint8_t* payload, uint32_t size);
@@ -83,27 +106,34 @@ public:
 
     // --- recording and snapshots ---------------------------------------------------------------
     // GUI thread: opens a record file named after the local time when recording is set, else
-    // closes the open one. Returns 0 (or the close's result when it closes a file).
+    // lets the running recording's file go (closed as soon as no record is being written into it).
+    // Returns 1 when it ended a recording, else 0.
     int32_t SwitchRecordFile();
+    // Why the record file of the running recording could not be created; nothing while none runs
+    // or its file is open.
+    std::optional<FileFailure> RecordFileFailure();
     // Opens `path` (never replacing a file; see CreateUniqueFile) as the record file, with the
     // text header when `text`; false when it cannot be created. SwitchRecordFile's second half.
     bool OpenRecordFile(const std::string& path, bool text);
     void SetStoragePath(const std::string& path);
     std::string StoragePath();
     void MarkRecordDue() { m_bWritePending.store(true); }
+    // Starts a series of `count` snapshots, replacing the rest of a running one.
     void StartSnapshots(int32_t count);
+    bool SnapshotsPending() const;
+    int32_t SnapshotsLeft() const;  // of the running series
     std::string RecordFileName();  // path of the open record file, empty when none
 
-    std::atomic<bool> m_bRecording{false};    // GUI writes; worker reads before every record
-    std::atomic<bool> m_bWritePending{true};  // GUI's timer sets; worker clears
-    std::atomic<bool> m_bSnapPending{false};  // GUI sets; worker clears at the series' end
-    std::atomic<int32_t> m_nSnapCount{0};     // GUI sets; worker counts down
+    std::atomic<bool> m_bRecording{false};  // GUI writes; worker reads before every record
+    // GUI's timer sets; the worker takes it (exchange) as it writes, so a tick during a write stays
+    std::atomic<bool> m_bWritePending{true};
 
     // Statistics for the tools' summaries (worker writes, anyone reads).
     std::atomic<uint64_t> m_nFramesAccepted{0};
     std::atomic<uint64_t> m_nCrcDrops{0};
     std::atomic<uint64_t> m_nRecordsWritten{0};
     std::atomic<uint64_t> m_nSnapshotsWritten{0};
+    std::atomic<uint64_t> m_nSnapshotsFailed{0};
 
     // --- the worker's own steps (public for the tests; worker thread only) -------------------
     void WorkerLoop();
@@ -117,18 +147,23 @@ public:
     void WriteRecord();
     void SaveSnapshot();
     bool EnsureAgc();
+    // Forgets what the worker holds (assembled bytes, the last header, the gain-control context)
+    // so that the next pass runs as a new worker's first. For the fuzzer, which keeps one
+    // pipeline for all its inputs; never while a worker runs.
+    void ResetWorkerState();
 
     // Worker-owned state: only the worker touches these while it runs.
-    std::unique_ptr<uint8_t[]> m_pAssembly;  // bytes held always start at its first byte
-    int32_t m_nAssembled = 0;
+    std::unique_ptr<uint8_t[]> m_pAssembly;
+    int32_t m_nStart = 0;      // where the bytes held start in m_pAssembly
+    int32_t m_nAssembled = 0;  // how many bytes are held
+    const uint8_t* Held() const { return m_pAssembly.get() + m_nStart; }
     FrameHeaderState m_header;  // size, format and CRC of the most recent header
-    // The current frame's 16-bit image as the gain control reads it: byte-swapped when
-    // "HightoLow" is ticked. Records and snapshots write the received bytes instead.
+    // The current frame's 16-bit image byte-swapped, when "HightoLow" is ticked, for the gain
+    // control; records and snapshots write the received bytes instead.
     std::unique_ptr<uint8_t[]> m_pImage;
     std::unique_ptr<uint8_t[]> m_pGray;     // 8-bit output of the gain control
     std::unique_ptr<uint8_t[]> m_pDisplay;  // display picture, two bytes per pixel
     DisplayFrame m_DisplayFrame;
-    size_t m_nImageBytes = 0;  // image bytes of the last frame copied into m_pImage
     std::unique_ptr<uint8_t[]> m_pAgcMemory;  // the gain control's work block
     AgcHandle m_hAgc = nullptr;
     int32_t m_nAgcWidth = 0, m_nAgcHeight = 0;  // the size the gain control was made for
@@ -146,19 +181,38 @@ private:
     AutoResetEvent m_hEventBelowHalf;
     AutoResetEvent m_hEventAboveHalf;
     std::thread m_worker;  // GUI thread starts and joins it
+    int32_t m_nRingUnit = 2000000;
     std::atomic<uint64_t> m_nIdlePasses{0};
     std::atomic<int32_t> m_nAgcMode{AGC_MODE_LINE};  // GUI writes the chosen mode
 
-    static constexpr FileHandle kNoRecordFile = -1;      // no recording
-    static constexpr FileHandle kFailedRecordFile = -2;  // its file could not be created
-    std::mutex m_recordLock;       // serialises WriteRecord with SwitchRecordFile; guards below
-    FileHandle m_hRecordFile = kNoRecordFile;  // open record file, or one of the two values above
-    std::string m_strRecordName;   // its path
-    std::string m_strStoragePath;  // the storage folder
+    // The snapshot series in one word, so that a press and the worker's count-down never undo each
+    // other: the series' number (bits 33-63), pending (bit 32) and the count left (bits 0-31). The
+    // GUI thread starts a series with a new number; the worker counts down or ends only the
+    // series it read.
+    std::atomic<uint64_t> m_nSnapState{0};
+    uint64_t m_nSeriesSeen = 0;  // worker: the series the counts below belong to
+    int32_t m_nSeriesTaken = 0, m_nSeriesWritten = 0;
+
+    // An open record file, closed when its last holder lets it go: the worker holds it only while
+    // it writes a record, outside the lock, so the GUI thread never waits for a write, and a
+    // record is never written to a closed file.
+    struct RecordFile {
+        FileHandle fd;
+        explicit RecordFile(FileHandle f) : fd(f) {}
+        ~RecordFile();
+        RecordFile(const RecordFile&) = delete;
+        RecordFile& operator=(const RecordFile&) = delete;
+    };
+    std::mutex m_recordLock;  // guards the five below; held for moments, never for a write
+    std::shared_ptr<RecordFile> m_pRecordFile;  // the running recording's file
+    bool m_bRecordFailed = false;               // its file could not be created
+    std::string m_strRecordName;                // its path
+    FileFailure m_recordFailure;                // why it could not be created
+    std::string m_strStoragePath;               // the storage folder
 };
 
 // The stream callback given to the SDK; `user` is the FramePipeline. Only data type 2 with a
-// non-empty payload reaches the ring buffer.
+// non-empty payload reaches the ring buffer; data type 3, the stream's end, goes to the sink.
 void StreamDataCallback(int32_t handle, uint32_t dataType, uint8_t* payload, uint32_t size,
                         void* user);
 

@@ -32,15 +32,22 @@ const std::string& TextRecordHeader() {
     return header;
 }
 
-int FormatTextRecord(const uint8_t* image, int32_t width, int32_t height, char* out) {
-    uint16_t words[kDeviceParamCount] = {};
+TextRecordValues ReadTextRecordValues(const uint8_t* image, int32_t width, int32_t height) {
+    TextRecordValues values{};
     if (const auto params = ReadDeviceParams(image, width, height)) {
-        std::memcpy(words, &*params, sizeof words);
+        std::memcpy(values.words, &*params, sizeof values.words);
     }
-    const int32_t centre = CentreGrayValue(image, width, height).value_or(0);
+    values.centre = CentreGrayValue(image, width, height).value_or(0);
+    return values;
+}
+
+int FormatTextRecord(const uint8_t* image, int32_t width, int32_t height, char* out) {
+    const TextRecordValues values = ReadTextRecordValues(image, width, height);
     int n = 0;
-    for (uint16_t w : words) n += std::snprintf(out + n, 8, "%u\t\t", static_cast<unsigned>(w));
-    n += std::snprintf(out + n, 14, "%d\r\n", static_cast<int>(centre));
+    for (uint16_t w : values.words) {
+        n += std::snprintf(out + n, 8, "%u\t\t", static_cast<unsigned>(w));
+    }
+    n += std::snprintf(out + n, 14, "%d\r\n", static_cast<int>(values.centre));
     return n;
 }
 

@@ -30,6 +30,8 @@ constexpr char kPathSeparator = '/';
 // apart from other failures. Paths are UTF-8.
 FileHandle CreateNewFile(const std::string& path, bool* exists);
 bool CloseFile(FileHandle file);
+// The system's words for why the last file call of this thread failed.
+std::string LastFileError();
 
 // "/Record_YYYYMMDDhhmmss", with ".txt" for a text record; "/snapshot_YYYYMMDDhhmmssmm.raw" with
 // the millisecond in at least two digits; the leading separator is the platform's.
@@ -38,6 +40,14 @@ std::string SnapshotFileName(const LocalTime& t);
 
 // The 118-byte header line of a text record, in code page 936.
 const std::string& TextRecordHeader();
+
+// The numbers of one data line: the fourteen parameter words and the centre gray value, each 0
+// where the image is too small to hold it.
+struct TextRecordValues {
+    uint16_t words[kDeviceParamCount];
+    int32_t centre;
+};
+TextRecordValues ReadTextRecordValues(const uint8_t* image, int32_t width, int32_t height);
 
 // One data line: the fourteen parameter words as unsigned numbers, each followed by two tabs, then
 // the centre gray value, then CR LF. Parts the image is too small for are written as 0. Returns the

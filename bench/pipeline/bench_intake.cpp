@@ -126,8 +126,9 @@ void BM_ProcessFrame(benchmark::State& state) {
     while (pipeline.RunPass() != FramePipeline::PassResult::kIdle) {
     }
     pipeline.SetAgcMode(static_cast<int32_t>(state.range(0)));
-    // The accepted image stays at the front of the assembly buffer until the next frame.
-    std::memcpy(pipeline.m_pAssembly.get(), frame.data() + kFrameHeaderSize, kImageBytes);
+    // The accepted image stands in the assembly buffer until the next frame.
+    std::memcpy(pipeline.m_pAssembly.get() + pipeline.m_nStart, frame.data() + kFrameHeaderSize,
+                kImageBytes);
     for (auto _ : state) {
         pipeline.ProcessFrame();
         benchmark::DoNotOptimize(pipeline.m_DisplayFrame.data);

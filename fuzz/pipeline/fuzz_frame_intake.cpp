@@ -1,6 +1,13 @@
 // Arbitrary bytes through the stream callback, the ring buffer and the worker's passes. The first
-// bytes choose the chunking and the options; a fraction of inputs get valid frames spliced in so
-// that the CRC and processing paths are reached too.
+// bytes choose the chunking, the options and where in the ring the stream starts; a fraction of
+// inputs get a valid frame spliced in so that the CRC and processing paths are reached too.
+//
+// One pipeline serves every input: its frame buffers are made once, and per input the worker's
+// state is reset and the ring made again with a small unit, so an input behaves the same whatever
+// ran before it.
+//
+// Input: chunk (2 bytes, 1 .. 2000 bytes a push), flags, ring start, then the stream.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -11,6 +18,10 @@
 namespace {
 
 using namespace kestrix;
+
+// The worker pops 2,000 bytes a pass, so a ring unit cannot be smaller; ten units of it wrap
+// within a few inputs' bytes.
+constexpr int32_t kTestUnit = 2000;
 
 class CheckingSink : public FrameSink {
 public:
@@ -25,16 +36,25 @@ public:
     void ShowNotice(const char*) override {}
 };
 
+FramePipeline& Pipeline() {
+    static CheckingSink sink;
+    static FramePipeline pipeline(&sink);
+    static const bool prepared = (pipeline.SetRingUnit(kTestUnit), pipeline.PrepareRing());
+    (void)prepared;
+    return pipeline;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 4) return 0;
-    const size_t chunk = 1 + (data[0] | (data[1] << 8)) % 5000;
+    if (size < 5) return 0;
+    const size_t chunk = 1 + (data[0] | (data[1] << 8)) % kTestUnit;
     const uint8_t flags = data[2];
-    std::vector<uint8_t> stream(data + 3, data + size);
+    const int32_t ringStart = data[3] * 79;  // 0 .. 20,145: up to a whole ring ahead
+    std::vector<uint8_t> stream(data + 4, data + size);
     if (flags & 1) {
         // A valid frame whose size comes from the input, in front of the fuzzed bytes.
-        const int32_t w = 1 + (flags >> 1) % 31, h = 1 + data[3] % 17;
+        const int32_t w = 1 + (flags >> 1) % 31, h = 1 + data[4] % 17;
         std::vector<uint8_t> frame(kFrameHeaderSize + 2 * w * h);
         for (size_t i = kFrameHeaderSize; i < frame.size(); ++i) frame[i] = data[i % size];
         WriteFrameHeader(frame.data(), (flags & 2) ? 4 : 8, w, h, (flags & 4) != 0,
@@ -42,9 +62,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         stream.insert(stream.begin(), frame.begin(), frame.end());
     }
 
-    CheckingSink sink;
-    FramePipeline pipeline(&sink);
-    pipeline.PrepareRing();
+    FramePipeline& pipeline = Pipeline();
+    pipeline.ResetWorkerState();
+    // The ring's own data event is private; nobody waits on it here, so a spare one stands in.
+    static AutoResetEvent dataEvent;
+    FrameRingBuffer& ring = *pipeline.Ring();
+    if (ring.Init(kTestUnit, &pipeline.SpaceEvent(), &dataEvent) != 0) __builtin_trap();
+    // Move both ends to the chosen start, so that pushes and pops split at the ring's end.
+    static uint8_t filler[kTestUnit];
+    for (int32_t left = ringStart % ring.Capacity(); left > 0; left -= kTestUnit) {
+        const int32_t n = std::min(left, kTestUnit);
+        if (ring.Push(filler, n) != n || ring.Pop(filler, n) != n) __builtin_trap();
+    }
+
+    const uint64_t acceptedBefore = pipeline.m_nFramesAccepted.load();
     pipeline.m_bHighToLow = (flags & 8) != 0;
     pipeline.SetAgcMode(1 + (flags >> 4) % 3);
     for (size_t off = 0; off < stream.size(); off += chunk) {
@@ -55,5 +86,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     if (pipeline.m_nAssembled < 0 || pipeline.m_nAssembled > kFrameBufferSize) __builtin_trap();
+    if (pipeline.m_nStart < 0 || pipeline.m_nStart + pipeline.m_nAssembled > kFrameBufferSize) {
+        __builtin_trap();
+    }
+    if (ring.FillLevel() != 0) __builtin_trap();  // every byte pushed reached the worker
+    // A whole valid frame at the start of a fresh stream is never lost, whatever follows it.
+    if ((flags & 1) && pipeline.m_nFramesAccepted.load() == acceptedBefore) __builtin_trap();
     return 0;
 }

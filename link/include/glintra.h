@@ -1,11 +1,18 @@
-/* Glintra, the camera maker's render library: shows a two-bytes-per-pixel grey picture in an X11
- * window from a drawing thread of its own and lets the caller draw rectangles over it. */
+/* Glintra, the camera maker's render library: shows a two-bytes-per-pixel grey picture in a window
+ * (an X11 window, or a Win32 window in glintra.dll) from a drawing thread of its own and lets the
+ * caller draw rectangles over it. */
 #ifndef GLINTRA_H_
 #define GLINTRA_H_
 
 #include <stdint.h>
 
+#if defined(_WIN32)
 #if defined(GLINTRA_BUILDING)
+#define GLT_API __declspec(dllexport)
+#else
+#define GLT_API __declspec(dllimport)
+#endif
+#elif defined(GLINTRA_BUILDING)
 #define GLT_API __attribute__((visibility("default")))
 #else
 #define GLT_API
@@ -34,11 +41,12 @@ typedef int32_t GLT_HANDLE;
 
 /* Overlay callback, called on Glintra's drawing thread after the picture is scaled and before it is
  * presented. user: the value given to GLT_SetCallBack; then the sub-port, the callback kind, the
- * drawn width and height in pixels, and 0. GLT_DrawRect works only inside it. It must not wait for
- * a thread that is calling GLT_DelSubPort, GLT_SetCallBack or GLT_DestroyHandle on the same handle.
- */
+ * drawn width and height in pixels, and dc: 0 on X11; on Windows the HDC of the drawn picture
+ * (GDI handles carry 32 significant bits: (HDC)(intptr_t)dc), valid until the callback returns.
+ * GLT_DrawRect works only inside it. It must not wait for a thread that is calling GLT_DelSubPort,
+ * GLT_SetCallBack or GLT_DestroyHandle on the same handle. */
 typedef void (*GLT_DRAWCALLBACK)(void* user, int32_t subPort, int32_t kind, int32_t width,
-                                 int32_t height, int32_t reserved);
+                                 int32_t height, int32_t dc);
 
 /* returns: a new render handle, or 0 when out of memory. Needs no X display. */
 GLT_API GLT_HANDLE GLT_CreateHandle(void);
@@ -63,10 +71,11 @@ GLT_API int32_t GLT_SetCallBack(GLT_HANDLE handle, int32_t subPort, int32_t kind
 GLT_API int32_t GLT_UpdateFrameData(GLT_HANDLE handle, const uint8_t* image, int32_t width,
                                     int32_t height, int32_t reserved);
 
-/* Shows the latest picture of sub-port subPort scaled into the X11 window `window` (in a child
- * window of Glintra's own, which follows the window's size and is redrawn on expose). Returns at
- * once; the drawing thread presents. returns: 0 on a bad handle or sub-port, a window of 0, no
- * picture yet, no X display, or a window that the X server has reported as unusable. */
+/* Shows the latest picture of sub-port subPort scaled into `window`, an X11 window id or an HWND
+ * (in a child window of Glintra's own, which follows the window's size and is redrawn on expose or
+ * WM_PAINT). Returns at once; the drawing thread presents. returns: 0 on a bad handle or sub-port,
+ * a window of 0, no picture yet, no X display, or a window that the window system has reported as
+ * unusable. */
 GLT_API int32_t GLT_Display(GLT_HANDLE handle, int32_t subPort, uint64_t window);
 
 /* Inside the overlay callback of this handle: draws a rectangle over the picture. rect: left,

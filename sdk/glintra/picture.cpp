@@ -1,24 +1,15 @@
-// Picture conversion and overlay drawing of the drawing thread, on libyuv and cairo.
+// Scaling to RGB and overlay drawing of the X11 drawing thread, on libyuv and cairo.
 #include "picture.h"
 
 #include <cairo.h>
 
 #include <libyuv/convert_argb.h>
-#include <libyuv/planar_functions.h>
 #include <libyuv/scale.h>
 
 #include <algorithm>
 #include <cmath>
 
 namespace glintra {
-
-void ExtractGrey(const uint8_t* uyvy, int width, int height, GreyPicture& out) {
-    const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height);
-    if (out.pixels.size() != size) out.pixels.resize(size);
-    out.width = width;
-    out.height = height;
-    libyuv::UYVYToY(uyvy, width * 2, out.pixels.data(), width, width, height);
-}
 
 void RenderGrey(const GreyPicture& grey, bool bilinear, std::vector<uint8_t>& scratch,
                 const RgbTarget& target) {
@@ -65,21 +56,9 @@ void OverlayPainter::End() {
     if (m_surface) cairo_surface_flush(m_surface);
 }
 
-namespace {
-
-// Normalised coordinate to a pixel edge; far-out values are held where they cannot overflow.
-long PixelEdge(float normalised, int side) {
-    const double clamped = std::clamp(static_cast<double>(normalised), -4.0, 5.0);
-    return std::lround(clamped * side);
-}
-
-}  // namespace
-
 bool OverlayPainter::DrawRect(const float rect[4], const float colour[4], int lineWidth) {
-    for (int i = 0; i < 4; ++i) {
-        if (!std::isfinite(rect[i]) || !std::isfinite(colour[i])) return false;
-    }
-    if (lineWidth < 0) return false;
+    PlacedRect box;
+    if (!PlaceRect(rect, colour, lineWidth, m_target.width, m_target.height, box)) return false;
     if (!m_cairo) {
         m_surface = cairo_image_surface_create_for_data(
             m_target.pixels, CAIRO_FORMAT_RGB24, m_target.width, m_target.height, m_target.stride);
@@ -87,28 +66,18 @@ bool OverlayPainter::DrawRect(const float rect[4], const float colour[4], int li
         if (cairo_status(m_cairo) != CAIRO_STATUS_SUCCESS) return false;
         cairo_set_antialias(m_cairo, CAIRO_ANTIALIAS_NONE);
     }
-    long x0 = PixelEdge(rect[0], m_target.width);
-    long x1 = PixelEdge(rect[1], m_target.width);
-    long y0 = PixelEdge(rect[2], m_target.height);
-    long y1 = PixelEdge(rect[3], m_target.height);
-    if (x1 < x0) std::swap(x0, x1);
-    if (y1 < y0) std::swap(y0, y1);
-
-    auto channel = [](float c) { return std::clamp(static_cast<double>(c), 0.0, 1.0); };
-    cairo_set_source_rgba(m_cairo, channel(colour[0]), channel(colour[1]), channel(colour[2]),
-                          channel(colour[3]));
-    const double w = static_cast<double>(x1 - x0);
-    const double h = static_cast<double>(y1 - y0);
-    if (lineWidth == 0 || w <= 2.0 * lineWidth || h <= 2.0 * lineWidth) {
-        // A box no wider than its two outlines is all outline.
-        cairo_rectangle(m_cairo, static_cast<double>(x0), static_cast<double>(y0), w, h);
+    cairo_set_source_rgba(m_cairo, box.red, box.green, box.blue, box.alpha);
+    const double w = static_cast<double>(box.x1 - box.x0);
+    const double h = static_cast<double>(box.y1 - box.y0);
+    if (box.lineWidth == 0) {
+        cairo_rectangle(m_cairo, static_cast<double>(box.x0), static_cast<double>(box.y0), w, h);
         cairo_fill(m_cairo);
     } else {
         // The outline lies inside the box: its outer edge is on the box's pixel edges.
-        const double half = lineWidth / 2.0;
-        cairo_set_line_width(m_cairo, lineWidth);
-        cairo_rectangle(m_cairo, static_cast<double>(x0) + half, static_cast<double>(y0) + half,
-                        w - lineWidth, h - lineWidth);
+        const double half = box.lineWidth / 2.0;
+        cairo_set_line_width(m_cairo, box.lineWidth);
+        cairo_rectangle(m_cairo, static_cast<double>(box.x0) + half,
+                        static_cast<double>(box.y0) + half, w - box.lineWidth, h - box.lineWidth);
         cairo_stroke(m_cairo);
     }
     return true;

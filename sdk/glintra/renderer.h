@@ -1,18 +1,18 @@
 // One render handle: the frame hand-off from the caller's thread, the sub-port with its overlay
-// callback, and the drawing thread that owns a private X connection and presents the picture.
+// callback, and the drawing thread that owns a window-system connection and presents the picture.
 #pragma once
 
 #include "glintra.h"
-#include "picture.h"
+#include "grey_picture.h"
+#include "output.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
-
-struct _XDisplay;  // Xlib's Display, kept out of this header
 
 namespace glintra {
 
@@ -29,9 +29,9 @@ class Renderer {
     bool SetCallBack(int32_t subPort, int32_t kind, GLT_DRAWCALLBACK callback, void* user);
     bool UpdateFrame(const uint8_t* image, int32_t width, int32_t height);
     bool Display(int32_t subPort, uint64_t window);
-    // False when the wake-up descriptor could not be made.
-    bool Usable() const { return m_wakeFd >= 0; }
-    // Makes drawing threads started from now on present with plain XPutImage (tests).
+    // False when the drawing thread's wake-up could not be made.
+    bool Usable() const { return m_wakeup.Usable(); }
+    // Makes drawing threads started from now on present without shared memory (tests).
     static void DisableShm(bool disabled);
     // Ends the drawing thread and closes its connection; false when called on that thread.
     bool Stop();
@@ -47,12 +47,12 @@ class Renderer {
     bool PresentsShared() const { return m_presentsShared; }
 
   private:
-    void DrawLoop(::_XDisplay* display);
-    void Wake();
-    void RunOverlay(OverlayPainter& painter, const RgbTarget& target);
+    void DrawLoop(std::unique_ptr<Connection> connection);
+    void Wake() { m_wakeup.Signal(); }
+    void RunOverlay(OverlayCanvas& canvas, int width, int height, int32_t dc);
 
     const GLT_HANDLE m_handle;
-    int m_wakeFd = -1;  // eventfd that wakes the drawing thread; written by any thread
+    Wakeup m_wakeup;  // wakes the drawing thread; signalled by any thread
 
     // Serialises callers of UpdateFrame; guards m_back.
     std::mutex m_producerLock;
@@ -65,7 +65,7 @@ class Renderer {
     bool m_hasPicture = false;     // a picture has been given since creation
     bool m_subPortAdded = false;   // written by AddSubPort / DelSubPort
     uint64_t m_window = 0;         // where Display asked to show; 0 when none
-    uint64_t m_badWindow = 0;      // the last window the X server refused; written by drawer
+    uint64_t m_badWindow = 0;      // the last window the window system refused; written by drawer
     bool m_bilinear = true;        // set by Init
     bool m_stop = false;           // set by Stop
 

@@ -1,11 +1,20 @@
-// Glintra's private X connection, its error handling, and the image put into the child window.
+// Glintra on X11: the private connection with its error handling, the child window, the image put
+// into it, and the drawing thread's wait on the connection and its eventfd.
 #include "x11_output.h"
 
+#include "output.h"
+#include "picture.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <utility>
 
 namespace glintra {
 
@@ -154,6 +163,258 @@ void PresentImage::Put(Drawable drawable, GC gc) {
     } else {
         XPutImage(m_display, drawable, gc, m_image, 0, 0, 0, 0, w, h);
     }
+}
+
+namespace {
+
+// The drawing thread's X state: the parent window given to GLT_Display, the child window inside
+// it, and the image of the child's size. Only the drawing thread touches it.
+class WindowOutput {
+  public:
+    WindowOutput(Display* display, XErrorSink& sink, bool tryShm)
+        : m_display(display), m_sink(sink), m_tryShm(tryShm) {
+        XVisualInfo info{};
+        const int screen = DefaultScreen(display);
+        if (XMatchVisualInfo(display, screen, 24, TrueColor, &info)) {
+            m_visual = info.visual;
+            m_depth = 24;
+        } else {
+            m_visual = DefaultVisual(display, screen);
+            m_depth = DefaultDepth(display, screen);
+        }
+        m_colormap =
+            m_visual == DefaultVisual(display, screen)
+                ? DefaultColormap(display, screen)
+                : XCreateColormap(display, RootWindow(display, screen), m_visual, AllocNone);
+        m_ownColormap = m_colormap != DefaultColormap(display, screen);
+    }
+    ~WindowOutput() {
+        Detach();
+        if (m_ownColormap) XFreeColormap(m_display, m_colormap);
+    }
+    WindowOutput(const WindowOutput&) = delete;
+    WindowOutput& operator=(const WindowOutput&) = delete;
+
+    Window Parent() const { return m_parent; }
+    bool Ready() const { return m_child != 0; }
+    bool Shared() const { return m_image && m_image->Shared(); }
+
+    // Makes a child window filling `parent`; false when the server refuses the parent.
+    bool Attach(Window parent) {
+        Detach();
+        m_sink.Take();
+        XWindowAttributes attributes{};
+        if (!XGetWindowAttributes(m_display, parent, &attributes)) {
+            m_sink.Take();
+            return false;
+        }
+        // Our own connection's mask on the parent: the toolkit that owns it keeps its own.
+        XSelectInput(m_display, parent, StructureNotifyMask);
+        XSetWindowAttributes set{};
+        set.background_pixel = BlackPixel(m_display, DefaultScreen(m_display));
+        set.border_pixel = 0;
+        set.colormap = m_colormap;
+        set.event_mask = ExposureMask;
+        m_width = std::max(attributes.width, 1);
+        m_height = std::max(attributes.height, 1);
+        m_child = XCreateWindow(m_display, parent, 0, 0, static_cast<unsigned>(m_width),
+                                static_cast<unsigned>(m_height), 0, m_depth, InputOutput, m_visual,
+                                CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &set);
+        m_gc = XCreateGC(m_display, m_child, 0, nullptr);
+        XMapWindow(m_display, m_child);
+        m_parent = parent;
+        if (m_sink.Take().count != 0) {
+            Detach();
+            return false;
+        }
+        return true;
+    }
+
+    void Detach() {
+        m_image.reset();
+        if (m_gc) XFreeGC(m_display, m_gc);
+        if (m_child) XDestroyWindow(m_display, m_child);
+        if (m_parent) XSelectInput(m_display, m_parent, NoEventMask);
+        m_gc = nullptr;
+        m_child = 0;
+        m_parent = 0;
+        m_sink.Take();  // a parent that is already gone makes these fail; nothing is lost by that
+    }
+
+    // The parent was destroyed, and the child with it.
+    void Forget() {
+        m_image.reset();
+        if (m_gc) XFreeGC(m_display, m_gc);
+        m_gc = nullptr;
+        m_child = 0;
+        m_parent = 0;
+        m_sink.Take();
+    }
+
+    void Resize(int width, int height) {
+        width = std::max(width, 1);
+        height = std::max(height, 1);
+        if (width == m_width && height == m_height) return;
+        m_width = width;
+        m_height = height;
+        XResizeWindow(m_display, m_child, static_cast<unsigned>(width),
+                      static_cast<unsigned>(height));
+    }
+
+    // The image to draw into, of the child's current size; nullptr when none can be made.
+    PresentImage* Image() {
+        if (m_image && m_image->Width() == m_width && m_image->Height() == m_height) {
+            return m_image.get();
+        }
+        m_image.reset();
+        m_image =
+            PresentImage::Create(m_display, m_sink, m_visual, m_depth, m_width, m_height, m_tryShm);
+        // A server that refused to share memory once will refuse again.
+        if (m_image && !m_image->Shared()) m_tryShm = false;
+        return m_image.get();
+    }
+
+    bool HasImageOfWindowSize() const {
+        return m_image && m_image->Width() == m_width && m_image->Height() == m_height;
+    }
+
+    // Puts the image and waits until the server has taken it, so that the pixels may be reused.
+    void Present() {
+        m_image->Put(m_child, m_gc);
+        m_sink.Take();
+    }
+
+  private:
+    Display* m_display;
+    XErrorSink& m_sink;
+    bool m_tryShm;
+    Visual* m_visual = nullptr;
+    int m_depth = 24;
+    Colormap m_colormap = 0;
+    bool m_ownColormap = false;
+    Window m_parent = 0;
+    Window m_child = 0;
+    GC m_gc = nullptr;
+    int m_width = 1;
+    int m_height = 1;
+    std::unique_ptr<PresentImage> m_image;
+};
+
+class X11Connection : public Connection {
+  public:
+    explicit X11Connection(Display* display) : m_display(display) {}
+    ~X11Connection() override { XCloseDisplay(m_display); }
+    X11Connection(const X11Connection&) = delete;
+    X11Connection& operator=(const X11Connection&) = delete;
+    Display* Get() const { return m_display; }
+
+  private:
+    Display* m_display;
+};
+
+class X11Output : public Output {
+  public:
+    X11Output(std::unique_ptr<X11Connection> connection, Wakeup& wakeup, bool tryShm)
+        : m_sink(connection->Get()),
+          m_connection(std::move(connection)),
+          m_display(m_connection->Get()),
+          m_window(m_display, m_sink, tryShm && XShmQueryExtension(m_display)),
+          m_wakeFd(static_cast<int>(wakeup.Native())) {}
+
+    Events Dispatch() override {
+        Events events;
+        while (!m_sink.Lost() && XPending(m_display) > 0) {
+            XEvent event;
+            XNextEvent(m_display, &event);
+            if (event.type == Expose && event.xexpose.count == 0) {
+                events.repaint = true;
+            } else if (event.type == ConfigureNotify &&
+                       event.xconfigure.window == m_window.Parent()) {
+                m_window.Resize(event.xconfigure.width, event.xconfigure.height);
+                events.resized = true;
+            } else if (event.type == DestroyNotify &&
+                       event.xdestroywindow.window == m_window.Parent()) {
+                events.goneParent = m_window.Parent();
+                m_window.Forget();
+            }
+        }
+        return events;
+    }
+    bool Lost() const override { return m_sink.Lost(); }
+    uint64_t Parent() const override { return m_window.Parent(); }
+    bool Attach(uint64_t parent) override { return m_window.Attach(static_cast<Window>(parent)); }
+    void Detach() override { m_window.Detach(); }
+    bool Ready() const override { return m_window.Ready(); }
+    bool RenderedAtWindowSize() const override { return m_window.HasImageOfWindowSize(); }
+
+    bool Render(const GreyPicture& picture, bool bilinear, const OverlayRunner& overlay) override {
+        PresentImage* image = m_window.Image();
+        if (!image) return false;  // nothing can be put into this window's visual
+        const RgbTarget target{image->Pixels(), image->Stride(), image->Width(), image->Height()};
+        RenderGrey(picture, bilinear, m_scratch, target);
+        m_painter.Begin(target);
+        overlay(m_painter, target.width, target.height, 0);
+        m_painter.End();
+        m_window.Present();
+        return true;
+    }
+    void Repaint() override {
+        if (m_window.HasImageOfWindowSize()) m_window.Present();
+    }
+    bool Shared() const override { return m_window.Shared(); }
+
+    void Wait() override {
+        XFlush(m_display);
+        if (m_sink.Lost() || XPending(m_display) > 0) return;
+        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {ConnectionNumber(m_display), POLLIN, 0}};
+        if (poll(fds, 2, -1) > 0 && (fds[0].revents & POLLIN)) {
+            uint64_t count = 0;
+            [[maybe_unused]] ssize_t got = read(m_wakeFd, &count, sizeof count);
+        }
+    }
+
+  private:
+    // Declared first so that it outlives XCloseDisplay: a dead connection reports there too.
+    XErrorSink m_sink;
+    std::unique_ptr<X11Connection> m_connection;
+    Display* m_display;
+    WindowOutput m_window;
+    std::vector<uint8_t> m_scratch;  // the scaled grey plane
+    OverlayPainter m_painter;        // draws the callback's rectangles
+    int m_wakeFd;
+};
+
+}  // namespace
+
+Wakeup::Wakeup() {
+    const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd >= 0) m_native = fd;
+}
+
+Wakeup::~Wakeup() {
+    if (Usable()) close(static_cast<int>(m_native));
+}
+
+void Wakeup::Signal() {
+    const uint64_t one = 1;
+    // A full counter still wakes the reader; nothing else can go wrong here.
+    [[maybe_unused]] ssize_t written = write(static_cast<int>(m_native), &one, sizeof one);
+}
+
+std::unique_ptr<Connection> OpenConnection() {
+    Display* display = OpenPrivateDisplay();
+    if (!display) return nullptr;
+    return std::make_unique<X11Connection>(display);
+}
+
+std::unique_ptr<Output> MakeOutput(std::unique_ptr<Connection> connection, Wakeup& wakeup,
+                                   bool tryShm) {
+    std::unique_ptr<X11Connection> x11(static_cast<X11Connection*>(connection.release()));
+    return std::make_unique<X11Output>(std::move(x11), wakeup, tryShm);
+}
+
+void JoinDrawer(std::thread& drawer) {
+    drawer.join();
 }
 
 }  // namespace glintra

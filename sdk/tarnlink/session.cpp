@@ -139,9 +139,8 @@ bool Session::Send(const std::vector<uint8_t>& message) {
     return sent;
 }
 
-uint32_t Session::Request(const std::vector<uint8_t>& request, wire::MsgType type,
-                          uint32_t streamId, std::chrono::milliseconds wait,
-                          wire::Status& status) {
+uint32_t Session::Request(const std::vector<uint8_t>& request, wire::MsgType type, uint32_t id,
+                          std::chrono::milliseconds wait, wire::Status& status) {
     std::lock_guard requestLock(m_requestMutex);
     {
         std::lock_guard lock(m_replyMutex);
@@ -152,9 +151,9 @@ uint32_t Session::Request(const std::vector<uint8_t>& request, wire::MsgType typ
     std::unique_lock lock(m_replyMutex);
     const bool answered = m_replyCv.wait_for(lock, wait, [&] {
         return m_linkError != TLNK_NOERROR ||
-               (m_reply && m_reply->type == type && m_reply->streamId == streamId);
+               (m_reply && m_reply->type == type && m_reply->id == id);
     });
-    if (m_reply && m_reply->type == type && m_reply->streamId == streamId) {
+    if (m_reply && m_reply->type == type && m_reply->id == id) {
         status = m_reply->status;
         m_reply.reset();
         return TLNK_NOERROR;
@@ -233,13 +232,14 @@ uint32_t Session::Ptz(int32_t channel, uint32_t command, uint32_t stop) {
     if (OnReaderThread()) {
         // A callback may not wait for the thread that runs it; the command goes out unanswered.
         std::vector<uint8_t> request;
-        wire::Encode(request, wire::Ptz{channel, command, stop});
+        wire::Encode(request, wire::Ptz{++m_ptzSequence, channel, command, stop});
         return Send(request) ? TLNK_NOERROR : TLNK_E_DISCONNECTED;
     }
+    const uint32_t sequence = ++m_ptzSequence;
     std::vector<uint8_t> request;
-    wire::Encode(request, wire::Ptz{channel, command, stop});
+    wire::Encode(request, wire::Ptz{sequence, channel, command, stop});
     wire::Status status = wire::Status::Ok;
-    const uint32_t error = Request(request, wire::MsgType::PtzResult, 0, kPtzWait, status);
+    const uint32_t error = Request(request, wire::MsgType::PtzResult, sequence, kPtzWait, status);
     return error != TLNK_NOERROR ? error : ErrorOfStatus(status);
 }
 
@@ -315,7 +315,7 @@ bool Session::Dispatch(const wire::Message& message, uint32_t& reason) {
             const auto result = wire::DecodePtzResult(message.body);
             if (!result) return false;
             std::lock_guard lock(m_replyMutex);
-            m_reply = Reply{message.type, 0, result->status};
+            m_reply = Reply{message.type, result->sequence, result->status};
             m_replyCv.notify_all();
             return true;
         }

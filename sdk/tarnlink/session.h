@@ -42,7 +42,7 @@ public:
 private:
     struct Reply {
         wire::MsgType type;
-        uint32_t streamId;
+        uint32_t id;  // the stream id of a stream's answer, the sequence number of a PTZ answer
         wire::Status status;
     };
 
@@ -56,8 +56,9 @@ private:
     void Deliver(uint32_t dataType, uint32_t streamId, std::span<const uint8_t> bytes);
     void EndLink(uint32_t reason);
     bool Send(const std::vector<uint8_t>& message);
-    // Sends request and waits for the reply of type (and stream id); a TLNK_E_* code.
-    uint32_t Request(const std::vector<uint8_t>& request, wire::MsgType type, uint32_t streamId,
+    // Sends request and waits for the reply of type and id; a TLNK_E_* code. A reply to an
+    // earlier request that came too late has another id and is dropped.
+    uint32_t Request(const std::vector<uint8_t>& request, wire::MsgType type, uint32_t id,
                      std::chrono::milliseconds wait, wire::Status& status);
     bool OnReaderThread() const { return std::this_thread::get_id() == m_readerId; }
 
@@ -72,6 +73,7 @@ private:
     std::mutex m_sendMutex;               // one message at a time on the socket
 
     std::mutex m_requestMutex;            // one request waits for its reply at a time
+    std::atomic<uint32_t> m_ptzSequence{0};  // numbers the PTZ requests
     std::mutex m_replyMutex;              // guards m_reply and m_linkError
     std::condition_variable m_replyCv;
     std::optional<Reply> m_reply;         // written by the SDK thread

@@ -96,14 +96,16 @@ void Encode(std::vector<uint8_t>& out, const StreamStop& m) {
 }
 
 void Encode(std::vector<uint8_t>& out, const Ptz& m) {
-    Begin(out, MsgType::Ptz, 12);
+    Begin(out, MsgType::Ptz, 16);
+    Put32(out, m.sequence);
     Put32(out, static_cast<uint32_t>(m.channel));
     Put32(out, m.command);
     Put32(out, m.stop);
 }
 
 void Encode(std::vector<uint8_t>& out, const PtzResult& m) {
-    Begin(out, MsgType::PtzResult, 4);
+    Begin(out, MsgType::PtzResult, 8);
+    Put32(out, m.sequence);
     Put32(out, static_cast<uint32_t>(m.status));
 }
 
@@ -185,14 +187,14 @@ std::optional<StreamStop> DecodeStreamStop(std::span<const uint8_t> body) {
 }
 
 std::optional<Ptz> DecodePtz(std::span<const uint8_t> body) {
-    if (body.size() != 12) return std::nullopt;
-    return Ptz{static_cast<int32_t>(Load32(body.data())), Load32(body.data() + 4),
-               Load32(body.data() + 8)};
+    if (body.size() != 16) return std::nullopt;
+    return Ptz{Load32(body.data()), static_cast<int32_t>(Load32(body.data() + 4)),
+               Load32(body.data() + 8), Load32(body.data() + 12)};
 }
 
 std::optional<PtzResult> DecodePtzResult(std::span<const uint8_t> body) {
-    if (body.size() != 4 || !IsStatus(Load32(body.data()))) return std::nullopt;
-    return PtzResult{static_cast<Status>(Load32(body.data()))};
+    if (body.size() != 8 || !IsStatus(Load32(body.data() + 4))) return std::nullopt;
+    return PtzResult{Load32(body.data()), static_cast<Status>(Load32(body.data() + 4))};
 }
 
 std::optional<Bye> DecodeBye(std::span<const uint8_t> body) {

@@ -14,7 +14,7 @@
 
 namespace tarnlink::wire {
 
-constexpr uint16_t kProtocolVersion = 1;
+constexpr uint16_t kProtocolVersion = 2;
 constexpr size_t kHeaderSize = 8;          // u32 body length, u16 type, u16 flags (0)
 constexpr uint32_t kMaxBody = 1u << 20;    // largest body either side accepts
 constexpr uint32_t kMaxRequestBody = 256;  // largest body the camera accepts from the SDK
@@ -39,8 +39,8 @@ enum class MsgType : uint16_t {
     StreamHeader = 6,  // camera -> SDK: stream id, 24-byte stream header
     StreamData = 7,    // camera -> SDK: stream id, raw frame bytes
     StreamStop = 8,    // SDK -> camera: stream id
-    Ptz = 9,           // SDK -> camera: channel, command, stop
-    PtzResult = 10,    // camera -> SDK: status
+    Ptz = 9,           // SDK -> camera: sequence number, channel, command, stop
+    PtzResult = 10,    // camera -> SDK: the request's sequence number, status
     Heartbeat = 11,    // both ways, empty
     Logout = 12,       // SDK -> camera, empty; the camera closes the connection
     Bye = 13,          // camera -> SDK: reason, then the camera closes the connection
@@ -108,12 +108,14 @@ struct StreamStop {
 };
 
 struct Ptz {
+    uint32_t sequence = 0;  // the SDK's count of requests; the answer carries it back
     int32_t channel = 1;
     uint32_t command = 0;
     uint32_t stop = 0;
 };
 
 struct PtzResult {
+    uint32_t sequence = 0;  // of the request answered
     Status status = Status::Ok;
 };
 

@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "connect_dlg.h"
-#include "dialog_template.h"
+#include "dialog_layout.h"
 #include "kestrix_dlg.h"
 #include "message_box.h"
 #include "sdk_double.h"
@@ -25,7 +25,7 @@ class AppTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.isValid());
-        kestrix::SetProgramFolderForTesting(m_dir.path());
+        kestrix::SetProgramFolderForTesting(m_dir.path().toStdString());
         kestrix::SetMessageBoxHandlerForTesting(
             [this](const QString& text) { m_messages << text; });
         sdkdouble::Reset();
@@ -51,7 +51,7 @@ class AppTest : public ::testing::Test {
     // A main window whose recordings go to the private folder.
     std::unique_ptr<CKestrixDlg> MakeMainWindow() {
         auto window = std::make_unique<CKestrixDlg>();
-        window->SetStoragePath(m_dir.path());
+        window->SetStoragePath(m_dir.path().toStdString());
         return window;
     }
     // OK in the connection dialog with what it shows; true when the dialog would close.

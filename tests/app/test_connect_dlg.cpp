@@ -4,7 +4,7 @@
 #include <QPushButton>
 
 #include "app_fixture.h"
-#include "dialog_template.h"
+#include "dialog_layout.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <limits>
 
 #include "app_fixture.h"
-#include "dialog_template.h"
+#include "dialog_layout.h"
 #include "display_dlg.h"
 
 namespace {
@@ -165,7 +165,7 @@ TEST_F(PanelTest, EnterAndEscapeOnThePageCloseNothing) {
     EXPECT_TRUE(m_panel->isVisible());
     EXPECT_TRUE(m_window->isVisible());
     EXPECT_NE(m_window->Pipeline(), nullptr);
-    EXPECT_EQ(m_window->Pipeline()->m_bSnapPending.load(), false);  // SnapCap not pressed
+    EXPECT_EQ(m_window->Pipeline()->SnapshotsPending(), false);  // SnapCap not pressed
     EXPECT_TRUE(sdkdouble::Calls().empty());
 }
 
@@ -177,7 +177,7 @@ TEST_F(PanelTest, RecordAndSnapshotClicksWhileDisconnectedDoNothing) {
     EXPECT_FALSE(m_panel->RecordTimer().isActive());
     EXPECT_TRUE(Item(IDC_CAPTURE_PERIOD)->isEnabled());
     EXPECT_FALSE(pipeline->m_bRecording.load());
-    EXPECT_FALSE(pipeline->m_bSnapPending.load());
+    EXPECT_FALSE(pipeline->SnapshotsPending());
     EXPECT_TRUE(pipeline->RecordFileName().empty());
 }
 
@@ -200,6 +200,24 @@ TEST_F(PanelTest, RecordButtonTogglesRecordingTimerAndCaption) {
     EXPECT_TRUE(Item(IDC_CAPTURE_PERIOD)->isEnabled());
     EXPECT_TRUE(pipeline->RecordFileName().empty());
     EXPECT_TRUE(QFile::exists(file));
+}
+
+TEST_F(PanelTest, RecordFileThatCannotBeCreatedIsNamedAndNoRecordingStarts) {
+    ASSERT_TRUE(PressConnectOk(*m_window));
+    const std::string missing = m_dir.path().toStdString() + "/missing";
+    m_window->SetStoragePath(missing);
+    const QString caption = RecordCaption();
+    Item<QPushButton>(IDC_VIDEO_RECORD)->click();
+    ASSERT_EQ(m_messages.size(), 1);
+    EXPECT_TRUE(m_messages[0].startsWith(
+        QString::fromStdString("Video Record is failed... " + missing + "/Record_")))
+        << m_messages[0].toStdString();
+    EXPECT_TRUE(m_messages[0].endsWith(" : No such file or directory"))
+        << m_messages[0].toStdString();
+    EXPECT_EQ(RecordCaption(), caption);
+    EXPECT_FALSE(m_window->GetRecording());
+    EXPECT_FALSE(m_panel->RecordTimer().isActive());
+    EXPECT_TRUE(Item(IDC_CAPTURE_PERIOD)->isEnabled());
 }
 
 TEST_F(PanelTest, CapturePeriodTextSetsTheTimer) {
@@ -248,10 +266,9 @@ TEST_F(PanelTest, SnapshotCountIsHandedOnUnchanged) {
     auto* pipeline = m_window->Pipeline();
     for (const char* count : {"3", "0", "-2", "x"}) {
         Item<QLineEdit>(IDC_SNAP_COUNT)->setText(count);
-        pipeline->m_bSnapPending.store(false);
         Item<QPushButton>(IDC_SNAP_CAP)->click();
-        EXPECT_TRUE(pipeline->m_bSnapPending.load()) << count;
-        EXPECT_EQ(pipeline->m_nSnapCount.load(), kestrix::ParseDialogInt(count)) << count;
+        EXPECT_TRUE(pipeline->SnapshotsPending()) << count;
+        EXPECT_EQ(pipeline->SnapshotsLeft(), kestrix::ParseDialogInt(count)) << count;
     }
 }
 

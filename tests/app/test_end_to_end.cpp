@@ -25,7 +25,7 @@
 
 #include "about_dlg.h"
 #include "connect_dlg.h"
-#include "dialog_template.h"
+#include "dialog_layout.h"
 #include "display_dlg.h"
 #include "frame_format.h"
 #include "kestrix_dlg.h"
@@ -117,6 +117,13 @@ class Emulator {
         if (m_log >= 0) close(m_log);
     }
     int Port() const { return m_port; }
+    // The camera dies at once, its connections with it.
+    void Kill() {
+        if (m_pid <= 0) return;
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
 
   private:
     pid_t m_pid = -1;
@@ -177,18 +184,29 @@ QString Readout(CKestrixDlg& window, int id) {
     return kestrix::Control<QLabel>(window.DisplayPanel(), id)->text();
 }
 
+// A program folder of its own, the message boxes caught in `messages` and an emulator running.
+class EndToEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!HaveDisplay()) GTEST_SKIP() << "needs an X display";
+        ASSERT_TRUE(dir.isValid());
+        kestrix::SetProgramFolderForTesting(dir.path().toStdString());
+        kestrix::SetMessageBoxHandlerForTesting([this](const QString& text) { messages << text; });
+        ASSERT_TRUE(emulator.Start());
+    }
+    void TearDown() override {
+        kestrix::SetMessageBoxHandlerForTesting(nullptr);
+        kestrix::SetProgramFolderForTesting({});
+    }
+
+    QTemporaryDir dir;
+    QStringList messages;
+    Emulator emulator;
+};
+
 }  // namespace
 
-TEST(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
-    if (!HaveDisplay()) GTEST_SKIP() << "needs an X display";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    kestrix::SetProgramFolderForTesting(dir.path());
-    QStringList messages;
-    kestrix::SetMessageBoxHandlerForTesting([&](const QString& text) { messages << text; });
-    Emulator emulator;
-    ASSERT_TRUE(emulator.Start());
-
+TEST_F(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
     // Qt starts some threads and connections of its own on first use (the session bus among them):
     // one round of the windows without a camera brings them up before the counts are taken.
     {
@@ -212,7 +230,7 @@ TEST(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
     QString record;
     {
         CKestrixDlg window;
-        window.SetStoragePath(dir.path());
+        window.SetStoragePath(dir.path().toStdString());
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
@@ -302,8 +320,48 @@ TEST(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
         << threadNamesBefore.toStdString() << " / " << ThreadNames().toStdString();
     EXPECT_EQ(CountEntries("/proc/self/fd"), descriptorsBefore)
         << fdsBefore.join(' ').toStdString() << " / " << Descriptors().join(' ').toStdString();
-    kestrix::SetMessageBoxHandlerForTesting(nullptr);
-    kestrix::SetProgramFolderForTesting({});
+}
+
+TEST_F(EndToEnd, ACameraThatDiesWhileRecordingIsSeenAndTheRecordIsClosed) {
+    {
+        CKestrixDlg window;
+        window.SetStoragePath(dir.path().toStdString());
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        CConnectDlg connect(&window, &window);
+        kestrix::Control<QLineEdit>(&connect, IDC_PORT)->setText(QString::number(emulator.Port()));
+        connect.OnOK();
+        ASSERT_EQ(connect.result(), QDialog::Accepted) << messages.join('|').toStdString();
+
+        CDisplayDlg* panel = window.DisplayPanel();
+        kestrix::Control<QLineEdit>(panel, IDC_CAPTURE_PERIOD)->setText("100");
+        kestrix::Control<QPushButton>(panel, IDC_VIDEO_RECORD)->click();
+        const QString record = QString::fromStdString(window.Pipeline()->RecordFileName());
+        ASSERT_FALSE(record.isEmpty());
+        const auto lines = [&] {
+            QFile log(record);
+            return log.open(QIODevice::ReadOnly) ? log.readAll().count('\n') : -1;
+        };
+        ASSERT_TRUE(WaitFor([&] { return lines() >= 1 + 3; }, 10000));
+
+        emulator.Kill();
+        ASSERT_TRUE(WaitFor([&] { return !messages.isEmpty(); }, 10000));
+        QTest::qWait(200);  // a second notice would come now
+        EXPECT_EQ(messages, QStringList{"Camera connection is lost.."});
+        EXPECT_EQ(window.StatusText(), "Disconnected..");
+        EXPECT_EQ(kestrix::Control<QPushButton>(panel, IDC_VIDEO_RECORD)->text(), "No Record");
+        EXPECT_TRUE(window.Pipeline()->RecordFileName().empty());
+        // Closed, and whole: the header and complete lines only.
+        const QString target = QFileInfo(record).canonicalFilePath();
+        EXPECT_FALSE(Descriptors().join(' ').contains(target)) << target.toStdString();
+        QFile log(record);
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        const QByteArray text = log.readAll();
+        EXPECT_TRUE(text.endsWith("\r\n"));
+        EXPECT_GE(text.count('\n'), 1 + 3);
+        window.OnMenuCommand(ID_CAMERA_EXIT);
+    }
+    QApplication::processEvents();
 }
 
 // LeakSanitizer: the session bus connection that Qt's X11 platform opens keeps a buffer of

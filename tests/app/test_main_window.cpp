@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTest>
 #include <cstring>
 #include <vector>
@@ -129,8 +130,53 @@ TEST_F(AppTest, ConnectLogsInStartsTheStreamAndSetsUpTheRenderer) {
     EXPECT_EQ(preview.blocked, 1);
     EXPECT_EQ(sdkdouble::LastPreviewName(), "");
     EXPECT_EQ(sdkdouble::StreamUser(), window->Pipeline());
-    EXPECT_EQ(sdkdouble::OverlayUser(), window.get());
+    EXPECT_EQ(sdkdouble::OverlayUser(), static_cast<kestrix::KestrixLogic*>(window.get()));
     EXPECT_TRUE(window->Pipeline()->IsWorkerRunning());
+}
+
+TEST_F(AppTest, CameraCallsRunUnderTheWaitCursor) {
+    auto window = MakeMainWindow();
+    Calls waited;  // the SDK's calls made while the wait cursor showed
+    sdkdouble::SetCallObserver([&](const std::string& call) {
+        const QCursor* cursor = QApplication::overrideCursor();
+        if (call.rfind("TLNK_", 0) == 0 && cursor && cursor->shape() == Qt::WaitCursor) {
+            waited.push_back(call.substr(0, call.find('(')));
+        }
+    });
+    ASSERT_TRUE(PressConnectOk(*window));
+    window->OnMenuCommand(ID_CAMERA_DISCONNECT);
+    sdkdouble::SetCallObserver(nullptr);
+    EXPECT_EQ(waited,
+              (Calls{"TLNK_Login", "TLNK_RealPlay_V30", "TLNK_StopRealPlay", "TLNK_Logout"}));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(AppTest, LostCameraDisconnectsEndsTheRecordingAndSaysSoOnce) {
+    auto window = MakeMainWindow();
+    ASSERT_TRUE(PressConnectOk(*window));
+    kestrix::Control<QPushButton>(window->DisplayPanel(), kestrix::IDC_VIDEO_RECORD)->click();
+    const std::string record = window->Pipeline()->RecordFileName();
+    ASSERT_FALSE(record.empty());
+    const auto end = [](int32_t handle) {
+        uint8_t marker = 0;
+        sdkdouble::StreamCallback()(handle, TLNK_STREAM_END, &marker, 0, sdkdouble::StreamUser());
+    };
+    end(5);  // a stream that is no longer the running one
+    QApplication::processEvents();
+    EXPECT_EQ(window->StatusText(), "127.0.0.1 is connecting");
+    sdkdouble::ClearCalls();
+    end(0);
+    end(0);
+    EXPECT_TRUE(WaitFor([&] { return !m_messages.isEmpty(); }));
+    QApplication::processEvents();
+    EXPECT_EQ(m_messages, QStringList{"Camera connection is lost.."});
+    EXPECT_EQ(sdkdouble::Calls(), (Calls{"TLNK_StopRealPlay(0)", "TLNK_Logout(0)"}));
+    EXPECT_EQ(window->StatusText(), "Disconnected..");
+    EXPECT_FALSE(window->GetRecording());
+    EXPECT_TRUE(window->Pipeline()->RecordFileName().empty());
+    EXPECT_EQ(
+        kestrix::Control<QPushButton>(window->DisplayPanel(), kestrix::IDC_VIDEO_RECORD)->text(),
+        "No Record");
 }
 
 TEST_F(AppTest, ReconnectStopsAndLogsOutFirstAndKeepsTheRenderHandle) {
@@ -181,6 +227,19 @@ TEST_F(AppTest, FailedStreamStartKeepsTheLoginUntilDisconnect) {
     window->OnMenuCommand(ID_CAMERA_DISCONNECT);
     EXPECT_EQ(sdkdouble::Calls(), Calls{"TLNK_Logout(0)"});
     EXPECT_EQ(window->StatusText(), "Disconnected..");
+}
+
+TEST_F(AppTest, StreamStartWithoutMemoryForTheRingFailsAndTheProgramGoesOn) {
+    auto window = MakeMainWindow();
+    window->Pipeline()->SetRingUnit(INT32_MAX);  // more than can be had
+    EXPECT_FALSE(PressConnectOk(*window));
+    EXPECT_EQ(m_messages, QStringList{"Get Stream is failed.."});
+    EXPECT_TRUE(sdkdouble::CallsStartingWith("TLNK_RealPlay").empty());
+    EXPECT_FALSE(window->Pipeline()->IsWorkerRunning());
+    window->Pipeline()->SetRingUnit(2000000);
+    m_messages.clear();
+    EXPECT_TRUE(PressConnectOk(*window));
+    EXPECT_TRUE(m_messages.isEmpty());
 }
 
 TEST_F(AppTest, FailedRenderSetUpLeavesTheStreamRunningAndTheDialogOpen) {

@@ -4,7 +4,7 @@
 #include <QTest>
 
 #include "app_fixture.h"
-#include "dialog_template.h"
+#include "dialog_layout.h"
 #include "set_cap_path_dlg.h"
 
 namespace {
@@ -42,7 +42,8 @@ TEST_F(AppTest, StoragePathComesFromTheFirstLineOfThePathFile) {
         {true, "<none>", QDir::homePath()},
         {true, "/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd\r\n/other\r\n",
          QString::fromUtf8("/data/原始数据")},
-        {true, "\n/other", ""},
+        {true, "", QDir::homePath()},  // an empty file names no folder
+        {true, "\n/other", QDir::homePath()},
         {true, "/", "/"},
     };
     for (const auto& c : cases) {
@@ -52,7 +53,7 @@ TEST_F(AppTest, StoragePathComesFromTheFirstLineOfThePathFile) {
             if (c.content != "<none>") WriteBytes(InfoPath("rawdatapath.txt"), c.content);
         }
         CKestrixDlg window;
-        EXPECT_EQ(window.StoragePath(), c.expected) << c.content.data();
+        EXPECT_EQ(window.StoragePath(), c.expected.toStdString()) << c.content.data();
         EXPECT_EQ(window.Pipeline()->StoragePath(), c.expected.toStdString());
     }
 }
@@ -70,14 +71,14 @@ TEST_F(AppTest, BrowseSetsTheFolderEverywhereAndWritesItInGb18030) {
     EXPECT_EQ(chooser.title, "Please select raw data path:");
     EXPECT_EQ(chooser.start, "/start/here");
     EXPECT_EQ(PathField(dialog), QString::fromUtf8("/data/原始数据"));
-    EXPECT_EQ(window->StoragePath(), QString::fromUtf8("/data/原始数据"));
+    EXPECT_EQ(window->StoragePath(), "/data/原始数据");
     EXPECT_EQ(window->Pipeline()->StoragePath(), "/data/原始数据");
     EXPECT_EQ(ReadBytes(InfoPath("rawdatapath.txt")),
               QByteArray("/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd"));
 
     // The next start reads it back unchanged.
     CKestrixDlg next;
-    EXPECT_EQ(next.StoragePath(), QString::fromUtf8("/data/原始数据"));
+    EXPECT_EQ(next.StoragePath(), "/data/原始数据");
 }
 
 TEST_F(AppTest, CancelledOrEmptyChoiceChangesNothing) {
@@ -111,7 +112,7 @@ TEST_F(AppTest, WithoutInfoFolderAChosenFolderHoldsForThisRunOnly) {
     EXPECT_EQ(window->StoragePath(), "/chosen");
     EXPECT_FALSE(QDir(m_dir.path() + "/info").exists());
     CKestrixDlg next;
-    EXPECT_EQ(next.StoragePath(), QDir::homePath());
+    EXPECT_EQ(next.StoragePath(), QDir::homePath().toStdString());
 }
 
 TEST_F(AppTest, StorageDialogEndsOnEnterUnlessTheBrowseButtonHasTheFocus) {

@@ -104,7 +104,7 @@ TEST(FrameAssembly, AnIncompleteFrameWaitsHeaderFirst) {
     h.Run(stream);
     EXPECT_TRUE(h.sink.readouts.empty());
     EXPECT_EQ(h.pipeline.m_nAssembled, static_cast<int32_t>(frame.size() - 10));
-    EXPECT_EQ(h.pipeline.m_pAssembly[0], 0x78);
+    EXPECT_EQ(h.pipeline.Held()[0], 0x78);
     h.Run(std::vector<uint8_t>(frame.end() - 10, frame.end()));
     EXPECT_EQ(h.sink.readouts.size(), 1u);
 }

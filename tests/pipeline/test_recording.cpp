@@ -1,15 +1,20 @@
 // Record files and snapshot series written by the worker, and the gain-control glue.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "frame_pipeline.h"
 #include "recorder.h"
@@ -184,15 +189,72 @@ TEST(Recording, NothingIsWrittenAfterTheRecordingStopped) {
     EXPECT_EQ(ReadFile(path).size(), 118u);
 }
 
-TEST(Recording, AMissingStorageFolderLosesRecordsSilently) {
+// The record file is swapped for a full pipe, so that the worker's next record stays in its write
+// until the test drains the pipe: stopping the recording meanwhile must not wait for it, and the
+// file closes once that last record is written.
+TEST(Recording, StoppingNeverWaitsForARecordBeingWritten) {
     Harness h;
-    h.pipeline.SetStoragePath(h.dir.path() + "/missing");
+    h.pipeline.m_bCenterAndTemp = false;
+    h.pipeline.m_bRecording = true;
+    h.pipeline.SwitchRecordFile();
+    h.Feed(1);
+    const std::string name = h.pipeline.RecordFileName();
+    int recordFd = -1;
+    for (int fd = 3; fd < 1024 && recordFd < 0; ++fd) {
+        char target[4096];
+        const ssize_t n =
+            readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+        if (n > 0 && std::string(target, static_cast<size_t>(n)) == name) recordFd = fd;
+    }
+    ASSERT_GE(recordFd, 0);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    fcntl(pipeFds[1], F_SETFL, O_NONBLOCK);
+    size_t filled = 0;
+    for (char junk[4096]; write(pipeFds[1], junk, sizeof junk) > 0;) filled += sizeof junk;
+    fcntl(pipeFds[1], F_SETFL, 0);
+    ASSERT_EQ(dup2(pipeFds[1], recordFd), recordFd);
+    close(pipeFds[1]);
+
+    h.pipeline.MarkRecordDue();
+    std::thread worker([&] { h.pipeline.WriteRecord(); });
+    while (h.pipeline.m_bWritePending.load()) std::this_thread::yield();  // taken: now writing
+    // The drain waits up to 5 s for the stop; a stop that waits for the write waits for it.
+    std::atomic<bool> stopped{false};
+    bool drainedFirst = false;
+    size_t drained = 0;
+    std::thread drain([&] {
+        for (int i = 0; i < 500 && !stopped; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        drainedFirst = !stopped;
+        char buffer[4096];
+        for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+            drained += static_cast<size_t>(n);
+    });
+    h.pipeline.m_bRecording = false;
+    h.pipeline.SwitchRecordFile();
+    stopped = true;
+    drain.join();  // the pipe's end came: the file is closed
+    worker.join();
+    close(pipeFds[0]);
+    EXPECT_FALSE(drainedFirst) << "stopping waited for the write";
+    EXPECT_EQ(drained, filled + 2u * 16 * 8);  // the whole record, then the end: closed
+}
+
+TEST(Recording, AMissingStorageFolderIsReportedWithPathAndReason) {
+    Harness h;
+    const std::string missing = h.dir.path() + "/missing";
+    h.pipeline.SetStoragePath(missing);
     h.pipeline.m_bRecording = true;
     EXPECT_EQ(h.pipeline.SwitchRecordFile(), 0);
+    const auto failure = h.pipeline.RecordFileFailure();
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->path.rfind(missing + "/Record_", 0), 0u) << failure->path;
+    EXPECT_EQ(failure->reason, std::strerror(ENOENT));
     h.Feed(2);
-    EXPECT_FALSE(h.pipeline.m_bWritePending.load());  // the due record was given up
     h.pipeline.m_bRecording = false;
     EXPECT_EQ(h.pipeline.SwitchRecordFile(), 1);
+    EXPECT_FALSE(h.pipeline.RecordFileFailure());
     EXPECT_TRUE(h.dir.Files().empty());
 }
 
@@ -206,23 +268,75 @@ TEST(Snapshots, SeriesOfThreeThenOneNotice) {
     EXPECT_EQ(h.sink.notices, std::vector<std::string>{kSnapshotFinishedText});
 }
 
-TEST(Snapshots, CountOfZeroOnlyNotifies) {
-    Harness h;
-    h.pipeline.StartSnapshots(0);
-    h.Feed(2);
-    EXPECT_TRUE(h.dir.Files().empty());
-    EXPECT_EQ(h.sink.notices.size(), 1u);
+TEST(Snapshots, TheEndNoticeSaysHowManyFilesCouldBeWritten) {
+    struct Case {
+        int count, writable;  // frames of the series, of which the first `writable` can be written
+        const char* notice;   // "<missing>" stands for the folder that could not take any
+    };
+    const Case cases[] = {
+        {0, 0, "SnapShot finished..."},  // nothing asked, nothing failed
+        {4, 2, "SnapShot finished... 2 of 4 written"},
+        {2, 0, "SnapShot is failed.. cannot write to <missing>"},
+    };
+    for (const Case& c : cases) {
+        Harness h;
+        const std::string missing = h.dir.path() + "/missing";
+        h.pipeline.StartSnapshots(c.count);
+        h.Feed(c.writable);
+        h.pipeline.SetStoragePath(missing);
+        h.Feed(c.count - c.writable + 2);
+        std::string expected = c.notice;
+        if (const size_t at = expected.find("<missing>"); at != std::string::npos) {
+            expected.replace(at, 9, missing);
+        }
+        EXPECT_EQ(h.sink.notices, std::vector<std::string>{expected}) << c.count;
+        EXPECT_EQ(h.dir.Files().size(), static_cast<size_t>(c.writable));
+        EXPECT_EQ(h.pipeline.m_nSnapshotsFailed.load(),
+                  static_cast<uint64_t>(c.count - c.writable));
+    }
 }
 
-TEST(Snapshots, AnUnwritableFolderSkipsTheFramesAndTheSeriesEnds) {
+// The GUI thread presses SnapCap and the record timer ticks while the worker writes and counts
+// down: each press and each tick must be served exactly once, however the two threads interleave.
+TEST(Requests, NoPressAndNoTickIsLostWhileTheWorkerServesTheLastOne) {
     Harness h;
-    const std::string missing = h.dir.path() + "/missing";
-    h.pipeline.SetStoragePath(missing);
-    h.pipeline.StartSnapshots(2);
-    h.Feed(4);
-    EXPECT_TRUE(h.dir.Files().empty());
-    EXPECT_EQ(h.pipeline.m_nSnapshotsWritten.load(), 0u);
-    EXPECT_EQ(h.sink.notices.size(), 1u);
+    h.pipeline.m_bRecording = true;
+    h.pipeline.SwitchRecordFile();
+    h.Feed(1);  // the frame the worker's steps below write again and again
+    const uint64_t records = h.pipeline.m_nRecordsWritten.load();
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        while (!done.load()) {
+            h.pipeline.WriteRecord();
+            h.pipeline.SaveSnapshot();
+        }
+    });
+    const auto served = [](const std::atomic<uint64_t>& counter, uint64_t n) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (counter.load() < n) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::yield();
+        }
+        return true;
+    };
+    // Each request is made the moment the one before has been served, into the worker's
+    // count-down that follows.
+    constexpr uint64_t kRequests = 200;
+    uint64_t ticks = 0, presses = 0;
+    while (ticks < kRequests) {
+        h.pipeline.MarkRecordDue();
+        if (!served(h.pipeline.m_nRecordsWritten, records + ++ticks)) break;
+    }
+    while (presses < kRequests) {
+        h.pipeline.StartSnapshots(1);
+        if (!served(h.pipeline.m_nSnapshotsWritten, ++presses)) break;
+    }
+    done = true;
+    worker.join();
+    EXPECT_EQ(h.pipeline.m_nRecordsWritten.load(), records + kRequests) << "a tick was lost";
+    EXPECT_EQ(h.pipeline.m_nSnapshotsWritten.load(), kRequests) << "a press was lost";
+    h.pipeline.m_bRecording = false;
+    h.pipeline.SwitchRecordFile();
 }
 
 TEST(GainControlGlue, ModeChosenBeforeTheFirstFrameIsTheFirstConversionsMode) {

@@ -159,6 +159,44 @@ TEST(TarnlinkStream, FocusCommandsMoveTheCameraFocus) {
     EXPECT_EQ(position(), stopped);
 }
 
+TEST(TarnlinkStream, AFocusAnswerThatComesAfterItsTimeoutIsNotTakenForTheNext) {
+    // The camera leaves the first request unanswered until the second arrives, then answers the
+    // first with a refusal and, a little later, the second with Ok.
+    FakeCamera fake([](int fd) {
+        if (!FakeCamera::AcceptLogin(fd)) return;
+        tarnlink::wire::MessageReader reader(tarnlink::wire::kMaxRequestBody);
+        std::vector<uint32_t> asked;
+        while (asked.size() < 2 && tarnlink::net::WaitReadable(fd, 10000) > 0) {
+            auto space = reader.WritableSpace();
+            const ssize_t n = ::recv(fd, space.data(), space.size(), 0);
+            if (n <= 0) return;
+            reader.Commit(static_cast<size_t>(n));
+            tarnlink::wire::Message m;
+            while (reader.Next(m) == tarnlink::wire::MessageReader::Result::Message) {
+                std::vector<uint8_t> out;
+                tarnlink::wire::EncodeEmpty(out, tarnlink::wire::MsgType::Heartbeat);
+                if (m.type == tarnlink::wire::MsgType::Ptz)
+                    asked.push_back(tarnlink::wire::DecodePtz(m.body)->sequence);
+                if (asked.size() == 2) {
+                    tarnlink::wire::Encode(out, tarnlink::wire::PtzResult{
+                                                    asked[0], tarnlink::wire::Status::BadCommand});
+                    tarnlink::net::SendAll(fd, out.data(), out.size());
+                    std::this_thread::sleep_for(200ms);  // long enough to be taken alone
+                    out.clear();
+                    tarnlink::wire::Encode(
+                        out, tarnlink::wire::PtzResult{asked[1], tarnlink::wire::Status::Ok});
+                }
+                tarnlink::net::SendAll(fd, out.data(), out.size());
+            }
+        }
+    });
+    Login login(fake.Port());
+    ASSERT_GE(login.id, 0);
+    EXPECT_EQ(TLNK_PTZControl_Other(login.id, 1, 13, 0), TLNK_FALSE);
+    EXPECT_EQ(TLNK_GetLastError(), TLNK_E_TIMEOUT);
+    EXPECT_EQ(TLNK_PTZControl_Other(login.id, 1, 13, 1), TLNK_TRUE);
+}
+
 TEST(TarnlinkStream, NoCallbackOnceStopReturnsAlthoughOneWasRunning) {
     LocalCamera camera;
     Login login(camera.Port());

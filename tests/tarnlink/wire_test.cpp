@@ -25,8 +25,8 @@ std::vector<uint8_t> SampleStream() {
     Encode(out, StreamResult{7, Status::Busy});
     EncodeStream(out, MsgType::StreamData, 7, std::vector<uint8_t>(3000, 0x11));
     Encode(out, StreamStop{7});
-    Encode(out, Ptz{1, 13, 1});
-    Encode(out, PtzResult{Status::BadCommand});
+    Encode(out, Ptz{5, 1, 13, 1});
+    Encode(out, PtzResult{5, Status::BadCommand});
     EncodeEmpty(out, MsgType::Heartbeat);
     Encode(out, Bye{Status::ShuttingDown});
     return out;
@@ -112,7 +112,7 @@ TEST(TarnlinkWire, DecodersTakeOnlyBodiesOfTheirExactShape) {
     const auto hello = body([](auto& o) { Encode(o, Hello{}); });
     const auto login = body([](auto& o) { Encode(o, Login{"admin", {}}); });
     const auto result = body([](auto& o) { Encode(o, LoginResult{}); });
-    const auto ptz = body([](auto& o) { Encode(o, Ptz{1, 14, 0}); });
+    const auto ptz = body([](auto& o) { Encode(o, Ptz{9, 1, 14, 0}); });
     EXPECT_TRUE(DecodeHello(hello));
     EXPECT_TRUE(DecodeLogin(login));
     EXPECT_TRUE(DecodeLoginResult(result));
@@ -133,9 +133,10 @@ TEST(TarnlinkWire, DecodersTakeOnlyBodiesOfTheirExactShape) {
     lying[0] = 200;
     EXPECT_FALSE(DecodeLogin(lying));
     // A status the protocol does not have.
-    EXPECT_FALSE(DecodePtzResult(std::vector<uint8_t>{99, 0, 0, 0}));
+    EXPECT_FALSE(DecodePtzResult(std::vector<uint8_t>{9, 0, 0, 0, 99, 0, 0, 0}));
     const auto decoded = DecodeLogin(login);
     EXPECT_EQ(decoded->user, "admin");
+    EXPECT_EQ(DecodePtz(ptz)->sequence, 9u);  // the number the answer must carry back
 }
 
 TEST(TarnlinkWire, LoginProofDependsOnPasswordNonceAndUser) {

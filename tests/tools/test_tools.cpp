@@ -1,93 +1,28 @@
 // kestrix-replay and kestrix-capture as a user runs them: arguments, exit codes, listings and the
 // files they write. kestrix-capture talks to an emulator child process on a loopback port.
 #include <cairo.h>
-#include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-#include <string>
-#include <vector>
+
+#include "tool_runner.h"
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using namespace kx_tools_test;
 
-// Runs a program to its end with its standard output and error captured in files.
-Result RunTool(std::vector<std::string> args, const std::string& scratch) {
-    const std::string outPath = scratch + "/stdout", errPath = scratch + "/stderr";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    Result r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream o(outPath), e(errPath);
-    r.out.assign(std::istreambuf_iterator<char>(o), {});
-    r.err.assign(std::istreambuf_iterator<char>(e), {});
-    return r;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-std::vector<std::string> Files(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            if (e->d_name[0] != '.') names.emplace_back(e->d_name);
-        }
-        closedir(d);
-    }
-    return names;
-}
-
-off_t FileSize(const std::string& path) {
-    struct stat st{};
-    return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
-}
-
-class ToolsTest : public ::testing::Test {
+class ToolsTest : public ScratchDirTest {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/kestrix-tools-XXXXXX";
-        dir = mkdtemp(tmpl);
-    }
     void TearDown() override {
         if (camera > 0) {
             kill(camera, SIGTERM);
             waitpid(camera, nullptr, 0);
         }
-        RunTool({"/bin/rm", "-rf", dir}, "/tmp");
+        ScratchDirTest::TearDown();
     }
 
     // Starts the emulator on a free loopback port and returns the port.
@@ -122,7 +57,6 @@ protected:
         return colon == std::string::npos ? -1 : std::atoi(line.c_str() + colon + 1);
     }
 
-    std::string dir;
     pid_t camera = -1;
 };
 
@@ -177,7 +111,7 @@ TEST_F(ToolsTest, ReplayListsTheFramesAndWritesWhatThePanelWould) {
     EXPECT_EQ(whole.out, r.out);
 }
 
-TEST_F(ToolsTest, CaptureSaysWhenTheCameraCannotBeReachedOrRefusesTheLogin) {
+TEST_F(ToolsTest, CaptureSaysWhatWentWrong) {
     const int port = StartCamera();
     ASSERT_GT(port, 0);
     Result r = RunTool({KX_CAPTURE, "--port", std::to_string(port), "--password", "wrong",
@@ -186,9 +120,33 @@ TEST_F(ToolsTest, CaptureSaysWhenTheCameraCannotBeReachedOrRefusesTheLogin) {
     EXPECT_EQ(r.status, 4);
     EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
 
-    kill(camera, SIGTERM);
+    // A storage folder that is not there: nothing could be written, and why is said.
+    const std::string missing = dir + "/missing";
+    r = RunTool({KX_CAPTURE, "--port", std::to_string(port), "--seconds", "1", "--record", "raw",
+                 "--snapshots", "2", "--storage", missing},
+                dir);
+    EXPECT_EQ(r.status, 6);
+    EXPECT_NE(r.err.find("cannot create the record file " + missing + "/Record_"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(": No such file or directory"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("SnapShot is failed.. cannot write to " + missing), std::string::npos)
+        << r.err;
+
+    // The camera dies mid-run: the capture ends early with what it had and says so.
+    std::thread killer([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        kill(camera, SIGKILL);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    r = RunTool({KX_CAPTURE, "--port", std::to_string(port), "--seconds", "30"}, dir);
+    killer.join();
     waitpid(camera, nullptr, 0);
     camera = -1;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("connection was lost"), std::string::npos) << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+
     r = RunTool({KX_CAPTURE, "--port", std::to_string(port), "--seconds", "1"}, dir);
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("cannot reach"), std::string::npos) << r.err;

@@ -110,6 +110,8 @@ public:
         glintra::ExtractGrey(frame.data, frame.width, frame.height, m_grey);
     }
     void ShowNotice(const char* text) override { std::fprintf(stderr, "%s\n", text); }
+    void StreamEnded(int32_t) override { m_bStreamLost.store(true); }
+    std::atomic<bool> m_bStreamLost{false};
 
     // The picture at its own size with the centre box over it, as the live view draws it.
     bool WritePng(const std::string& path) {
@@ -139,15 +141,6 @@ private:
     glintra::GreyPicture m_grey;
 };
 
-std::atomic<bool> g_bStreamLost{false};
-
-// Passes the stream to the pipeline and notes when the camera's connection ends.
-void CaptureStreamCallback(int32_t handle, uint32_t type, uint8_t* buffer, uint32_t size,
-                           void* user) {
-    if (type == TLNK_STREAM_END) g_bStreamLost.store(true);
-    StreamDataCallback(handle, type, buffer, size, user);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -173,8 +166,11 @@ int main(int argc, char** argv) {
              3);
     }
 
-    pipeline.StartWorker();
-    const int32_t playHandle = LinkStartStream(userId, &pipeline, CaptureStreamCallback);
+    if (!pipeline.StartWorker()) {
+        TLNK_Logout(userId);
+        Fail("no memory or thread for the stream's worker", 5);
+    }
+    const int32_t playHandle = LinkStartStream(userId, &pipeline);
     if (playHandle < 0) {
         const uint32_t error = TLNK_GetLastError();
         TLNK_Logout(userId);
@@ -185,9 +181,9 @@ int main(int argc, char** argv) {
         pipeline.m_bCenterAndTemp = o.record == "text";
         pipeline.m_bRecording = true;
         pipeline.SwitchRecordFile();
-        if (pipeline.RecordFileName().empty()) {
-            std::fprintf(stderr, "kestrix-capture: cannot create a record file in %s\n",
-                         o.storage.c_str());
+        if (const auto failure = pipeline.RecordFileFailure()) {
+            std::fprintf(stderr, "kestrix-capture: cannot create the record file %s: %s\n",
+                         failure->path.c_str(), failure->reason.c_str());
         }
     }
     if (o.haveSnapshots) pipeline.StartSnapshots(o.snapshots);
@@ -196,7 +192,7 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     const auto end = start + std::chrono::duration<double>(o.seconds);
     auto nextTick = start + std::chrono::milliseconds(o.periodMs);
-    while (std::chrono::steady_clock::now() < end && !g_bStreamLost.load()) {
+    while (std::chrono::steady_clock::now() < end && !sink.m_bStreamLost.load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (std::chrono::steady_clock::now() >= nextTick) {
             pipeline.MarkRecordDue();
@@ -208,11 +204,12 @@ int main(int argc, char** argv) {
     TLNK_Logout(userId);
     pipeline.StopWorker();
     const std::string recordFile = pipeline.RecordFileName();
+    const bool recordFailed = pipeline.RecordFileFailure().has_value();
     pipeline.m_bRecording = false;
     pipeline.SwitchRecordFile();
 
     int status = 0;
-    if (g_bStreamLost.load()) {
+    if (sink.m_bStreamLost.load()) {
         std::fprintf(stderr, "kestrix-capture: the camera's connection was lost\n");
         status = 1;
     }
@@ -225,6 +222,11 @@ int main(int argc, char** argv) {
         }
     }
     if (!recordFile.empty()) std::fprintf(stderr, "kestrix-capture: record file %s\n", recordFile.c_str());
+    // Asked to keep records or snapshots and none could be written: the storage failed us.
+    if (status == 0 && (recordFailed || (o.snapshots > 0 && pipeline.m_nSnapshotsWritten == 0 &&
+                                         pipeline.m_nSnapshotsFailed > 0))) {
+        status = 6;
+    }
 
     const uint64_t accepted = pipeline.m_nFramesAccepted.load();
     const uint64_t dropped = pipeline.m_nCrcDrops.load();
