@@ -7,6 +7,9 @@
 # kx_win_test(NAME SOURCES ... LIBS ... [TIMEOUT s])
 #   A Windows test program, one ctest test, run through Wine (CMAKE_CROSSCOMPILING_EMULATOR). It
 #   fails when it prints "N failed" with N > 0 or exits non-zero.
+# kx_win_dist(TARGET ...)
+#   The folder dist/ in the build tree with those of the targets that exist, for a Windows machine
+#   with nothing installed, and kestrix-windows.zip of it; built with everything else.
 set(KX_WIN_STRICT_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror)
 set(KX_WIN_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
@@ -36,4 +39,24 @@ function(kx_win_test name)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
     FAIL_REGULAR_EXPRESSION "[1-9][0-9]* failed")
+endfunction()
+
+function(kx_win_dist)
+  set(files)
+  set(targets)
+  foreach(target ${ARGN})
+    if(TARGET ${target})
+      list(APPEND files $<TARGET_FILE:${target}>)
+      list(APPEND targets ${target})
+    endif()
+  endforeach()
+  set(dist ${CMAKE_BINARY_DIR}/dist)
+  add_custom_target(dist ALL
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${dist}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${dist}
+    COMMAND ${CMAKE_COMMAND} -E copy ${files} ${dist}
+    COMMAND ${CMAKE_COMMAND} -E tar cf ${CMAKE_BINARY_DIR}/kestrix-windows.zip --format=zip dist
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+    VERBATIM)
+  add_dependencies(dist ${targets})
 endfunction()

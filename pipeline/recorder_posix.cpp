@@ -32,13 +32,9 @@ FileHandle CreateNewFile(const std::string& path, bool* exists) {
     return fd;
 }
 
-bool CloseFile(FileHandle file) {
-    return close(static_cast<int>(file)) == 0;
-}
+bool CloseFile(FileHandle file) { return close(static_cast<int>(file)) == 0; }
 
-std::string LastFileError() {
-    return std::strerror(errno);
-}
+std::string LastFileError() { return std::strerror(errno); }
 
 bool WriteAll(FileHandle file, const void* data, size_t size) {
     const auto* p = static_cast<const uint8_t*>(data);

@@ -42,30 +42,27 @@ FileHandle CreateNewFile(const std::string& path, bool* exists) {
     return reinterpret_cast<FileHandle>(h);
 }
 
-bool CloseFile(FileHandle file) {
-    return CloseHandle(reinterpret_cast<HANDLE>(file)) != 0;
-}
+bool CloseFile(FileHandle file) { return CloseHandle(reinterpret_cast<HANDLE>(file)) != 0; }
 
+// The system's message, in UTF-8 like every other text of the pipeline.
 std::string LastFileError() {
     const DWORD error = GetLastError();
     wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string out;
-    if (n > 0) {
-        const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0,
-                                             nullptr, nullptr);
-        out.resize(static_cast<size_t>(size > 0 ? size : 0));
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), out.data(), size, nullptr,
-                            nullptr);
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring wide(text ? text : L"", text ? n : 0);
+    if (text) LocalFree(text);
+    while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L'.')) {
+        wide.pop_back();
     }
-    LocalFree(text);
-    // The system's message ends with a line break.
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) {
-        out.pop_back();
-    }
-    return out.empty() ? "error " + std::to_string(error) : out;
+    if (wide.empty()) return "error " + std::to_string(error);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size,
+                        nullptr, nullptr);
+    return utf8;
 }
 
 bool WriteAll(FileHandle file, const void* data, size_t size) {

@@ -1,6 +1,7 @@
 // Small socket helpers shared by the SDK and the camera emulator: an owning descriptor,
 // whole-message sends that never raise SIGPIPE, and TCP connect and listen with time limits.
-// net_posix.cpp implements them with POSIX sockets, net_win32.cpp with Winsock 2.
+// net_posix.cpp implements them with POSIX sockets, net_win32.cpp with Winsock 2; net.cpp holds
+// what both share.
 #pragma once
 
 #ifdef _WIN32
@@ -60,6 +61,8 @@ UniqueFd ConnectTcp(const sockaddr_in& address, int timeoutMs, bool& timedOut);
 // A listening socket on address (port 0 picks a free one); invalid on failure.
 UniqueFd ListenTcp(const sockaddr_in& address);
 uint16_t LocalPort(Socket fd);
+// ListenTcp's second half: binds the new socket and listens; invalid on failure.
+UniqueFd BindAndListen(UniqueFd fd, const sockaddr_in& address);
 
 // Bounds a blocking send, so that a peer that stops reading cannot hold the sender for ever.
 void SetSendTimeout(Socket fd, int timeoutMs);
@@ -67,6 +70,9 @@ void SetNoDelay(Socket fd);
 
 // Sends every byte of the pieces; false on an error, a closed peer or the send timeout.
 bool SendAll(Socket fd, std::span<iovec> pieces);
+// SendAll's step over `sent` bytes from pieces[first], trimming a piece that went out in part;
+// the index of the first piece with bytes left.
+size_t SkipSent(std::span<iovec> pieces, size_t first, size_t sent);
 bool SendAll(Socket fd, const void* data, size_t size);
 
 // Waits until fd is readable or timeoutMs passed (negative: no limit). 1 readable, 0 timeout,

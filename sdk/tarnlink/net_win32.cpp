@@ -23,28 +23,9 @@ bool SetBlocking(Socket fd, bool blocking) {
 
 }  // namespace
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) Reset(std::exchange(other.m_fd, kNoSocket));
-    return *this;
-}
-
 void UniqueFd::Reset(Socket fd) {
     if (m_fd != kNoSocket) ::closesocket(m_fd);
     m_fd = fd;
-}
-
-bool ParseIpv4(const char* text, uint16_t port, sockaddr_in& out) {
-    if (!text || !Started()) return false;
-    out = {};
-    out.sin_family = AF_INET;
-    out.sin_port = htons(port);
-    return inet_pton(AF_INET, text, &out.sin_addr) == 1;
-}
-
-std::string FormatAddress(const sockaddr_in& address) {
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
 }
 
 UniqueFd ConnectTcp(const sockaddr_in& address, int timeoutMs, bool& timedOut) {
@@ -86,18 +67,7 @@ UniqueFd ListenTcp(const sockaddr_in& address) {
     const BOOL on = TRUE;
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
                  sizeof on);
-    if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd.Get(), 16) != 0) {
-        return {};
-    }
-    return fd;
-}
-
-uint16_t LocalPort(Socket fd) {
-    sockaddr_in address{};
-    int length = sizeof address;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
-    return ntohs(address.sin_port);
+    return BindAndListen(std::move(fd), address);
 }
 
 void SetSendTimeout(Socket fd, int timeoutMs) {
@@ -121,23 +91,9 @@ bool SendAll(Socket fd, std::span<iovec> pieces) {
         }
         DWORD sent = 0;
         if (WSASend(fd, buffers, count, &sent, 0, nullptr, nullptr) != 0) return false;
-        // Step over what went out, trimming a piece that went out in part.
-        size_t left = sent;
-        while (first < pieces.size() && left >= pieces[first].iov_len) {
-            left -= pieces[first].iov_len;
-            ++first;
-        }
-        if (first < pieces.size() && left > 0) {
-            pieces[first].iov_base = static_cast<uint8_t*>(pieces[first].iov_base) + left;
-            pieces[first].iov_len -= left;
-        }
+        first = SkipSent(pieces, first, sent);
     }
     return true;
-}
-
-bool SendAll(Socket fd, const void* data, size_t size) {
-    iovec piece{const_cast<void*>(data), size};
-    return SendAll(fd, std::span<iovec>(&piece, 1));
 }
 
 int WaitReadable(Socket fd, int timeoutMs) {

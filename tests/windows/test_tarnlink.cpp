@@ -145,9 +145,13 @@ WT_TEST(FiftyCyclesLeaveNoHandleOrThread) {
     WT_CHECK_EQ(failed, 0);
     // A thread that returned may still be counted for a moment.
     const ULONGLONG end = GetTickCount64() + 2000;
-    while ((HandleCount() > handles || ThreadCount() > threads) && GetTickCount64() < end)
+    // Wine opens the odd handle of its own now and then; a handle left by each cycle shows as 50.
+    const DWORD slack = 4;
+    while ((HandleCount() > handles + slack || ThreadCount() > threads) &&
+           GetTickCount64() < end) {
         Sleep(20);
-    WT_CHECK(HandleCount() <= handles);
+    }
+    WT_CHECK(HandleCount() <= handles + slack);
     WT_CHECK(ThreadCount() <= threads);
     std::printf("  handles %lu -> %lu, threads %lu -> %lu\n", handles, HandleCount(), threads,
                 ThreadCount());

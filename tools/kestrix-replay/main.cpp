@@ -1,13 +1,10 @@
 // kestrix-replay: feeds a recorded camera stream through Kestrix's own stream callback, ring
 // buffer and worker, without losing a byte, and lists the frames the worker accepts.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -128,11 +125,11 @@ private:
 
 int main(int argc, char** argv) {
     const Options options = ParseOptions(argc, argv);
-    const int fd = open(options.stream.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) Fail("cannot read " + options.stream + ": " + std::strerror(errno));
-    struct stat st{};
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) Fail(options.stream + " is a folder");
-    if (!options.grayDir.empty()) mkdir(options.grayDir.c_str(), 0755);
+    std::error_code ignored;
+    if (std::filesystem::is_directory(options.stream, ignored)) Fail(options.stream + " is a folder");
+    FILE* stream = std::fopen(options.stream.c_str(), "rb");
+    if (!stream) Fail("cannot read " + options.stream + ": " + std::strerror(errno));
+    if (!options.grayDir.empty()) std::filesystem::create_directory(options.grayDir, ignored);
 
     FramePipeline* self = nullptr;
     ReplaySink sink(options, self);
@@ -159,17 +156,18 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> chunk(static_cast<size_t>(options.chunk));
     uint64_t bytesRead = 0;
     for (;;) {
-        const ssize_t n = read(fd, chunk.data(), chunk.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) Fail("read error on " + options.stream + ": " + std::strerror(errno));
+        const size_t n = std::fread(chunk.data(), 1, chunk.size(), stream);
+        if (n == 0 && std::ferror(stream)) {
+            Fail("read error on " + options.stream + ": " + std::strerror(errno));
+        }
         if (n == 0) break;
-        bytesRead += static_cast<uint64_t>(n);
-        while (ring.Capacity() - 1 - ring.FillLevel() < n) {
+        bytesRead += n;
+        while (static_cast<size_t>(ring.Capacity() - 1 - ring.FillLevel()) < n) {
             pipeline.SpaceEvent().Wait(std::chrono::milliseconds(10));
         }
         StreamDataCallback(0, 2, chunk.data(), static_cast<uint32_t>(n), &pipeline);
     }
-    close(fd);
+    std::fclose(stream);
 
     // Everything pushed has been worked off once the ring is empty and a whole idle pass has
     // followed.
