@@ -5,21 +5,9 @@
 #include <algorithm>
 
 #include "recorder.h"
+#include "text_codec.h"
 
 namespace kestrix {
-namespace {
-
-std::wstring Widen(const std::string& utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
-                                      static_cast<int>(utf8.size()), nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
-                        wide.data(), n);
-    return wide;
-}
-
-}  // namespace
 
 LocalTime CurrentLocalTime() {
     SYSTEMTIME st;
@@ -29,7 +17,7 @@ LocalTime CurrentLocalTime() {
 
 FileHandle CreateNewFile(const std::string& path, bool* exists) {
     *exists = false;
-    const std::wstring wide = Widen(path);
+    const std::wstring wide = Utf8ToWide(path);
     if (wide.empty()) return kInvalidFile;
     // CREATE_NEW fails on a taken name instead of replacing the file.
     HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
@@ -57,12 +45,7 @@ std::string LastFileError() {
         wide.pop_back();
     }
     if (wide.empty()) return "error " + std::to_string(error);
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size,
-                        nullptr, nullptr);
-    return utf8;
+    return WideToUtf8(wide);
 }
 
 bool WriteAll(FileHandle file, const void* data, size_t size) {

@@ -39,6 +39,14 @@ std::optional<std::string> Convert(UINT to, UINT from, std::string_view in) {
 
 }  // namespace
 
+std::wstring Utf8ToWide(std::string_view utf8) {
+    return ToWide(CP_UTF8, utf8).value_or(std::wstring());
+}
+
+std::string WideToUtf8(std::wstring_view wide) {
+    return FromWide(CP_UTF8, std::wstring(wide)).value_or(std::string());
+}
+
 std::optional<std::string> Utf8ToGb18030(std::string_view utf8) {
     return Convert(936, CP_UTF8, utf8);
 }

@@ -37,10 +37,10 @@ void CKestrixDlg::CreateMenuBar() {
                 AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
             } else {
                 AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(item.id),
-                            Widen(item.text).c_str());
+                            Utf8ToWide(item.text).c_str());
             }
         }
-        AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(menu), Widen(popup.text).c_str());
+        AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(menu), Utf8ToWide(popup.text).c_str());
     }
     // The template's size is the client area's: the window grows by the menu bar.
     RECT client;
@@ -58,7 +58,7 @@ bool CKestrixDlg::OnInitDialog() {
     CreateMenuBar();
 
     if (const HMENU system = GetSystemMenu(m_hWnd, FALSE)) {
-        const std::wstring about = Widen(kAboutMenuText);
+        const std::wstring about = Utf8ToWide(kAboutMenuText);
         if (!about.empty()) {
             AppendMenuW(system, MF_SEPARATOR, 0, nullptr);
             AppendMenuW(system, MF_STRING, IDM_ABOUTBOX, about.c_str());

@@ -41,8 +41,8 @@ INT_PTR CSetCapPathDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
 
 std::optional<std::string> CSetCapPathDlg::BrowseForFolder(const std::string& title,
                                                            const std::string& start) {
-    const std::wstring wideTitle = Widen(title);
-    const std::wstring wideStart = Widen(start);
+    const std::wstring wideTitle = Utf8ToWide(title);
+    const std::wstring wideStart = Utf8ToWide(start);
     wchar_t name[MAX_PATH] = {};
     BROWSEINFOW info{};
     info.hwndOwner = m_hWnd;
@@ -56,5 +56,5 @@ std::optional<std::string> CSetCapPathDlg::BrowseForFolder(const std::string& ti
     wchar_t path[MAX_PATH] = {};
     const bool isFolder = SHGetPathFromIDListW(chosen, path) != FALSE;
     CoTaskMemFree(chosen);
-    return isFolder ? Narrow(path) : std::string();
+    return isFolder ? WideToUtf8(path) : std::string();
 }

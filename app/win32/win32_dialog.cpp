@@ -72,25 +72,6 @@ class TemplateWriter {
 
 }  // namespace
 
-std::wstring Widen(std::string_view utf8) {
-    if (utf8.empty()) return {};
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), size);
-    return out;
-}
-
-std::string Narrow(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
 std::vector<WORD> BuildDialogTemplate(const DialogTemplate& dialog, DWORD style) {
     TemplateWriter w;
     w.Word(1);       // dlgVer
@@ -105,11 +86,11 @@ std::vector<WORD> BuildDialogTemplate(const DialogTemplate& dialog, DWORD style)
     w.Short(dialog.cy);
     w.Word(0);  // no menu: the front-end sets it from the menu table
     w.Word(0);  // the dialog class
-    w.Text(Widen(dialog.caption));
+    w.Text(Utf8ToWide(dialog.caption));
     w.Word(static_cast<WORD>(dialog.pointSize));
     w.Word(FW_NORMAL);
     w.Word(MAKEWORD(FALSE, DEFAULT_CHARSET));  // italic, charset
-    w.Text(Widen(kDialogFaceName));
+    w.Text(Utf8ToWide(kDialogFaceName));
 
     bool inRadioGroup = false;
     for (const ControlTemplate& t : dialog.controls) {
@@ -136,7 +117,7 @@ std::vector<WORD> BuildDialogTemplate(const DialogTemplate& dialog, DWORD style)
         } else {
             w.Text(item.name);
         }
-        w.Text(Widen(t.text));
+        w.Text(Utf8ToWide(t.text));
         w.Word(0);  // no creation data
     }
     return w.Take();
@@ -144,7 +125,7 @@ std::vector<WORD> BuildDialogTemplate(const DialogTemplate& dialog, DWORD style)
 
 void ShowProgramMessageBox(HWND owner, std::string_view text) {
     const HWND active = GetActiveWindow();
-    MessageBoxW(active ? active : owner, Widen(text).c_str(), L"Kestrix", MB_OK);
+    MessageBoxW(active ? active : owner, Utf8ToWide(text).c_str(), L"Kestrix", MB_OK);
 }
 
 void MakeImageStatic(HWND dialog, int id, DWORD type) {

@@ -12,11 +12,9 @@
 
 #include "dialog_hooks.h"
 #include "dialog_templates.h"
+#include "text_codec.h"
 
 namespace kestrix {
-
-std::wstring Widen(std::string_view utf8);
-std::string Narrow(std::wstring_view text);
 
 // Window styles of the dialogs.
 inline constexpr DWORD kTopLevelDialogStyle =
@@ -73,10 +71,10 @@ class Win32Dialog : public Win32Window, public Logic {
         std::wstring text(static_cast<size_t>(GetWindowTextLengthW(item)) + 1, L'\0');
         text.resize(
             static_cast<size_t>(GetWindowTextW(item, text.data(), static_cast<int>(text.size()))));
-        return Narrow(text);
+        return WideToUtf8(text);
     }
     void SetControlText(int id, std::string_view text) override {
-        SetDlgItemTextW(m_hWnd, id, Widen(text).c_str());
+        SetDlgItemTextW(m_hWnd, id, Utf8ToWide(text).c_str());
     }
     void EnableControl(int id, bool enable) override {
         EnableWindow(GetDlgItem(m_hWnd, id), enable);
