@@ -60,7 +60,7 @@ inline std::string ListingLine(const ReadoutUpdate& u) {
 }
 
 class RecordingSink : public FrameSink {
-public:
+  public:
     void UpdateReadouts(const ReadoutUpdate& update) override {
         std::lock_guard lock(m_mutex);
         readouts.push_back(update);

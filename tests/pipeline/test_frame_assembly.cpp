@@ -1,10 +1,10 @@
 // The worker's frame assembly: frames cut out of a byte stream however it arrives.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <random>
 #include <thread>
 
+#include "common/wait_until.h"
 #include "frame_pipeline.h"
 #include "stream_builder.h"
 
@@ -45,86 +45,66 @@ std::vector<uint8_t> BareHeader(int32_t width, int32_t height) {
 }
 
 TEST(FrameAssembly, StreamsGiveTheirListings) {
+    const FrameShape noCrc{.withCrc = false}, wide{.width = 64, .height = 4};
+    auto badByte = IdFrame(2);
+    badByte[kFrameHeaderSize + 40] ^= 0x10;
+    auto inPixels = MakeImage(64, 4, 1, {0, 0, 0, 0, 1});  // a whole frame from byte 20 on
+    const auto inner = IdFrame(9, {.width = 4, .height = 2});
+    std::copy(inner.begin(), inner.end(), inPixels.begin() + 20);
+    // The largest frame fits the 2,000,000-byte assembly buffer; the junk behind it is more than
+    // a buffer, and the frames behind that still come through.
+    auto largest = Concat({{1, 2, 3, 4, 5, 6, 7}, IdFrame(1, {.width = 999972, .height = 1})});
+    largest.resize(largest.size() + 2100000, 0x11);
+    Listing afterLargest = {"4 999972x1  live"};
+    for (uint16_t id = 2; id <= 9; ++id) {
+        Append(largest, IdFrame(id, {.width = 400, .height = 400}));
+        afterLargest.push_back("4 400x400 " + std::to_string(id) + " live");
+    }
     struct Row {
         const char* name;
-        std::function<std::vector<uint8_t>()> stream;
+        std::vector<uint8_t> stream;
         std::vector<size_t> chunks;
         Listing listing;
-    };
-    const Listing five = {"4 16x8 1 live", "4 16x8 2 live", "4 16x8 3 live", "4 16x8 4 live",
-                          "4 16x8 5 live"};
-    const Row rows[] = {
-        {"starts mid-frame, any chunk size",
-         [] {
-             std::vector<uint8_t> s = {1, 2, 0x78, 0x56, 0x34, 9};
-             for (uint16_t id = 1; id <= 5; ++id) Append(s, IdFrame(id));
-             return s;
-         },
+    } const rows[] = {
+        {"starts mid-frame",
+         Concat({{1, 2, 0x78, 0x56, 0x34, 9}, IdFrame(1), IdFrame(2), IdFrame(3)}),
          {1, 7, 55, 56, 57, 300, 2000, 100000},
-         five},
+         {"4 16x8 1 live", "4 16x8 2 live", "4 16x8 3 live"}},
         {"one wrong image byte drops that frame only",
-         [] {
-             auto bad = IdFrame(2);
-             bad[kFrameHeaderSize + 40] ^= 0x10;
-             return Concat({IdFrame(1), bad, IdFrame(3)});
-         },
+         Concat({IdFrame(1), badByte, IdFrame(3)}),
          {333},
          {"4 16x8 1 live", "4 16x8 3 live"}},
         {"a frame without CRC block is checked against the earlier CRC",
-         [] { return Concat({IdFrame(1), IdFrame(2, {.withCrc = false}), IdFrame(3)}); },
+         Concat({IdFrame(1), IdFrame(2, noCrc), IdFrame(3)}),
          {4096},
          {"4 16x8 1 live", "4 16x8 3 live"}},
         {"a stream that never carried a CRC is not checked",
-         [] {
-             return Concat({IdFrame(1, {.withCrc = false}), IdFrame(2, {.withCrc = false})});
-         },
+         Concat({IdFrame(1, noCrc), IdFrame(2, noCrc)}),
          {4096},
          {"4 16x8 1 live", "4 16x8 2 live"}},
         {"formats other than 4 and 8 update the readouts only",
-         [] { return Concat({IdFrame(1, {.format = 5}), IdFrame(2, {.format = 8})}); },
+         Concat({IdFrame(1, {.format = 5}), IdFrame(2, {.format = 8})}),
          {4096},
          {"5 16x8 1", "8 16x8 2 live"}},
         {"magic words inside pixels are taken for a header",
-         [] {
-             const auto inner = IdFrame(9, {.width = 4, .height = 2});
-             auto image = MakeImage(64, 4, 1, {0, 0, 0, 0, 1});
-             std::copy(inner.begin(), inner.end(), image.begin() + 20);
-             return Concat({MakeFrame({.width = 64, .height = 4}, image),
-                            IdFrame(2, {.width = 64, .height = 4})});
-         },
+         Concat({MakeFrame(wide, inPixels), IdFrame(2, wide)}),
          {4096},
          {"4 64x4 1 live", "4 4x2  live", "4 64x4 2 live"}},
         {"hostile sizes neither stop nor crash the worker",
-         [] {
-             return Concat({BareHeader(0, 8), BareHeader(-16, 8), BareHeader(1000000, 1000000),
-                            BareHeader(999972, 2), IdFrame(1)});
-         },
+         Concat({BareHeader(0, 8), BareHeader(-16, 8), BareHeader(1000000, 1000000),
+                 BareHeader(999972, 2), IdFrame(1)}),
          {100},
          {"4 16x8 1 live"}},
         {"too small for the parameter row: empty readouts",
-         [] { return IdFrame(1, {.width = 4, .height = 4, .withCrc = false}); },
+         IdFrame(1, {.width = 4, .height = 4, .withCrc = false}),
          {4096},
          {"4 4x4  live"}},
-        // The largest frame fits the 2,000,000-byte assembly buffer; junk of more than a buffer
-        // follows, and the frames behind it still come through.
-        {"the largest frame, then a buffer of junk",
-         [] {
-             std::vector<uint8_t> s = {1, 2, 3, 4, 5, 6, 7};
-             Append(s, IdFrame(1, {.width = 999972, .height = 1}));
-             s.resize(s.size() + 2100000, 0x11);
-             for (uint16_t id = 2; id <= 9; ++id) Append(s, IdFrame(id, {.width = 400, .height = 400}));
-             return s;
-         },
-         {1999},
-         {"4 999972x1  live", "4 400x400 2 live", "4 400x400 3 live", "4 400x400 4 live",
-          "4 400x400 5 live", "4 400x400 6 live", "4 400x400 7 live", "4 400x400 8 live",
-          "4 400x400 9 live"}},
+        {"the largest frame, then a buffer of junk", largest, {1999}, afterLargest},
     };
     for (const Row& r : rows) {
-        const std::vector<uint8_t> stream = r.stream();
         for (size_t chunk : r.chunks) {
             SCOPED_TRACE(std::string(r.name) + ", chunk " + std::to_string(chunk));
-            EXPECT_EQ(ListingOf(stream, chunk), r.listing);
+            EXPECT_EQ(ListingOf(r.stream, chunk), r.listing);
         }
     }
 }
@@ -132,8 +112,8 @@ TEST(FrameAssembly, StreamsGiveTheirListings) {
 TEST(FrameAssembly, ReadoutsShowTheParameterRowAsItArrived) {
     Harness h;
     h.pipeline.m_bHighToLow = true;  // the swap must not reach the readouts
-    const std::vector<uint16_t> words = {0x0929, 0x2929, 0x1FFF, 0xFFFF, 5, 3, 0,
-                                         0,      0,      0,      0,      0xFFFF};
+    const std::vector<uint16_t> words = {0x0929, 0x2929, 0x1FFF, 0xFFFF, 5, 3,
+                                         0,      0,      0,      0,      0, 0xFFFF};
     RunStream(h.pipeline, MakeFrame({}, MakeImage(16, 8, 1, words)), 4096);
     ASSERT_EQ(h.sink.readouts.size(), 1u);
     const auto& t = h.sink.readouts[0].texts.text;
@@ -161,7 +141,7 @@ TEST(FrameAssembly, AnIncompleteFrameWaitsHeaderFirst) {
 // image is scanned again like any other bytes. Without a header all but the last 55 bytes go.
 // Before any header has given a size, a frame is empty and shows nothing.
 class AssemblyModel {
-public:
+  public:
     Listing Run(const std::vector<uint8_t>& stream, size_t chunk) {
         Listing out;
         size_t taken = 0;
@@ -180,7 +160,7 @@ public:
         return out;
     }
 
-private:
+  private:
     static int64_t Le32(const uint8_t* p) {
         int32_t v;
         std::memcpy(&v, p, 4);
@@ -203,8 +183,10 @@ private:
             const int64_t length = Le32(h + at + 4);
             if (length < 0) break;
             if (std::memcmp(h + at, "MRF_", 4) == 0 && at + 20 <= 56)
-                size[0] = h[at + 8] | h[at + 9] << 8, size[1] = Le32(h + at + 12), size[2] = Le32(h + at + 16);
-            if (std::memcmp(h + at, "CRC_", 4) == 0 && at + 16 <= 56) crc = uint32_t(Le32(h + at + 12));
+                size[0] = h[at + 8] | h[at + 9] << 8, size[1] = Le32(h + at + 12),
+                size[2] = Le32(h + at + 16);
+            if (std::memcmp(h + at, "CRC_", 4) == 0 && at + 16 <= 56)
+                crc = uint32_t(Le32(h + at + 12));
             left -= 8 + length;
             at += 8 + length;
         }
@@ -270,8 +252,10 @@ TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
                 case 2: {  // a header in the pixels
                     auto image = MakeImage(24, 10, id, {0, 0, 0, 0, id});
                     const auto inner = frame(uint16_t(id + 1000));
-                    const size_t at = pick(0, 480 - std::min<uint32_t>(480, uint32_t(inner.size())));
-                    std::copy_n(inner.begin(), std::min(inner.size(), 480 - at), image.begin() + at);
+                    const size_t at =
+                        pick(0, 480 - std::min<uint32_t>(480, uint32_t(inner.size())));
+                    std::copy_n(inner.begin(), std::min(inner.size(), 480 - at),
+                                image.begin() + at);
                     piece = MakeFrame({.width = 24, .height = 10}, image);
                     break;
                 }
@@ -324,10 +308,7 @@ TEST(Worker, StreamOnItsOwnThreadReachesTheSinkInOrder) {
         }
     });
     producer.join();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (pipeline.m_nFramesAccepted.load() < 20 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    kx_test::WaitUntil([&] { return pipeline.m_nFramesAccepted.load() >= 20; });
     pipeline.StopWorker();
     std::lock_guard lock(sink.m_mutex);
     EXPECT_EQ(sink.listing, want);

@@ -41,6 +41,13 @@ std::vector<uint8_t> Header(std::initializer_list<Block> blocks, int64_t listLen
     return h;
 }
 
+Block Mrf(uint32_t format, uint32_t width, uint32_t height) {
+    return {"MRF_", 12, format, width, height};
+}
+Block Crc(uint32_t crc) {
+    return {"CRC_", 8, crc};
+}
+
 std::vector<uint32_t> Fields(const FrameHeaderState& s) {
     return {s.m_nFrameFormat, uint32_t(s.m_nWidth), uint32_t(s.m_nHeight), s.m_nFrameCrc,
             s.m_bCrcPresent};
@@ -56,34 +63,37 @@ TEST(FrameHeader, BlockWalk) {
         bool accepted;
         std::vector<uint32_t> fields;  // format, width, height, CRC, CRC present
     } const rows[] = {
-        {"size and CRC", Header({{"MRF_", 12, 4, 640, 512}, {"CRC_", 8, 0xE7E67603}}), true,
+        // clang-format off
+        {"size and CRC", Header({Mrf(4, 640, 512), Crc(0xE7E67603)}), true,
          {4, 640, 512, 0xE7E67603, 1}},
-        {"no CRC_ block keeps the CRC", Header({{"MRF_", 12, 8, 4, 4}}), true, {8, 4, 4, 0x11223344, 0}},
-        {"no MRF_ block keeps the size", Header({{"CRC_", 8, 5}}), true, {9, 7, 3, 5, 1}},
-        {"a list length of 0 reads no block", Header({{"MRF_", 12, 4, 4, 4}}, 0), true, kept},
-        {"a negative list length reads no block", Header({{"MRF_", 12, 4, 4, 4}}, 0xFFFFFFFF), true, kept},
+        {"no CRC_ block keeps the CRC", Header({Mrf(8, 4, 4)}), true, {8, 4, 4, 0x11223344, 0}},
+        {"no MRF_ block keeps the size", Header({Crc(5)}), true, {9, 7, 3, 5, 1}},
+        {"a list length of 0 reads no block", Header({Mrf(4, 4, 4)}, 0), true, kept},
+        {"a negative list length reads no block", Header({Mrf(4, 4, 4)}, 0xFFFFFFFF), true, kept},
         {"unknown block skipped: MRF_ at 32 ends at byte 52",
-         Header({{"XYZ_", 12}, {"MRF_", 12, 4, 6, 2}}), true, {4, 6, 2, 0x11223344, 0}},
-        {"MRF_ at 40 would end past byte 56", Header({{"XYZ_", 20}, {"MRF_", 12, 4, 6, 2}}), true, kept},
-        {"CRC_ at 44 would end past byte 56", Header({{"XYZ_", 24}, {"CRC_", 8, 5}}), true, kept},
-        {"a negative block length ends the walk", Header({{"XYZ_", -8}, {"MRF_", 12, 4, 6, 2}}, 44), true, kept},
+         Header({{"XYZ_", 12}, Mrf(4, 6, 2)}), true, {4, 6, 2, 0x11223344, 0}},
+        {"MRF_ at 40 would end past byte 56", Header({{"XYZ_", 20}, Mrf(4, 6, 2)}), true, kept},
+        {"CRC_ at 44 would end past byte 56", Header({{"XYZ_", 24}, Crc(5)}), true, kept},
+        {"a negative block length ends the walk", Header({{"XYZ_", -8}, Mrf(4, 6, 2)}, 44), true,
+         kept},
         {"a huge block length ends the walk", Header({{"XYZ_", 0x7FFFFFF0}}, 44), true, kept},
-        {"zero width", Header({{"MRF_", 12, 4, 0, 4}, {"CRC_", 8, 5}}), false, kept},
-        {"zero height", Header({{"MRF_", 12, 4, 4, 0}, {"CRC_", 8, 5}}), false, kept},
-        {"negative width", Header({{"MRF_", 12, 4, uint32_t(-4), 4}, {"CRC_", 8, 5}}), false, kept},
-        {"negative height", Header({{"MRF_", 12, 4, 4, uint32_t(-1)}, {"CRC_", 8, 5}}), false, kept},
-        {"product wraps 32 bits", Header({{"MRF_", 12, 4, 65536, 65536}, {"CRC_", 8, 5}}), false, kept},
-        {"too big for the buffer", Header({{"MRF_", 12, 4, 1000, 1000}, {"CRC_", 8, 5}}), false, kept},
-        {"one pixel too big", Header({{"MRF_", 12, 4, 999973, 1}, {"CRC_", 8, 5}}), false, kept},
+        {"zero width", Header({Mrf(4, 0, 4), Crc(5)}), false, kept},
+        {"zero height", Header({Mrf(4, 4, 0), Crc(5)}), false, kept},
+        {"negative width", Header({Mrf(4, uint32_t(-4), 4), Crc(5)}), false, kept},
+        {"negative height", Header({Mrf(4, 4, uint32_t(-1)), Crc(5)}), false, kept},
+        {"product wraps 32 bits", Header({Mrf(4, 65536, 65536), Crc(5)}), false, kept},
+        {"too big for the buffer", Header({Mrf(4, 1000, 1000), Crc(5)}), false, kept},
+        {"one pixel too big", Header({Mrf(4, 999973, 1), Crc(5)}), false, kept},
         // 56 + 2 x 999,972 = 2,000,000
-        {"the largest image", Header({{"MRF_", 12, 4, 999972, 1}}), true, {4, 999972, 1, 0x11223344, 0}},
+        {"the largest image", Header({Mrf(4, 999972, 1)}), true, {4, 999972, 1, 0x11223344, 0}},
+        // clang-format on
     };
     for (const Row& r : rows) {
         FrameHeaderState state = before;
         EXPECT_EQ(ParseFrameHeader(r.header.data(), state), r.accepted) << r.name;
         EXPECT_EQ(Fields(state), r.fields) << r.name;
     }
-    const std::vector<uint8_t> good = Header({{"MRF_", 12, 4, 4, 4}});
+    const std::vector<uint8_t> good = Header({Mrf(4, 4, 4)});
     for (int i = 0; i < 8; ++i) {
         std::vector<uint8_t> header = good;
         header[i] ^= 0x01;
@@ -98,9 +108,9 @@ TEST(FrameHeader, BlockWalk) {
 TEST(FrameHeader, WrittenHeaderLayout) {
     std::vector<uint8_t> written(kFrameHeaderSize);
     WriteFrameHeader(written.data(), 4, 640, 512, true, 0xE7E67603);
-    EXPECT_EQ(written, Header({{"MRF_", 12, 4, 640, 512}, {"CRC_", 8, 0xE7E67603}, {"PAD_", 0}}, 44));
+    EXPECT_EQ(written, Header({Mrf(4, 640, 512), Crc(0xE7E67603), {"PAD_", 0}}, 44));
     WriteFrameHeader(written.data(), 8, 6, 2, false, 0);
-    EXPECT_EQ(written, Header({{"MRF_", 12, 8, 6, 2}, {"PAD_", 16}}, 44));
+    EXPECT_EQ(written, Header({Mrf(8, 6, 2), {"PAD_", 16}}, 44));
 }
 
 TEST(FrameCrc, CheckValueEmptyInputAndFastPathAgreeWithTheTableMethod) {
@@ -115,8 +125,8 @@ TEST(FrameCrc, CheckValueEmptyInputAndFastPathAgreeWithTheTableMethod) {
     std::vector<uint8_t> data(70003);
     for (auto& b : data) b = static_cast<uint8_t>(rng());
     // Every length around the fast path's block sizes, and odd starting addresses.
-    for (int32_t len : {1, 15, 16, 17, 63, 64, 65, 79, 80, 127, 128, 129, 191, 255, 1000, 65536,
-                        69999}) {
+    for (int32_t len :
+         {1, 15, 16, 17, 63, 64, 65, 79, 80, 127, 128, 129, 191, 255, 1000, 65536, 69999}) {
         for (int offset : {0, 1, 3}) {
             EXPECT_EQ(FrameCrc32(data.data() + offset, len),
                       FrameCrc32Bytewise(data.data() + offset, len))
@@ -135,7 +145,7 @@ TEST(DeviceParams, ReadoutTextsOfTheExampleWords) {
         {kFocalPlane, 0x0929, "23.45℃"}, {kFocalPlane, 0x2929, "-23.45℃"},
         {kCavity, 0x1FFF, "81.91℃"},     {kPcb, 0x0000, "0.00℃"},
         {kPcb, 0x2000, "-0.00℃"},        {kVitec, 0xFFFF, "655.35"},
-        {kEocc, 0x8000, "-32768"},        {kTec, 3, "3"},
+        {kEocc, 0x8000, "-32768"},       {kTec, 3, "3"},
         {kBValue, 0xFFFF, "-1"},
     };
     for (const auto& c : cases) {

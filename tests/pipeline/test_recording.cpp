@@ -64,12 +64,13 @@ struct Harness {
 };
 
 TEST(TextRecord, HeaderLineIsTheExact118BytesInCodePage936) {
-    EXPECT_EQ(TextRecordHeader(),
-              "\xBD\xB9\xC6\xBD\xC3\xE6\xCE\xC2\xB6\xC8\t\xBF\xD5\xC7\xBB\xCE\xC2\xB6\xC8\tPCB"
-              "\xCE\xC2\xB6\xC8\t\tVITEC\t\tEOCC\t\tTEC\xB5\xB5\xCE\xBB\t\t\xB6\xB3\xBD\xE1\xD6\xA1\t"
-              "\tTEC\xBD\xA5\xB1\xE4\xD6\xA1\t\xD0\xD0\t\t\xC1\xD0\t\t\xBB\xFD\xB7\xD6\xCA\xB1\xBC"
-              "\xE4\tB\xD6\xB5\t\t\xD4\xA4\xC1\xF4\t\t\xCF\xEC\xD3\xA6\xC2\xCA\xB5\xB5\xCE\xBB\t"
-              "\xD6\xD0\xD0\xC4\xBB\xD2\xB6\xC8\r\n");
+    EXPECT_EQ(
+        TextRecordHeader(),
+        "\xBD\xB9\xC6\xBD\xC3\xE6\xCE\xC2\xB6\xC8\t\xBF\xD5\xC7\xBB\xCE\xC2\xB6\xC8\tPCB"
+        "\xCE\xC2\xB6\xC8\t\tVITEC\t\tEOCC\t\tTEC\xB5\xB5\xCE\xBB\t\t\xB6\xB3\xBD\xE1\xD6\xA1\t"
+        "\tTEC\xBD\xA5\xB1\xE4\xD6\xA1\t\xD0\xD0\t\t\xC1\xD0\t\t\xBB\xFD\xB7\xD6\xCA\xB1\xBC"
+        "\xE4\tB\xD6\xB5\t\t\xD4\xA4\xC1\xF4\t\t\xCF\xEC\xD3\xA6\xC2\xCA\xB5\xB5\xCE\xBB\t"
+        "\xD6\xD0\xD0\xC4\xBB\xD2\xB6\xC8\r\n");
 }
 
 TEST(TextRecord, DataLineHasFifteenNumbersAndTwentyEightTabs) {
@@ -117,8 +118,8 @@ TEST(Recording, TextRecordHoldsWhatEachDueFrameAskedFor) {
     h.pipeline.m_bCenterAndTemp = true;
     h.Feed(1, 6);
     const auto raw = image(5);
-    const std::string want = TextRecordHeader() + line(0) + line(1) +
-                             std::string(raw.begin(), raw.end()) + line(6);
+    const std::string want =
+        TextRecordHeader() + line(0) + line(1) + std::string(raw.begin(), raw.end()) + line(6);
     h.pipeline.m_bRecording = false;
     h.Feed(2);
     EXPECT_EQ(h.pipeline.SwitchRecordFile(), 1);

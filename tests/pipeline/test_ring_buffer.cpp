@@ -17,7 +17,8 @@ TEST(RingBuffer, Script) {
         const char* what;
         char op;  // '+' push, '-' pop, 'P' push from null, 'Q' pop to null
         int32_t n, times, result, fill;
-        const char* events;  // 's' space (below half after a pop), 'd' data (above half after a push)
+        const char*
+            events;  // 's' space (below half after a pop), 'd' data (above half after a push)
     } const steps[] = {
         {"an empty pop signals space", '-', 10, 1, 0, 0, "s"},
         {"exactly half: no data signal", '+', 10, 5, 10, 50, ""},
@@ -67,9 +68,13 @@ TEST(RingBuffer, InitAndRelease) {
     struct Row {
         int32_t unit;
         AutoResetEvent *space, *data;
-    } const rows[] = {{0, &space, &data}, {-5, &space, &data}, {10, nullptr, &data},
-                      {10, &space, nullptr}, {INT32_MAX / 10 + 1, &space, &data}};
-    for (const Row& r : rows) EXPECT_EQ(FrameRingBuffer().Init(r.unit, r.space, r.data), -1) << r.unit;
+    } const rows[] = {{0, &space, &data},
+                      {-5, &space, &data},
+                      {10, nullptr, &data},
+                      {10, &space, nullptr},
+                      {INT32_MAX / 10 + 1, &space, &data}};
+    for (const Row& r : rows)
+        EXPECT_EQ(FrameRingBuffer().Init(r.unit, r.space, r.data), -1) << r.unit;
     FrameRingBuffer ring;
     EXPECT_EQ(ring.Release(), -1) << "never initialised";
     uint8_t buf[20] = {};
@@ -158,7 +163,8 @@ TEST(RingBufferThreads, ProducerAndConsumerMoveEveryByteInOrder) {
         const int32_t n = ring.Pop(out.data(), 1 + static_cast<int32_t>(received % 996));
         ASSERT_GE(n, 0);
         if (n == 0) ring.WaitForData(std::chrono::milliseconds(1));
-        for (int32_t i = 0; i < n; ++i) misplaced += out[i] != static_cast<uint8_t>((received + i) * 7);
+        for (int32_t i = 0; i < n; ++i)
+            misplaced += out[i] != static_cast<uint8_t>((received + i) * 7);
         received += static_cast<uint32_t>(n);
     }
     producer.join();
