@@ -126,18 +126,24 @@ TEST(StreamCallback, AFullRingIsRetriedThenThePayloadDropped) {
     EXPECT_EQ(pipeline.m_nPayloadsDropped.load(), 1u);
 
     std::atomic<bool> pushing{false};
+    std::chrono::steady_clock::time_point popped;
     std::thread consumer([&] {
         while (!pushing.load()) std::this_thread::yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(3));  // into the first pause
         uint8_t out[10];
         ring.Pop(out, 10);
+        popped = std::chrono::steady_clock::now();
     });
     start = std::chrono::steady_clock::now();
     pushing = true;
     EXPECT_TRUE(pipeline.PushStreamData(unit.data(), 10));
     consumer.join();
-    EXPECT_EQ(ring.FillLevel(), 99) << "the retry stored it";
-    EXPECT_EQ(pipeline.m_nPayloadsDropped.load(), 1u);
+    // Room made well before the third attempt (20 ms on) must be taken; a machine too busy to
+    // make it in time proves nothing either way.
+    if (popped - start < std::chrono::milliseconds(15)) {
+        EXPECT_EQ(ring.FillLevel(), 99) << "a retry stores it";
+        EXPECT_EQ(pipeline.m_nPayloadsDropped.load(), 1u);
+    }
 }
 
 TEST(RingBufferThreads, ProducerAndConsumerMoveEveryByteInOrder) {
