@@ -26,8 +26,12 @@ struct Harness {
     Harness() { pipeline.PrepareRing(); }
 };
 
+// One pipeline for every stream (a new one costs its buffers): each stream runs as a new worker's
+// first pass, with the ring empty.
 Listing ListingOf(const std::vector<uint8_t>& stream, size_t chunk) {
-    Harness h;
+    static Harness h;
+    h.pipeline.ResetWorkerState();
+    h.sink.listing.clear();
     RunStream(h.pipeline, stream, chunk);
     return h.sink.listing;
 }
