@@ -63,7 +63,6 @@ class RecordingSink : public FrameSink {
   public:
     void UpdateReadouts(const ReadoutUpdate& update) override {
         std::lock_guard lock(m_mutex);
-        readouts.push_back(update);
         listing.push_back(ListingLine(update));
     }
     void ShowLiveFrame(const DisplayFrame& frame, const uint8_t* gray) override {
@@ -78,7 +77,6 @@ class RecordingSink : public FrameSink {
     }
 
     std::mutex m_mutex;
-    std::vector<ReadoutUpdate> readouts;
     std::vector<std::string> listing;
     std::vector<uint8_t> lastGray, lastDisplay;
     std::vector<std::string> notices;
