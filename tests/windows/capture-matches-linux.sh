@@ -6,6 +6,7 @@
 # argument fail alike.
 # usage: capture-matches-linux.sh FIXTURE LINUX_CAMSIM LINUX_CAPTURE WINDOWS_CAPTURE WORK_DIR
 set -euo pipefail
+source "$(cd "$(dirname "$0")" && pwd)/check.sh"
 fixture=$1 camsim=$2 linux=$3 windows=$4 work=$5
 rm -rf "$work" && mkdir -p "$work"/{lin,win}
 cd "$work"
@@ -17,15 +18,6 @@ od -An -tx1 -v stream.bin | tr -d ' \n' >stream.hex
 trap '"$fixture" stop camsim' EXIT
 port=$(cat camsim.port)
 
-failures=0
-check() {  # check WHAT COMMAND...: counts and reports a failed comparison
-  local what=$1
-  shift
-  if ! "$@"; then
-    echo "MISMATCH: $what"
-    failures=$((failures + 1))
-  fi
-}
 # in_stream FILE: every 2*32*24-byte image of FILE is one of the emulator's.
 in_stream() {
   local size
