@@ -155,7 +155,8 @@ std::string LastErrorText() {
     std::string message(text ? text : "", length);
     if (text) LocalFree(text);
     while (!message.empty() && std::strchr("\r\n. ", message.back())) message.pop_back();
-    return (message.empty() ? "" : message + " ") + "(error " + std::to_string(error) + ")";
+    const std::string code = "error " + std::to_string(error);
+    return message.empty() ? code : message + " (" + code + ")";
 }
 
 ptrdiff_t Receive(Socket fd, std::span<uint8_t> space, bool wait) {
