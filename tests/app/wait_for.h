@@ -1,19 +1,11 @@
-// Waiting in the GUI tests: the event loop is served while a condition is awaited.
+// Waiting in the GUI tests: the common wait, serving the event loop between polls.
 #pragma once
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
-#include <functional>
 
-// Serves events until `condition` holds, for at most `ms` milliseconds; true when it held.
-inline bool WaitFor(const std::function<bool()>& condition, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
+#include "common/wait_until.h"
+
+inline bool WaitFor(const std::function<bool()>& done) {
+    return kx_test::WaitUntil(done, std::chrono::seconds(20),
+                              [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); });
 }
