@@ -109,18 +109,19 @@ uint32_t TLNK_GetLastError(void) {
 // Recorded as (user, channel, wait seconds, blocked, reserved).
 int32_t TLNK_RealPlay_V30(int32_t userId, const PreviewInfo* preview, TLNK_StreamCallback callback,
                           void* user, int32_t reserved) {
-    Record("TLNK_RealPlay_V30",
-           [&] {
-               g_state.handed.stream = callback;
-               g_state.handed.streamUser = user;
-           },
-           L{userId}, L{preview->channel}, L{preview->waitSeconds}, L{preview->blocked},
-           L{reserved});
+    Record(
+        "TLNK_RealPlay_V30",
+        [&] {
+            g_state.handed.stream = callback;
+            g_state.handed.streamUser = user;
+        },
+        L{userId}, L{preview->channel}, L{preview->waitSeconds}, L{preview->blocked}, L{reserved});
     return g_state.script.realPlayResult;
 }
 
 int32_t TLNK_StopRealPlay(int32_t playHandle) {
-    Record("TLNK_StopRealPlay", [] { g_state.handed.stream = nullptr; }, L{playHandle});
+    Record(
+        "TLNK_StopRealPlay", [] { g_state.handed.stream = nullptr; }, L{playHandle});
     return TLNK_TRUE;
 }
 
@@ -151,12 +152,13 @@ int32_t GLT_AddSubPort(GLT_HANDLE handle, int32_t subPort, int32_t reserved) {
 
 int32_t GLT_SetCallBack(GLT_HANDLE handle, int32_t subPort, int32_t kind, GLT_DRAWCALLBACK callback,
                         void* user) {
-    Record("GLT_SetCallBack",
-           [&] {
-               g_state.handed.overlay = callback;
-               g_state.handed.overlayUser = user;
-           },
-           L{handle}, L{subPort}, L{kind});
+    Record(
+        "GLT_SetCallBack",
+        [&] {
+            g_state.handed.overlay = callback;
+            g_state.handed.overlayUser = user;
+        },
+        L{handle}, L{subPort}, L{kind});
     return 1;
 }
 

@@ -9,7 +9,8 @@ TEST_F(AppTest, ConnectDialogShowsItsDefaultsInTabOrderWithTheFocusOnOk) {
     CConnectDlg dialog(nullptr, nullptr);
     EXPECT_EQ(dialog.windowTitle(), "Camera Connect");
     QStringList fields;
-    for (int id : {IDC_CAMERA_IP, IDC_USER_NAME, IDC_PASSWORD, IDC_PORT}) fields << Text(&dialog, id);
+    for (int id : {IDC_CAMERA_IP, IDC_USER_NAME, IDC_PASSWORD, IDC_PORT})
+        fields << Text(&dialog, id);
     EXPECT_EQ(fields, (QStringList{"127.0.0.1", "admin", "qbxwz70413", "8000"}));
     // The password is shown as it is.
     EXPECT_EQ(kestrix::Control<QLineEdit>(&dialog, IDC_PASSWORD)->echoMode(), QLineEdit::Normal);
@@ -45,9 +46,23 @@ TEST_F(AppTest, ConnectDialogHandsOnItsFieldsAndKeepsTheAddressFile) {
         {"failed login", "127.0.0.3", -1, 1, QDialog::Rejected, entered, "Disconnected..",
          "127.0.0.2", entered},
         // The folder is never created; the next opening shows the dialog's own default address.
-        {"no info folder", nullptr, 0, 1, QDialog::Accepted, entered, "127.0.0.2 is connecting",
-         "<missing>", {"127.0.0.1", "operator", "secret", "9000"}},
-        {"Cancel", "127.0.0.3", 0, 2, QDialog::Rejected, kept, "Disconnect..", "127.0.0.3",
+        {"no info folder",
+         nullptr,
+         0,
+         1,
+         QDialog::Accepted,
+         entered,
+         "127.0.0.2 is connecting",
+         "<missing>",
+         {"127.0.0.1", "operator", "secret", "9000"}},
+        {"Cancel",
+         "127.0.0.3",
+         0,
+         2,
+         QDialog::Rejected,
+         kept,
+         "Disconnect..",
+         "127.0.0.3",
          {"127.0.0.3", "admin", "qbxwz70413", "8000"}},
     };
     for (const auto& c : cases) {
@@ -84,8 +99,8 @@ TEST_F(AppTest, PortTextReachesTheSdkAsItsLow16Bits) {
         int32_t stored;
         const char* onWire;
     } cases[] = {
-        {"8000", 8000, "8000"}, {"65536", 65536, "0"}, {"-1", -1, "65535"}, {"abc", 0, "0"},
-        {" 8001 ", 8001, "8001"}, {"80x", 0, "0"}, {"99999999999", 0, "0"}, {"", 0, "0"},
+        {"8000", 8000, "8000"},   {"65536", 65536, "0"}, {"-1", -1, "65535"},     {"abc", 0, "0"},
+        {" 8001 ", 8001, "8001"}, {"80x", 0, "0"},       {"99999999999", 0, "0"}, {"", 0, "0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

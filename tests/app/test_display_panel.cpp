@@ -75,7 +75,8 @@ TEST_F(PanelTest, HoldingAFocusFaceDrivesTheMotorWhileConnectedUntilReleasedAnyw
         QLabel* face;
         int up, down;
         std::string command;  // far 14, near 13
-    } faces[] = {{m_panel->m_stFocusPlus, 139, 138, "14"}, {m_panel->m_stFocusMinus, 137, 140, "13"}};
+    } faces[] = {{m_panel->m_stFocusPlus, 139, 138, "14"},
+                 {m_panel->m_stFocusMinus, 137, 140, "13"}};
     for (bool connected : {false, true}) {
         if (connected) {
             ASSERT_TRUE(PressConnectOk(*m_window));
@@ -90,7 +91,8 @@ TEST_F(PanelTest, HoldingAFocusFaceDrivesTheMotorWhileConnectedUntilReleasedAnyw
             EXPECT_TRUE(Shows(f.face, f.down));
             // Dragged off the face and released over the live view.
             QTest::mouseRelease(Item(IDC_LIVE_VIEW), Qt::LeftButton, {}, QPoint(5, 5));
-            EXPECT_EQ(sdkdouble::Calls(), connected ? (Calls{call + ",0)", call + ",1)"}) : Calls{});
+            EXPECT_EQ(sdkdouble::Calls(),
+                      connected ? (Calls{call + ",0)", call + ",1)"}) : Calls{});
             EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
             EXPECT_TRUE(Shows(f.face, f.up));
         }
@@ -118,8 +120,8 @@ TEST_F(PanelTest, HeldFocusStopsBeforeTheLogoutAndBeforeANotice) {
     QTest::mousePress(m_panel->m_stFocusPlus, Qt::LeftButton, {}, QPoint(10, 10));
     sdkdouble::ClearCalls();
     m_window->OnMenuCommand(ID_CAMERA_DISCONNECT);
-    EXPECT_EQ(sdkdouble::Calls(), (Calls{"TLNK_PTZControl_Other(0,1,14,1)", "TLNK_StopRealPlay(0)",
-                                         "TLNK_Logout(0)"}));
+    EXPECT_EQ(sdkdouble::Calls(),
+              (Calls{"TLNK_PTZControl_Other(0,1,14,1)", "TLNK_StopRealPlay(0)", "TLNK_Logout(0)"}));
     EXPECT_TRUE(Shows(m_panel->m_stFocusPlus, 139));
     EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
 
@@ -136,8 +138,10 @@ TEST_F(PanelTest, HeldFocusStopsBeforeTheLogoutAndBeforeANotice) {
 TEST_F(PanelTest, EnterAndEscapeOnThePageCloseNothing) {
     ASSERT_TRUE(PressConnectOk(*m_window));
     sdkdouble::ClearCalls();
-    for (QWidget* target : {static_cast<QWidget*>(m_panel), Item(IDC_CAPTURE_PERIOD), Item(IDC_SNAP_CAP)}) {
-        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) QTest::keyClick(target, key);
+    for (QWidget* target :
+         {static_cast<QWidget*>(m_panel), Item(IDC_CAPTURE_PERIOD), Item(IDC_SNAP_CAP)}) {
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+            QTest::keyClick(target, key);
     }
     EXPECT_TRUE(m_window->isVisible() && m_panel->isVisible());
     EXPECT_NE(m_window->Pipeline(), nullptr);
@@ -195,8 +199,13 @@ TEST_F(PanelTest, CapturePeriodTextSetsTheTimer) {
     const struct {
         const char* text;
         int interval;
-    } cases[] = {{"1000", 1000}, {"250", 250}, {"10", 10}, {"0", 10},
-                 {"abc", 10},    {"3", 10},    {"-5", std::numeric_limits<int>::max()}};
+    } cases[] = {{"1000", 1000},
+                 {"250", 250},
+                 {"10", 10},
+                 {"0", 10},
+                 {"abc", 10},
+                 {"3", 10},
+                 {"-5", std::numeric_limits<int>::max()}};
     for (const auto& c : cases) {
         SetText(m_panel, IDC_CAPTURE_PERIOD, c.text);
         Click(IDC_VIDEO_RECORD);
@@ -246,7 +255,8 @@ TEST_F(PanelTest, OptionsAndGainModeReachThePipeline) {
     EXPECT_FALSE(pipeline->m_bHighToLow.load() || pipeline->m_bCenterAndTemp.load());
     Click(IDC_HIGH_TO_LOW);
     EXPECT_TRUE(pipeline->m_bHighToLow.load());
-    for (auto [id, mode] : {std::pair{IDC_AGC_HISTEQ, 2}, {IDC_AGC_SPECIAL, 3}, {IDC_AGC_LINE, 1}}) {
+    for (auto [id, mode] :
+         {std::pair{IDC_AGC_HISTEQ, 2}, {IDC_AGC_SPECIAL, 3}, {IDC_AGC_LINE, 1}}) {
         Click(id);
         EXPECT_EQ(pipeline->AgcMode(), mode) << id;
     }

@@ -145,10 +145,10 @@ TEST_F(AppTest, ReconnectStopsAndLogsOutFirstAndKeepsTheRenderHandle) {
     sdkdouble::ClearCalls();
     sdkdouble::Current().loginResult = 5;
     ASSERT_TRUE(PressConnectOk(*window));
-    EXPECT_EQ(sdkdouble::Calls(),
-              Join({{"TLNK_StopRealPlay(3)", "TLNK_Logout(0)", kLogin,
-                     "TLNK_RealPlay_V30(5,1,10,1,0)"},
-                    kRenderSetUp}));
+    EXPECT_EQ(
+        sdkdouble::Calls(),
+        Join({{"TLNK_StopRealPlay(3)", "TLNK_Logout(0)", kLogin, "TLNK_RealPlay_V30(5,1,10,1,0)"},
+              kRenderSetUp}));
     EXPECT_EQ(window->Pipeline()->Ring(), ring);
     EXPECT_EQ(window->RenderHandle(), 7);
 
@@ -170,16 +170,39 @@ TEST_F(AppTest, FailedConnectionStepKeepsTheDialogOpenAndDisconnectReleasesWhatW
         bool worker;
         Calls disconnect;  // at the Disconnect that follows
     } cases[] = {
-        {"login", {.loginResult = -1, .lastError = 4}, 2000000, {kLogin, "TLNK_GetLastError()"},
-         {"Connect is failed... Err = 4 "}, "Disconnected..", false, {}},
-        {"stream", {.realPlayResult = -1}, 2000000, {kLogin, kRealPlay}, {"Get Stream is failed.."},
-         "127.0.0.1 is connecting", true, {"TLNK_Logout(0)"}},
+        {"login",
+         {.loginResult = -1, .lastError = 4},
+         2000000,
+         {kLogin, "TLNK_GetLastError()"},
+         {"Connect is failed... Err = 4 "},
+         "Disconnected..",
+         false,
+         {}},
+        {"stream",
+         {.realPlayResult = -1},
+         2000000,
+         {kLogin, kRealPlay},
+         {"Get Stream is failed.."},
+         "127.0.0.1 is connecting",
+         true,
+         {"TLNK_Logout(0)"}},
         // More ring than can be had: no exception escapes, the stream is never asked for.
-        {"ring memory", {}, INT32_MAX, {kLogin}, {"Get Stream is failed.."},
-         "127.0.0.1 is connecting", false, {"TLNK_Logout(0)"}},
-        {"render", {.initResult = 0}, 2000000,
-         {kLogin, kRealPlay, "GLT_CreateHandle()", "GLT_Init(7,8,0,1)"}, {},
-         "127.0.0.1 is connecting", true, {"TLNK_StopRealPlay(0)", "TLNK_Logout(0)"}},
+        {"ring memory",
+         {},
+         INT32_MAX,
+         {kLogin},
+         {"Get Stream is failed.."},
+         "127.0.0.1 is connecting",
+         false,
+         {"TLNK_Logout(0)"}},
+        {"render",
+         {.initResult = 0},
+         2000000,
+         {kLogin, kRealPlay, "GLT_CreateHandle()", "GLT_Init(7,8,0,1)"},
+         {},
+         "127.0.0.1 is connecting",
+         true,
+         {"TLNK_StopRealPlay(0)", "TLNK_Logout(0)"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.step);

@@ -13,10 +13,11 @@ struct ScriptedChooser {
     std::optional<QString> answer;
     QStringList asked;  // title and start folder of each call
     explicit ScriptedChooser(std::optional<QString> a) : answer(std::move(a)) {
-        CSetCapPathDlg::SetFolderChooserForTesting([this](QWidget*, const QString& t, const QString& s) {
-            asked << t << s;
-            return answer;
-        });
+        CSetCapPathDlg::SetFolderChooserForTesting(
+            [this](QWidget*, const QString& t, const QString& s) {
+                asked << t << s;
+                return answer;
+            });
     }
     ~ScriptedChooser() { CSetCapPathDlg::SetFolderChooserForTesting(nullptr); }
 };
@@ -29,7 +30,8 @@ TEST_F(AppTest, StoragePathComesFromTheFirstLineOfThePathFile) {
         QString expected;
     } cases[] = {
         {nullptr, QDir::homePath()},
-        {"/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd\r\n/other\r\n", QString::fromUtf8("/data/原始数据")},
+        {"/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd\r\n/other\r\n",
+         QString::fromUtf8("/data/原始数据")},
         {"", QDir::homePath()},  // an empty file names no folder
         {"\n/other", QDir::homePath()},
         {"/", "/"},
@@ -37,7 +39,8 @@ TEST_F(AppTest, StoragePathComesFromTheFirstLineOfThePathFile) {
     for (const auto& c : cases) {
         SetInfoFile("rawdatapath.txt", c.content);
         CKestrixDlg window;
-        EXPECT_EQ(window.StoragePath(), c.expected.toStdString()) << (c.content ? c.content : "none");
+        EXPECT_EQ(window.StoragePath(), c.expected.toStdString())
+            << (c.content ? c.content : "none");
         EXPECT_EQ(window.Pipeline()->StoragePath(), c.expected.toStdString());
     }
     // An info folder without the file.
@@ -47,18 +50,24 @@ TEST_F(AppTest, StoragePathComesFromTheFirstLineOfThePathFile) {
 
 TEST_F(AppTest, BrowseSetsTheFolderEverywhereAndKeepsItInThePathFile) {
     const QString home = QDir::homePath();
-    const QByteArray gbPath("/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd");  // "/data/原始数据" in GB18030
+    const QByteArray gbPath(
+        "/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd");  // "/data/原始数据" in GB18030
     const struct {
         const char* scenario;
         bool infoFolder;
         std::optional<QString> answer;
         QStringList messages;
-        QString path;  // the folder then shown and used
+        QString path;     // the folder then shown and used
         QByteArray file;  // rawdatapath.txt after
-        QString next;  // the folder of the next start
+        QString next;     // the folder of the next start
     } cases[] = {
-        {"chosen", true, QString::fromUtf8("/data/原始数据"), {}, QString::fromUtf8("/data/原始数据"),
-         gbPath, QString::fromUtf8("/data/原始数据")},
+        {"chosen",
+         true,
+         QString::fromUtf8("/data/原始数据"),
+         {},
+         QString::fromUtf8("/data/原始数据"),
+         gbPath,
+         QString::fromUtf8("/data/原始数据")},
         {"chosen without info folder", false, "/chosen", {}, "/chosen", "<missing>", home},
         {"cancelled", true, std::nullopt, {}, "/kept", "/kept", "/kept"},
         {"empty", true, QString(), {"Please select the true path!"}, "/kept", "/kept", "/kept"},
