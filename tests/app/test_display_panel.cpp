@@ -149,37 +149,20 @@ TEST_F(PanelTest, EnterAndEscapeOnThePageCloseNothing) {
     EXPECT_TRUE(sdkdouble::Calls().empty());
 }
 
-TEST_F(PanelTest, RecordAndSnapshotClicksWhileDisconnectedDoNothing) {
-    Click(IDC_VIDEO_RECORD);
+TEST_F(PanelTest, RecordButtonFollowsTheConnectionAndTheRecordFile) {
+    // The caption, the timer, the period field and the record file agree.
+    const auto expectState = [&](const char* caption, bool timer, bool recording) {
+        EXPECT_EQ(Text(m_panel, IDC_VIDEO_RECORD), caption);
+        EXPECT_EQ(m_panel->RecordTimer().isActive(), timer);
+        EXPECT_EQ(Item(IDC_CAPTURE_PERIOD)->isEnabled(), !timer);
+        EXPECT_EQ(m_window->GetRecording(), recording);
+        EXPECT_EQ(m_window->Pipeline()->RecordFileName().empty(), !recording);
+    };
+    Click(IDC_VIDEO_RECORD);  // disconnected: nothing happens
     Click(IDC_SNAP_CAP);
-    EXPECT_EQ(Text(m_panel, IDC_VIDEO_RECORD), "Video Record");
-    EXPECT_FALSE(m_panel->RecordTimer().isActive());
-    EXPECT_TRUE(Item(IDC_CAPTURE_PERIOD)->isEnabled());
-    EXPECT_FALSE(m_window->GetRecording());
+    expectState("Video Record", false, false);
     EXPECT_FALSE(m_window->Pipeline()->SnapshotsPending());
-    EXPECT_TRUE(m_window->Pipeline()->RecordFileName().empty());
-}
 
-TEST_F(PanelTest, RecordButtonTogglesRecordingTimerAndCaption) {
-    ASSERT_TRUE(PressConnectOk(*m_window));
-    auto* pipeline = m_window->Pipeline();
-    Click(IDC_VIDEO_RECORD);
-    EXPECT_EQ(Text(m_panel, IDC_VIDEO_RECORD), "Recording");
-    EXPECT_TRUE(m_panel->RecordTimer().isActive());
-    EXPECT_FALSE(Item(IDC_CAPTURE_PERIOD)->isEnabled());
-    const QString file = QString::fromStdString(pipeline->RecordFileName());
-    EXPECT_TRUE(file.startsWith(m_dir.path() + "/Record_") && file.endsWith(".txt"))
-        << file.toStdString();
-
-    Click(IDC_VIDEO_RECORD);
-    EXPECT_EQ(Text(m_panel, IDC_VIDEO_RECORD), "No Record");
-    EXPECT_FALSE(m_panel->RecordTimer().isActive());
-    EXPECT_TRUE(Item(IDC_CAPTURE_PERIOD)->isEnabled());
-    EXPECT_TRUE(pipeline->RecordFileName().empty());
-    EXPECT_TRUE(QFile::exists(file));
-}
-
-TEST_F(PanelTest, RecordFileThatCannotBeCreatedIsNamedAndNoRecordingStarts) {
     ASSERT_TRUE(PressConnectOk(*m_window));
     const QString missing = m_dir.path() + "/missing";
     m_window->SetStoragePath(missing.toStdString());
@@ -188,10 +171,28 @@ TEST_F(PanelTest, RecordFileThatCannotBeCreatedIsNamedAndNoRecordingStarts) {
     EXPECT_TRUE(m_messages[0].startsWith("Video Record is failed... " + missing + "/Record_") &&
                 m_messages[0].endsWith(" : No such file or directory"))
         << m_messages[0].toStdString();
-    EXPECT_EQ(Text(m_panel, IDC_VIDEO_RECORD), "Video Record");
-    EXPECT_FALSE(m_window->GetRecording());
-    EXPECT_FALSE(m_panel->RecordTimer().isActive());
-    EXPECT_TRUE(Item(IDC_CAPTURE_PERIOD)->isEnabled());
+    expectState("Video Record", false, false);
+
+    m_window->SetStoragePath(m_dir.path().toStdString());
+    Click(IDC_VIDEO_RECORD);
+    expectState("Recording", true, true);
+    const QString file = QString::fromStdString(m_window->Pipeline()->RecordFileName());
+    EXPECT_TRUE(file.startsWith(m_dir.path() + "/Record_") && file.endsWith(".txt"))
+        << file.toStdString();
+    Click(IDC_VIDEO_RECORD);
+    expectState("No Record", false, false);
+    EXPECT_TRUE(QFile::exists(file));
+
+    // Disconnect ends the recording but leaves the timer running; connected again, the button
+    // starts a new recording.
+    Click(IDC_VIDEO_RECORD);
+    m_window->OnMenuCommand(ID_CAMERA_DISCONNECT);
+    EXPECT_EQ(Text(m_panel, IDC_VIDEO_RECORD), "No Record");
+    EXPECT_TRUE(m_panel->RecordTimer().isActive());
+    EXPECT_TRUE(m_window->Pipeline()->RecordFileName().empty());
+    ASSERT_TRUE(PressConnectOk(*m_window));
+    Click(IDC_VIDEO_RECORD);
+    expectState("Recording", true, true);
 }
 
 TEST_F(PanelTest, CapturePeriodTextSetsTheTimer) {
@@ -217,21 +218,6 @@ TEST_F(PanelTest, CapturePeriodTextSetsTheTimer) {
     Click(IDC_VIDEO_RECORD);
     m_window->Pipeline()->m_bWritePending.store(false);
     EXPECT_TRUE(WaitFor([&] { return m_window->Pipeline()->m_bWritePending.load(); }));
-}
-
-TEST_F(PanelTest, DisconnectEndsTheRecordingButLeavesTheTimerRunning) {
-    ASSERT_TRUE(PressConnectOk(*m_window));
-    Click(IDC_VIDEO_RECORD);
-    m_window->OnMenuCommand(ID_CAMERA_DISCONNECT);
-    EXPECT_EQ(Text(m_panel, IDC_VIDEO_RECORD), "No Record");
-    EXPECT_TRUE(m_window->Pipeline()->RecordFileName().empty());
-    EXPECT_TRUE(m_panel->RecordTimer().isActive());
-    EXPECT_FALSE(Item(IDC_CAPTURE_PERIOD)->isEnabled());
-    // Connected again, the button starts a new recording.
-    ASSERT_TRUE(PressConnectOk(*m_window));
-    Click(IDC_VIDEO_RECORD);
-    EXPECT_EQ(Text(m_panel, IDC_VIDEO_RECORD), "Recording");
-    EXPECT_FALSE(m_window->Pipeline()->RecordFileName().empty());
 }
 
 TEST_F(PanelTest, SnapshotCountIsHandedOnUnchanged) {
