@@ -27,9 +27,9 @@ std::string Text(const char* s) {
     return s ? s : "(null)";
 }
 
-// Records NAME(args) and, under the lock, runs `keep` to store what the call hands over.
-template <typename... Args>
-void Record(const char* name, const std::function<void()>& keep, const Args&... args) {
+// Records NAME(args) and returns `result`.
+template <typename Result, typename... Args>
+Result Record(Result result, const char* name, const Args&... args) {
     std::string call = std::string(name) + "(";
     ((call += Text(args) + ","), ...);
     if (call.back() == ',') call.pop_back();
@@ -37,11 +37,11 @@ void Record(const char* name, const std::function<void()>& keep, const Args&... 
     std::function<void(const std::string&)> observer;
     {
         std::lock_guard lock(g_state.lock);
-        if (keep) keep();
         g_state.calls.push_back(call);
         observer = g_state.observer;
     }
     if (observer) observer(call);
+    return result;
 }
 
 }  // namespace
@@ -91,105 +91,93 @@ using L = long long;
 extern "C" {
 
 int32_t TLNK_Init(void) {
-    Record("TLNK_Init", {});
-    return TLNK_TRUE;
+    return Record(TLNK_TRUE, "TLNK_Init");
 }
 
 int32_t TLNK_Login(const char* address, uint16_t port, const char* user, const char* password,
                    DeviceInfo*) {
-    Record("TLNK_Login", {}, address, L{port}, user, password);
-    return g_state.script.loginResult;
+    return Record(g_state.script.loginResult, "TLNK_Login", address, L{port}, user, password);
 }
 
 uint32_t TLNK_GetLastError(void) {
-    Record("TLNK_GetLastError", {});
-    return g_state.script.lastError;
+    return Record(g_state.script.lastError, "TLNK_GetLastError");
 }
 
 // Recorded as (user, channel, wait seconds, blocked, reserved).
 int32_t TLNK_RealPlay_V30(int32_t userId, const PreviewInfo* preview, TLNK_StreamCallback callback,
                           void* user, int32_t reserved) {
-    Record(
-        "TLNK_RealPlay_V30",
-        [&] {
-            g_state.handed.stream = callback;
-            g_state.handed.streamUser = user;
-        },
-        L{userId}, L{preview->channel}, L{preview->waitSeconds}, L{preview->blocked}, L{reserved});
-    return g_state.script.realPlayResult;
+    {
+        std::lock_guard lock(g_state.lock);
+        g_state.handed.stream = callback;
+        g_state.handed.streamUser = user;
+    }
+    return Record(g_state.script.realPlayResult, "TLNK_RealPlay_V30", L{userId},
+                  L{preview->channel}, L{preview->waitSeconds}, L{preview->blocked}, L{reserved});
 }
 
 int32_t TLNK_StopRealPlay(int32_t playHandle) {
-    Record(
-        "TLNK_StopRealPlay", [] { g_state.handed.stream = nullptr; }, L{playHandle});
-    return TLNK_TRUE;
+    {
+        std::lock_guard lock(g_state.lock);
+        g_state.handed.stream = nullptr;
+    }
+    return Record(TLNK_TRUE, "TLNK_StopRealPlay", L{playHandle});
 }
 
 int32_t TLNK_Logout(int32_t userId) {
-    Record("TLNK_Logout", {}, L{userId});
-    return TLNK_TRUE;
+    return Record(TLNK_TRUE, "TLNK_Logout", L{userId});
 }
 
 int32_t TLNK_PTZControl_Other(int32_t userId, int32_t channel, uint32_t command, uint32_t stop) {
-    Record("TLNK_PTZControl_Other", {}, L{userId}, L{channel}, L{command}, L{stop});
-    return TLNK_TRUE;
+    return Record(TLNK_TRUE, "TLNK_PTZControl_Other", L{userId}, L{channel}, L{command}, L{stop});
 }
 
 GLT_HANDLE GLT_CreateHandle(void) {
-    Record("GLT_CreateHandle", {});
-    return g_state.script.createHandleResult;
+    return Record(g_state.script.createHandleResult, "GLT_CreateHandle");
 }
 
 int32_t GLT_Init(GLT_HANDLE handle, int32_t format, int32_t reserved, int32_t scaleFilter) {
-    Record("GLT_Init", {}, L{handle}, L{format}, L{reserved}, L{scaleFilter});
-    return g_state.script.initResult;
+    return Record(g_state.script.initResult, "GLT_Init", L{handle}, L{format}, L{reserved},
+                  L{scaleFilter});
 }
 
 int32_t GLT_AddSubPort(GLT_HANDLE handle, int32_t subPort, int32_t reserved) {
-    Record("GLT_AddSubPort", {}, L{handle}, L{subPort}, L{reserved});
-    return 1;
+    return Record(1, "GLT_AddSubPort", L{handle}, L{subPort}, L{reserved});
 }
 
 int32_t GLT_SetCallBack(GLT_HANDLE handle, int32_t subPort, int32_t kind, GLT_DRAWCALLBACK callback,
                         void* user) {
-    Record(
-        "GLT_SetCallBack",
-        [&] {
-            g_state.handed.overlay = callback;
-            g_state.handed.overlayUser = user;
-        },
-        L{handle}, L{subPort}, L{kind});
-    return 1;
+    {
+        std::lock_guard lock(g_state.lock);
+        g_state.handed.overlay = callback;
+        g_state.handed.overlayUser = user;
+    }
+    return Record(1, "GLT_SetCallBack", L{handle}, L{subPort}, L{kind});
 }
 
 // Recorded with the image's first byte.
 int32_t GLT_UpdateFrameData(GLT_HANDLE handle, const uint8_t* image, int32_t width, int32_t height,
                             int32_t reserved) {
-    Record("GLT_UpdateFrameData", {}, L{handle}, L{image[0]}, L{width}, L{height}, L{reserved});
-    return g_state.script.updateFrameResult;
+    return Record(g_state.script.updateFrameResult, "GLT_UpdateFrameData", L{handle}, L{image[0]},
+                  L{width}, L{height}, L{reserved});
 }
 
 int32_t GLT_Display(GLT_HANDLE handle, int32_t subPort, uint64_t window) {
-    Record("GLT_Display", {}, L{handle}, L{subPort}, window ? "window" : "0");
-    return 1;
+    return Record(1, "GLT_Display", L{handle}, L{subPort}, window ? "window" : "0");
 }
 
 int32_t GLT_DrawRect(GLT_HANDLE handle, const float rect[4], const float colour[4],
                      int32_t lineWidth) {
-    Record("GLT_DrawRect", {}, L{handle}, double{rect[0]}, double{rect[1]}, double{rect[2]},
-           double{rect[3]}, double{colour[0]}, double{colour[1]}, double{colour[2]},
-           double{colour[3]}, L{lineWidth});
-    return 1;
+    return Record(1, "GLT_DrawRect", L{handle}, double{rect[0]}, double{rect[1]}, double{rect[2]},
+                  double{rect[3]}, double{colour[0]}, double{colour[1]}, double{colour[2]},
+                  double{colour[3]}, L{lineWidth});
 }
 
 int32_t GLT_DelSubPort(GLT_HANDLE handle, int32_t subPort) {
-    Record("GLT_DelSubPort", {}, L{handle}, L{subPort});
-    return 1;
+    return Record(1, "GLT_DelSubPort", L{handle}, L{subPort});
 }
 
 int32_t GLT_DestroyHandle(GLT_HANDLE handle) {
-    Record("GLT_DestroyHandle", {}, L{handle});
-    return 1;
+    return Record(1, "GLT_DestroyHandle", L{handle});
 }
 
 }  // extern "C"

@@ -28,7 +28,9 @@ TEST_F(AppTest, ConnectDialogShowsItsDefaultsInTabOrderWithTheFocusOnOk) {
 
 TEST_F(AppTest, ConnectDialogHandsOnItsFieldsAndKeepsTheAddressFile) {
     const QStringList entered = {"127.0.0.2", "operator", "secret", "9000"};
-    const QStringList kept = {"192.168.1.64", "admin", "qbxwz70413", "8000"};
+    const QStringList initial = {"192.168.1.64", "admin", "qbxwz70413", "8000"};
+    const QStringList fromFile = {"127.0.0.3", "admin", "qbxwz70413", "8000"};
+    const QStringList ownDefault = {"127.0.0.1", "operator", "secret", "9000"};
     const struct {
         const char* scenario;
         const char* file;  // ipaddress.txt before; null: no info folder
@@ -46,24 +48,10 @@ TEST_F(AppTest, ConnectDialogHandsOnItsFieldsAndKeepsTheAddressFile) {
         {"failed login", "127.0.0.3", -1, 1, QDialog::Rejected, entered, "Disconnected..",
          "127.0.0.2", entered},
         // The folder is never created; the next opening shows the dialog's own default address.
-        {"no info folder",
-         nullptr,
-         0,
-         1,
-         QDialog::Accepted,
-         entered,
-         "127.0.0.2 is connecting",
-         "<missing>",
-         {"127.0.0.1", "operator", "secret", "9000"}},
-        {"Cancel",
-         "127.0.0.3",
-         0,
-         2,
-         QDialog::Rejected,
-         kept,
-         "Disconnect..",
-         "127.0.0.3",
-         {"127.0.0.3", "admin", "qbxwz70413", "8000"}},
+        {"no info folder", nullptr, 0, 1, QDialog::Accepted, entered, "127.0.0.2 is connecting",
+         "<missing>", ownDefault},
+        {"Cancel", "127.0.0.3", 0, 2, QDialog::Rejected, initial, "Disconnect..", "127.0.0.3",
+         fromFile},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario);

@@ -38,9 +38,8 @@ class PanelTest : public AppTest {
 }  // namespace
 
 TEST_F(PanelTest, StartsWithItsDefaultsLaidOutInDialogUnits) {
-    const kestrix::DialogUnits units(kestrix::DialogFont(8));
-    EXPECT_EQ(QSize(units.BaseX(), units.BaseY()), QSize(6, 13));
-    // x * 6 / 4 and y * 13 / 8, rounded: the live view at (7, 7) sized 280 x 164.
+    // The dialog font's units are 6 x 13 pixels: x * 6 / 4 and y * 13 / 8, rounded: the live view
+    // at (7, 7) sized 280 x 164.
     EXPECT_EQ(Item(IDC_LIVE_VIEW)->geometry(), QRect(11, 11, 420, 267));
     EXPECT_EQ(Item(IDC_VIDEO_RECORD)->geometry(), QRect(158, 379, 95, 23));
 
@@ -80,6 +79,18 @@ TEST_F(PanelTest, HoldingAFocusFaceDrivesTheMotorWhileConnectedUntilReleasedAnyw
     for (bool connected : {false, true}) {
         if (connected) {
             ASSERT_TRUE(PressConnectOk(*m_window));
+            sdkdouble::ClearCalls();
+            // Presses beside and between the faces hit neither.
+            const QRect plus = faces[0].face->geometry(), minus = faces[1].face->geometry();
+            for (QPoint p : {QPoint(plus.left() - 3, plus.center().y()),
+                             QPoint(plus.center().x(), (plus.bottom() + minus.top()) / 2),
+                             QPoint(minus.right() + 3, minus.bottom())}) {
+                ASSERT_FALSE(plus.contains(p) || minus.contains(p));
+                QTest::mousePress(m_panel, Qt::LeftButton, {}, p);
+                QTest::mouseRelease(m_panel, Qt::LeftButton, {}, p);
+            }
+            EXPECT_TRUE(sdkdouble::Calls().empty());
+            EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
         }
         for (const auto& f : faces) {
             SCOPED_TRACE(f.command + (connected ? " connected" : " disconnected"));
@@ -97,22 +108,6 @@ TEST_F(PanelTest, HoldingAFocusFaceDrivesTheMotorWhileConnectedUntilReleasedAnyw
             EXPECT_TRUE(Shows(f.face, f.up));
         }
     }
-}
-
-TEST_F(PanelTest, PressOutsideBothFacesSendsNothing) {
-    ASSERT_TRUE(PressConnectOk(*m_window));
-    sdkdouble::ClearCalls();
-    const QRect plus = m_panel->m_stFocusPlus->geometry();
-    const QRect minus = m_panel->m_stFocusMinus->geometry();
-    for (QPoint p : {QPoint(plus.left() - 3, plus.center().y()),
-                     QPoint(plus.center().x(), (plus.bottom() + minus.top()) / 2),
-                     QPoint(minus.right() + 3, minus.bottom())}) {
-        ASSERT_FALSE(plus.contains(p) || minus.contains(p));
-        QTest::mousePress(m_panel, Qt::LeftButton, {}, p);
-        QTest::mouseRelease(m_panel, Qt::LeftButton, {}, p);
-    }
-    EXPECT_TRUE(sdkdouble::Calls().empty());
-    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
 }
 
 TEST_F(PanelTest, HeldFocusStopsBeforeTheLogoutAndBeforeANotice) {
@@ -196,17 +191,13 @@ TEST_F(PanelTest, RecordButtonFollowsTheConnectionAndTheRecordFile) {
 }
 
 TEST_F(PanelTest, CapturePeriodTextSetsTheTimer) {
+    const int kNever = std::numeric_limits<int>::max();
     ASSERT_TRUE(PressConnectOk(*m_window));
     const struct {
         const char* text;
         int interval;
-    } cases[] = {{"1000", 1000},
-                 {"250", 250},
-                 {"10", 10},
-                 {"0", 10},
-                 {"abc", 10},
-                 {"3", 10},
-                 {"-5", std::numeric_limits<int>::max()}};
+    } cases[] = {{"1000", 1000}, {"250", 250}, {"10", 10},    {"0", 10},
+                 {"abc", 10},    {"3", 10},    {"-5", kNever}};
     for (const auto& c : cases) {
         SetText(m_panel, IDC_CAPTURE_PERIOD, c.text);
         Click(IDC_VIDEO_RECORD);

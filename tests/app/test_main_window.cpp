@@ -159,39 +159,18 @@ TEST_F(AppTest, FailedConnectionStepKeepsTheDialogOpenAndDisconnectReleasesWhatW
         bool worker;
         Calls disconnect;  // at the Disconnect that follows
     } cases[] = {
-        {"login",
-         {.loginResult = -1, .lastError = 4},
-         2000000,
-         {kLogin, "TLNK_GetLastError()"},
-         {"Connect is failed... Err = 4 "},
-         "Disconnected..",
-         false,
-         {}},
-        {"stream",
-         {.realPlayResult = -1},
-         2000000,
-         {kLogin, kRealPlay},
-         {"Get Stream is failed.."},
-         "127.0.0.1 is connecting",
-         true,
-         {"TLNK_Logout(0)"}},
+        // clang-format off
+        {"login", {.loginResult = -1, .lastError = 4}, 2000000, {kLogin, "TLNK_GetLastError()"},
+         {"Connect is failed... Err = 4 "}, "Disconnected..", false, {}},
+        {"stream", {.realPlayResult = -1}, 2000000, {kLogin, kRealPlay}, {"Get Stream is failed.."},
+         "127.0.0.1 is connecting", true, {"TLNK_Logout(0)"}},
         // More ring than can be had: no exception escapes, the stream is never asked for.
-        {"ring memory",
-         {},
-         INT32_MAX,
-         {kLogin},
-         {"Get Stream is failed.."},
-         "127.0.0.1 is connecting",
-         false,
-         {"TLNK_Logout(0)"}},
-        {"render",
-         {.initResult = 0},
-         2000000,
-         {kLogin, kRealPlay, "GLT_CreateHandle()", "GLT_Init(7,8,0,1)"},
-         {},
-         "127.0.0.1 is connecting",
-         true,
-         {"TLNK_StopRealPlay(0)", "TLNK_Logout(0)"}},
+        {"ring memory", {}, INT32_MAX, {kLogin}, {"Get Stream is failed.."},
+         "127.0.0.1 is connecting", false, {"TLNK_Logout(0)"}},
+        {"render", {.initResult = 0}, 2000000,
+         {kLogin, kRealPlay, "GLT_CreateHandle()", "GLT_Init(7,8,0,1)"}, {},
+         "127.0.0.1 is connecting", true, {"TLNK_StopRealPlay(0)", "TLNK_Logout(0)"}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.step);

@@ -49,9 +49,8 @@ TEST_F(AppTest, StoragePathComesFromTheFirstLineOfThePathFile) {
 }
 
 TEST_F(AppTest, BrowseSetsTheFolderEverywhereAndKeepsItInThePathFile) {
-    const QString home = QDir::homePath();
-    const QByteArray gbPath(
-        "/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd");  // "/data/原始数据" in GB18030
+    const QString home = QDir::homePath(), chinese = QString::fromUtf8("/data/原始数据");
+    const QByteArray gbChinese("/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd");  // in GB18030
     const struct {
         const char* scenario;
         bool infoFolder;
@@ -61,13 +60,7 @@ TEST_F(AppTest, BrowseSetsTheFolderEverywhereAndKeepsItInThePathFile) {
         QByteArray file;  // rawdatapath.txt after
         QString next;     // the folder of the next start
     } cases[] = {
-        {"chosen",
-         true,
-         QString::fromUtf8("/data/原始数据"),
-         {},
-         QString::fromUtf8("/data/原始数据"),
-         gbPath,
-         QString::fromUtf8("/data/原始数据")},
+        {"chosen", true, chinese, {}, chinese, gbChinese, chinese},
         {"chosen without info folder", false, "/chosen", {}, "/chosen", "<missing>", home},
         {"cancelled", true, std::nullopt, {}, "/kept", "/kept", "/kept"},
         {"empty", true, QString(), {"Please select the true path!"}, "/kept", "/kept", "/kept"},
