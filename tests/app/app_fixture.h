@@ -17,9 +17,9 @@
 #include "dialog_layout.h"
 #include "kestrix_dlg.h"
 #include "message_box.h"
+#include "qt_helpers.h"
 #include "sdk_double.h"
 #include "settings_files.h"
-#include "wait_for.h"
 
 using Calls = std::vector<std::string>;
 
@@ -51,13 +51,6 @@ class AppTest : public ::testing::Test {
     static QByteArray ReadBytes(const QString& path) {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-    // The text of the line edit, label or button `id` below `parent`.
-    static QString Text(const QWidget* parent, int id) {
-        return kestrix::Control(parent, id)->property("text").toString();
-    }
-    static void SetText(const QWidget* parent, int id, const QString& text) {
-        kestrix::Control(parent, id)->setProperty("text", text);
     }
 
     // A main window whose recordings go to the private folder.

@@ -2,7 +2,6 @@
 // timer, snapshots and the options it hands to the pipeline.
 #include <QCheckBox>
 #include <QLabel>
-#include <QPushButton>
 #include <QTest>
 #include <limits>
 
@@ -24,7 +23,7 @@ class PanelTest : public AppTest {
         AppTest::TearDown();
     }
     QWidget* Item(int id) { return kestrix::Control(m_panel, id); }
-    void Click(int id) { kestrix::Control<QAbstractButton>(m_panel, id)->click(); }
+    void Click(int id) { ::Click(m_panel, id); }
     // Whether the face shows bitmap 137 to 140 of the resources.
     static bool Shows(QLabel* face, int bitmap) {
         return face->pixmap().toImage() ==

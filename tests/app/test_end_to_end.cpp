@@ -4,7 +4,6 @@
 // the main window live and of each dialog there.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QRegularExpression>
@@ -20,9 +19,9 @@
 #include "frame_format.h"
 #include "kestrix_dlg.h"
 #include "message_box.h"
+#include "qt_helpers.h"
 #include "set_cap_path_dlg.h"
 #include "settings_files.h"
-#include "wait_for.h"
 
 namespace {
 
@@ -45,13 +44,6 @@ QStringList Entries(const char* folder) {
         if (!name.startsWith("Thread (pooled)")) out << name;
     }
     return out;
-}
-
-QString Text(const QWidget* parent, int id) {
-    return kestrix::Control(parent, id)->property("text").toString();
-}
-void Click(const QWidget* parent, int id) {
-    kestrix::Control<QAbstractButton>(parent, id)->click();
 }
 
 // A thermal picture (many grey levels) on the screen with a red box around its centre.

@@ -2,7 +2,6 @@
 // from the SDK's thread to the panel, and the teardown.
 #include <QAction>
 #include <QMenuBar>
-#include <QPushButton>
 #include <QTest>
 #include <cstring>
 
@@ -108,7 +107,7 @@ TEST_F(AppTest, ConnectLogsInStartsTheStreamAndSetsUpTheRendererUnderTheWaitCurs
 TEST_F(AppTest, LostCameraDisconnectsEndsTheRecordingAndSaysSoOnce) {
     auto window = MakeMainWindow();
     ASSERT_TRUE(PressConnectOk(*window));
-    kestrix::Control<QPushButton>(window->DisplayPanel(), IDC_VIDEO_RECORD)->click();
+    Click(window->DisplayPanel(), IDC_VIDEO_RECORD);
     ASSERT_FALSE(window->Pipeline()->RecordFileName().empty());
     Deliver({}, TLNK_STREAM_END, 5);  // a stream that is no longer the running one
     QApplication::processEvents();
@@ -200,7 +199,7 @@ TEST_F(AppTest, FailedConnectionStepKeepsTheDialogOpenAndDisconnectReleasesWhatW
 TEST_F(AppTest, FramesReachTheReadoutsTheRendererTheOverlayAndTheSnapshots) {
     auto window = MakeMainWindow();
     ASSERT_TRUE(PressConnectOk(*window));
-    kestrix::Control<QPushButton>(window->DisplayPanel(), IDC_SNAP_CAP)->click();
+    Click(window->DisplayPanel(), IDC_SNAP_CAP);
     const uint16_t params[kestrix::kDeviceParamCount] = {0x2929, 2500, 0, 150, 42, 7,
                                                          0,      0,    0, 0,   0,  0xFFFF};
     for (int i = 0; i < 3; ++i) Deliver(MakeFrame(params));

@@ -1,6 +1,5 @@
 // The storage path: the path file read at start-up, the dialog and its folder chooser.
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 
 #include "app_fixture.h"
@@ -75,7 +74,7 @@ TEST_F(AppTest, BrowseSetsTheFolderEverywhereAndKeepsItInThePathFile) {
         CSetCapPathDlg dialog(&window, &window);
         EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("设置原始数据存储路径"));
         EXPECT_EQ(Text(&dialog, IDC_STORAGE_PATH), start);
-        kestrix::Control<QPushButton>(&dialog, IDC_BROWSE)->click();
+        Click(&dialog, IDC_BROWSE);
         EXPECT_EQ(chooser.asked, (QStringList{"Please select raw data path:", start}));
         EXPECT_EQ(m_messages, c.messages);
         EXPECT_EQ(Text(&dialog, IDC_STORAGE_PATH), c.path);
