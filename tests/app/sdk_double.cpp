@@ -5,13 +5,16 @@
 #include <mutex>
 
 namespace sdkdouble {
+
+Script script;
+Callbacks handed;
+
 namespace {
 
+// The calls come from the worker's thread too.
 struct State {
     std::mutex lock;
-    Script script;
     std::vector<std::string> calls;
-    Callbacks handed;
     std::function<void(const std::string&)> observer;
 } g_state;
 
@@ -46,16 +49,12 @@ Result Record(Result result, const char* name, const Args&... args) {
 
 }  // namespace
 
-void Reset(const Script& script) {
+void Reset(const Script& start) {
+    script = start;
+    handed = {};
     std::lock_guard lock(g_state.lock);
-    g_state.script = script;
     g_state.calls.clear();
-    g_state.handed = {};
     g_state.observer = nullptr;
-}
-
-Script& Current() {
-    return g_state.script;
 }
 
 std::vector<std::string> Calls(const std::string& prefix) {
@@ -72,11 +71,6 @@ void ClearCalls() {
     g_state.calls.clear();
 }
 
-Callbacks Handed() {
-    std::lock_guard lock(g_state.lock);
-    return g_state.handed;
-}
-
 void SetCallObserver(std::function<void(const std::string&)> observer) {
     std::lock_guard lock(g_state.lock);
     g_state.observer = std::move(observer);
@@ -84,7 +78,7 @@ void SetCallObserver(std::function<void(const std::string&)> observer) {
 
 }  // namespace sdkdouble
 
-using sdkdouble::g_state;
+using sdkdouble::handed;
 using sdkdouble::Record;
 using L = long long;
 
@@ -96,30 +90,24 @@ int32_t TLNK_Init(void) {
 
 int32_t TLNK_Login(const char* address, uint16_t port, const char* user, const char* password,
                    DeviceInfo*) {
-    return Record(g_state.script.loginResult, "TLNK_Login", address, L{port}, user, password);
+    return Record(sdkdouble::script.loginResult, "TLNK_Login", address, L{port}, user, password);
 }
 
 uint32_t TLNK_GetLastError(void) {
-    return Record(g_state.script.lastError, "TLNK_GetLastError");
+    return Record(sdkdouble::script.lastError, "TLNK_GetLastError");
 }
 
 // Recorded as (user, channel, wait seconds, blocked, reserved).
 int32_t TLNK_RealPlay_V30(int32_t userId, const PreviewInfo* preview, TLNK_StreamCallback callback,
                           void* user, int32_t reserved) {
-    {
-        std::lock_guard lock(g_state.lock);
-        g_state.handed.stream = callback;
-        g_state.handed.streamUser = user;
-    }
-    return Record(g_state.script.realPlayResult, "TLNK_RealPlay_V30", L{userId},
+    handed.stream = callback;
+    handed.streamUser = user;
+    return Record(sdkdouble::script.realPlayResult, "TLNK_RealPlay_V30", L{userId},
                   L{preview->channel}, L{preview->waitSeconds}, L{preview->blocked}, L{reserved});
 }
 
 int32_t TLNK_StopRealPlay(int32_t playHandle) {
-    {
-        std::lock_guard lock(g_state.lock);
-        g_state.handed.stream = nullptr;
-    }
+    handed.stream = nullptr;
     return Record(TLNK_TRUE, "TLNK_StopRealPlay", L{playHandle});
 }
 
@@ -132,11 +120,11 @@ int32_t TLNK_PTZControl_Other(int32_t userId, int32_t channel, uint32_t command,
 }
 
 GLT_HANDLE GLT_CreateHandle(void) {
-    return Record(g_state.script.createHandleResult, "GLT_CreateHandle");
+    return Record(sdkdouble::script.createHandleResult, "GLT_CreateHandle");
 }
 
 int32_t GLT_Init(GLT_HANDLE handle, int32_t format, int32_t reserved, int32_t scaleFilter) {
-    return Record(g_state.script.initResult, "GLT_Init", L{handle}, L{format}, L{reserved},
+    return Record(sdkdouble::script.initResult, "GLT_Init", L{handle}, L{format}, L{reserved},
                   L{scaleFilter});
 }
 
@@ -146,19 +134,16 @@ int32_t GLT_AddSubPort(GLT_HANDLE handle, int32_t subPort, int32_t reserved) {
 
 int32_t GLT_SetCallBack(GLT_HANDLE handle, int32_t subPort, int32_t kind, GLT_DRAWCALLBACK callback,
                         void* user) {
-    {
-        std::lock_guard lock(g_state.lock);
-        g_state.handed.overlay = callback;
-        g_state.handed.overlayUser = user;
-    }
+    handed.overlay = callback;
+    handed.overlayUser = user;
     return Record(1, "GLT_SetCallBack", L{handle}, L{subPort}, L{kind});
 }
 
 // Recorded with the image's first byte.
 int32_t GLT_UpdateFrameData(GLT_HANDLE handle, const uint8_t* image, int32_t width, int32_t height,
                             int32_t reserved) {
-    return Record(g_state.script.updateFrameResult, "GLT_UpdateFrameData", L{handle}, L{image[0]},
-                  L{width}, L{height}, L{reserved});
+    return Record(sdkdouble::script.updateFrameResult, "GLT_UpdateFrameData", L{handle},
+                  L{image[0]}, L{width}, L{height}, L{reserved});
 }
 
 int32_t GLT_Display(GLT_HANDLE handle, int32_t subPort, uint64_t window) {

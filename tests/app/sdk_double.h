@@ -22,7 +22,7 @@ struct Script {
     int32_t updateFrameResult = 1;
 };
 
-// What the last TLNK_RealPlay_V30 and GLT_SetCallBack were given.
+// What the last TLNK_RealPlay_V30 and GLT_SetCallBack were given (both on the GUI thread).
 struct Callbacks {
     TLNK_StreamCallback stream = nullptr;
     void* streamUser = nullptr;
@@ -30,13 +30,14 @@ struct Callbacks {
     void* overlayUser = nullptr;
 };
 
+extern Script script;
+extern Callbacks handed;
+
 // Forgets the calls, callbacks and observer and starts from `script`.
-void Reset(const Script& script = {});
-Script& Current();
+void Reset(const Script& start = {});
 // The calls in order whose text starts with `prefix`.
 std::vector<std::string> Calls(const std::string& prefix = {});
 void ClearCalls();
-Callbacks Handed();
 // Called on the calling thread after each call is recorded, with the call's text.
 void SetCallObserver(std::function<void(const std::string&)> observer);
 

@@ -35,7 +35,7 @@ std::vector<uint8_t> MakeFrame(const uint16_t (&params)[kestrix::kDeviceParamCou
 }
 
 void Deliver(std::vector<uint8_t> bytes, int32_t type = TLNK_STREAM_DATA, int32_t handle = 0) {
-    const sdkdouble::Callbacks handed = sdkdouble::Handed();
+    const sdkdouble::Callbacks& handed = sdkdouble::handed;
     ASSERT_NE(handed.stream, nullptr);
     handed.stream(handle, type, bytes.data(), static_cast<uint32_t>(bytes.size()),
                   handed.streamUser);
@@ -95,8 +95,8 @@ TEST_F(AppTest, ConnectLogsInStartsTheStreamAndSetsUpTheRendererUnderTheWaitCurs
     EXPECT_TRUE(PressConnectOk(*window));
     EXPECT_EQ(sdkdouble::Calls(), Join({{kLogin, kRealPlay, "GLT_CreateHandle()"}, kRenderSetUp}));
     EXPECT_EQ(window->StatusText(), "127.0.0.1 is connecting");
-    EXPECT_EQ(sdkdouble::Handed().streamUser, window->Pipeline());
-    EXPECT_EQ(sdkdouble::Handed().overlayUser, static_cast<kestrix::KestrixLogic*>(window.get()));
+    EXPECT_EQ(sdkdouble::handed.streamUser, window->Pipeline());
+    EXPECT_EQ(sdkdouble::handed.overlayUser, static_cast<kestrix::KestrixLogic*>(window.get()));
     EXPECT_TRUE(window->Pipeline()->IsWorkerRunning());
     window->OnMenuCommand(ID_CAMERA_DISCONNECT);
     EXPECT_EQ(waited,
@@ -109,7 +109,7 @@ TEST_F(AppTest, LostCameraDisconnectsEndsTheRecordingAndSaysSoOnce) {
     ASSERT_TRUE(PressConnectOk(*window));
     Click(window->DisplayPanel(), IDC_VIDEO_RECORD);
     ASSERT_FALSE(window->Pipeline()->RecordFileName().empty());
-    Deliver({}, TLNK_STREAM_END, 5);  // a stream that is no longer the running one
+    Deliver({0}, TLNK_STREAM_END, 5);  // a stream that is no longer the running one
     QApplication::processEvents();
     EXPECT_EQ(window->StatusText(), "127.0.0.1 is connecting");
     sdkdouble::ClearCalls();
@@ -127,11 +127,11 @@ TEST_F(AppTest, LostCameraDisconnectsEndsTheRecordingAndSaysSoOnce) {
 
 TEST_F(AppTest, ReconnectStopsAndLogsOutFirstAndKeepsTheRenderHandle) {
     auto window = MakeMainWindow();
-    sdkdouble::Current().realPlayResult = 3;
+    sdkdouble::script.realPlayResult = 3;
     ASSERT_TRUE(PressConnectOk(*window));
     const kestrix::FrameRingBuffer* ring = window->Pipeline()->Ring();
     sdkdouble::ClearCalls();
-    sdkdouble::Current().loginResult = 5;
+    sdkdouble::script.loginResult = 5;
     ASSERT_TRUE(PressConnectOk(*window));
     EXPECT_EQ(
         sdkdouble::Calls(),
@@ -189,7 +189,7 @@ TEST_F(AppTest, FailedConnectionStepKeepsTheDialogOpenAndDisconnectReleasesWhatW
         EXPECT_EQ(window->StatusText(), "Disconnected..");
         // The program goes on: the next try succeeds.
         m_messages.clear();
-        sdkdouble::Current() = {};
+        sdkdouble::script = {};
         window->Pipeline()->SetRingUnit(2000000);
         EXPECT_TRUE(PressConnectOk(*window));
         EXPECT_TRUE(m_messages.isEmpty());
@@ -215,7 +215,7 @@ TEST_F(AppTest, FramesReachTheReadoutsTheRendererTheOverlayAndTheSnapshots) {
     EXPECT_EQ(window->Pipeline()->m_nSnapshotsWritten.load(), 1u);
 
     // The render library's thread asks for the overlay: the red box over the middle tenth.
-    const sdkdouble::Callbacks handed = sdkdouble::Handed();
+    const sdkdouble::Callbacks& handed = sdkdouble::handed;
     handed.overlay(handed.overlayUser, 0, 2, 640, 512, 0);
     handed.overlay(nullptr, 0, 2, 640, 512, 0);
     EXPECT_EQ(sdkdouble::Calls("GLT_DrawRect"),
@@ -224,7 +224,7 @@ TEST_F(AppTest, FramesReachTheReadoutsTheRendererTheOverlayAndTheSnapshots) {
 
 TEST_F(AppTest, RefusedFrameIsNotDisplayed) {
     auto window = MakeMainWindow();
-    sdkdouble::Current().updateFrameResult = 0;
+    sdkdouble::script.updateFrameResult = 0;
     ASSERT_TRUE(PressConnectOk(*window));
     Deliver(MakeFrame({}));
     EXPECT_TRUE(WaitFor([&] { return !sdkdouble::Calls("GLT_UpdateFrameData").empty(); }));
