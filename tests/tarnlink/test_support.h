@@ -102,17 +102,10 @@ inline int32_t Play(int32_t login, Collector& collector, int32_t blocked = 1) {
     return TLNK_RealPlay_V30(login, &preview, Collector::Callback, &collector, 0);
 }
 
-struct ParsedFrame {
-    int32_t width = 0, height = 0;
-    uint32_t format = 0;
-    bool crcValid = false;
-    std::vector<uint8_t> image;
-};
-
-// Cuts whole frames out of stream bytes as the program's worker does: find the magic words,
-// read the header, take the image behind it.
-inline std::vector<ParsedFrame> ParseFrames(const std::vector<uint8_t>& bytes) {
-    std::vector<ParsedFrame> frames;
+// Cuts whole frames out of stream bytes as the program's worker does (find the magic words, read
+// the header, take the image behind it) and says of each whether its CRC holds.
+inline std::vector<bool> FrameCrcsValid(const std::vector<uint8_t>& bytes) {
+    std::vector<bool> valid;
     kestrix::FrameHeaderState state;
     for (size_t pos = 0; pos + kestrix::kFrameHeaderSize <= bytes.size();) {
         if (!kestrix::ParseFrameHeader(bytes.data() + pos, state)) {
@@ -122,13 +115,11 @@ inline std::vector<ParsedFrame> ParseFrames(const std::vector<uint8_t>& bytes) {
         const size_t imageBytes = size_t{2} * state.m_nWidth * state.m_nHeight;
         if (pos + kestrix::kFrameHeaderSize + imageBytes > bytes.size()) break;
         const uint8_t* image = bytes.data() + pos + kestrix::kFrameHeaderSize;
-        frames.push_back({state.m_nWidth, state.m_nHeight, state.m_nFrameFormat,
-                          state.m_bCrcPresent && kestrix::FrameCrc32(image, static_cast<int32_t>(imageBytes)) ==
-                                                     state.m_nFrameCrc,
-                          std::vector<uint8_t>(image, image + imageBytes)});
+        valid.push_back(state.m_bCrcPresent &&
+                        kestrix::FrameCrc32(image, static_cast<int32_t>(imageBytes)) == state.m_nFrameCrc);
         pos += kestrix::kFrameHeaderSize + imageBytes;
     }
-    return frames;
+    return valid;
 }
 
 // A fake camera on an ephemeral port that runs script on the first connection it accepts.
