@@ -121,7 +121,7 @@ TEST_F(TarnlinkTest, FailedCallsGiveTheirErrorCodeAndLeaveLoginAndStreamWorking)
     EXPECT_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
 }
 
-TEST_F(TarnlinkTest, StreamDeliversItsHeaderOnceThenFramesWithValidCrcAndPlausibleReadouts) {
+TEST_F(TarnlinkTest, StreamDeliversItsHeaderOnceThenFramesWithValidCrcOnOneSdkThread) {
     EXPECT_EQ(info.width, 64);
     EXPECT_EQ(info.height, 48);
     EXPECT_EQ(info.formatCode, 4);
@@ -271,19 +271,10 @@ TEST_F(TarnlinkTest, CameraShuttingDownMidStreamEndsTheStreamOnce) {
 // was asked for: the stream ends once, within seconds, the login reports why, and no byte of the
 // bad message reaches the stream.
 TEST(Tarnlink, ALinkThatFailsMidStreamEndsTheStreamOnce) {
-    auto header = [](uint32_t length, uint16_t type, uint16_t flags) {
-        std::vector<uint8_t> b(8);
-        std::memcpy(b.data(), &length, 4);
-        std::memcpy(b.data() + 4, &type, 2);
-        std::memcpy(b.data() + 6, &flags, 2);
-        return b;
-    };
-    std::vector<uint8_t> shortResult = header(2, uint16_t(wire::MsgType::PtzResult), 0);
-    shortResult.resize(10, 1);
-    std::vector<uint8_t> loginAgain, badHeader;
-    wire::Encode(loginAgain, wire::LoginResult{});
-    wire::EncodeStream(badHeader, wire::MsgType::StreamHeader, 0, std::vector<uint8_t>(5));
-    auto sending = [](std::vector<uint8_t> bytes) {
+    // Malformed framing of every kind is the reader's (wire_test); here one row stands for it.
+    auto sending = [](auto encode) {
+        std::vector<uint8_t> bytes;
+        encode(bytes);
         return [bytes](int fd) { tarnlink::net::SendAll(fd, bytes.data(), bytes.size()); };
     };
     struct Case {
@@ -293,13 +284,12 @@ TEST(Tarnlink, ALinkThatFailsMidStreamEndsTheStreamOnce) {
     } cases[] = {
         {"hangs up", [](int fd) { ::shutdown(fd, SHUT_RDWR); }, TLNK_E_DISCONNECTED},
         {"falls silent", [](int) {}, TLNK_E_DISCONNECTED},
-        {"oversized length", sending(header(0x7FFFFFFF, uint16_t(wire::MsgType::StreamData), 0)), TLNK_E_PROTOCOL},
-        {"unknown type", sending(header(0, 999, 0)), TLNK_E_PROTOCOL},
-        {"flags set", sending(header(0, uint16_t(wire::MsgType::Heartbeat), 1)), TLNK_E_PROTOCOL},
-        {"garbage", sending(std::vector<uint8_t>(64, 0xA5)), TLNK_E_PROTOCOL},
-        {"short answer", sending(shortResult), TLNK_E_PROTOCOL},
-        {"login result again", sending(loginAgain), TLNK_E_PROTOCOL},
-        {"wrong stream header", sending(badHeader), TLNK_E_PROTOCOL},
+        {"garbage", sending([](auto& out) { out.assign(64, 0xA5); }), TLNK_E_PROTOCOL},
+        {"empty answer", sending([](auto& out) { wire::EncodeEmpty(out, wire::MsgType::PtzResult); }), TLNK_E_PROTOCOL},
+        {"login result again", sending([](auto& out) { wire::Encode(out, wire::LoginResult{}); }), TLNK_E_PROTOCOL},
+        {"short stream header",
+         sending([](auto& out) { wire::EncodeStream(out, wire::MsgType::StreamHeader, 0, std::vector<uint8_t>(5)); }),
+         TLNK_E_PROTOCOL},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
