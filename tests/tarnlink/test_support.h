@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -122,7 +121,8 @@ inline std::vector<bool> FrameCrcsValid(const std::vector<uint8_t>& bytes) {
     return valid;
 }
 
-// A fake camera on an ephemeral port that runs script on the first connection it accepts.
+// A fake camera on an ephemeral port that runs script on the first connection it accepts and
+// holds the connection until the test ends, so that a closed socket is no hint.
 class FakeCamera {
 public:
     using Script = std::function<void(int fd)>;
@@ -133,19 +133,11 @@ public:
         m_port = tarnlink::net::LocalPort(m_listen.Get());
         m_thread = std::thread([this, script] {
             if (tarnlink::net::WaitReadable(m_listen.Get(), 20000) <= 0) return;
-            tarnlink::net::UniqueFd fd(::accept(m_listen.Get(), nullptr, nullptr));
-            if (fd.Valid()) script(fd.Get());
-            // Holds the connection until the test ends, so a closed socket is no hint.
-            std::unique_lock lock(m_mutex);
-            m_cv.wait(lock, [this] { return m_done; });
+            m_client = tarnlink::net::UniqueFd(::accept(m_listen.Get(), nullptr, nullptr));
+            if (m_client.Valid()) script(m_client.Get());
         });
     }
     ~FakeCamera() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_done = true;
-        }
-        m_cv.notify_all();
         ::shutdown(m_listen.Get(), SHUT_RDWR);
         m_thread.join();
     }
@@ -176,12 +168,9 @@ public:
     }
 
 private:
-    tarnlink::net::UniqueFd m_listen;
+    tarnlink::net::UniqueFd m_listen, m_client;  // m_client: written by m_thread until it ends
     uint16_t m_port = 0;
     std::thread m_thread;
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_done = false;
 };
 
 }  // namespace tltest
