@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "common/child_process.h"
+#include "common/wait_until.h"
 #include "tool_runner.h"
 
 namespace {
@@ -102,17 +103,21 @@ TEST_F(ToolsTest, CaptureSaysWhatWentWrong) {
     EXPECT_NE(r.err.find("SnapShot is failed.. cannot write to " + missing), std::string::npos)
         << r.err;
 
-    // The camera dies mid-run: the capture ends early with what it had and says so.
+    // The camera dies mid-run, once a snapshot shows the stream running (a fixed delay can come
+    // before the stream on a loaded machine): the capture ends early with what it had and says so.
+    const std::string live = dir + "/live";
+    mkdir(live.c_str(), 0755);
+    std::chrono::steady_clock::time_point killed;
     std::thread killer([&] {
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        kx_test::WaitUntil([&] { return !Files(live).empty(); });
         camera.Kill();
+        killed = std::chrono::steady_clock::now();
     });
-    const auto start = std::chrono::steady_clock::now();
-    r = RunTool({KX_CAPTURE, "--port", port, "--seconds", "30"}, dir);
+    r = RunTool({KX_CAPTURE, "--port", port, "--seconds", "30", "--snapshots", "1", "--storage", live}, dir);
     killer.join();
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("connection was lost"), std::string::npos) << r.err;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(10));
 
     r = RunTool({KX_CAPTURE, "--port", port, "--seconds", "1"}, dir);
     EXPECT_EQ(r.status, 3);
