@@ -2,11 +2,7 @@
 // parameter row, whose words are always little-endian; the CRC covers the image as sent.
 #include "camera.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cerrno>
 #include <cstring>
 
 #include "frame_format.h"
@@ -23,10 +19,6 @@ Camera::Camera(const CameraOptions& options)
       m_pixels(static_cast<size_t>(options.width) * static_cast<size_t>(options.height)),
       m_random(options.seed ^ 0x9E3779B97F4A7C15ULL) {}
 
-Camera::~Camera() {
-    if (m_replay) ::munmap(const_cast<uint8_t*>(m_replay), m_replaySize);
-}
-
 std::unique_ptr<Camera> Camera::Create(const CameraOptions& options, std::string& error) {
     error = ValidateOptions(options);
     if (!error.empty()) return nullptr;
@@ -41,28 +33,19 @@ std::unique_ptr<Camera> Camera::Create(const CameraOptions& options, std::string
 }
 
 bool Camera::OpenReplay(std::string& error) {
-    const int fd = ::open(m_options.replayFile.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    m_replay.open(m_options.replayFile, std::ios::binary);
+    if (!m_replay) {
         error = "cannot open " + m_options.replayFile + ": " + std::strerror(errno);
         return false;
     }
-    struct stat info {};
-    const bool sized = ::fstat(fd, &info) == 0;
-    m_replaySize = sized ? static_cast<size_t>(info.st_size) : 0;
-    m_replayFrames = m_replaySize / m_imageBytes;
+    m_replay.seekg(0, std::ios::end);
+    const std::streamoff size = m_replay.tellg();
+    m_replayFrames = size > 0 ? static_cast<uint64_t>(size) / m_imageBytes : 0;
     if (m_replayFrames == 0) {
-        ::close(fd);
         error = m_options.replayFile + " holds no whole image of " + std::to_string(m_imageBytes) +
                 " bytes";
         return false;
     }
-    void* mapped = ::mmap(nullptr, m_replaySize, PROT_READ, MAP_PRIVATE, fd, 0);
-    ::close(fd);
-    if (mapped == MAP_FAILED) {
-        error = "cannot map " + m_options.replayFile;
-        return false;
-    }
-    m_replay = static_cast<const uint8_t*>(mapped);
     return true;
 }
 
@@ -90,9 +73,14 @@ void Camera::Render(uint64_t index, Frame& frame) {
     uint8_t* image = frame.data() + kestrix::kFrameHeaderSize;
     const double t = static_cast<double>(index) / std::max(1, m_options.frameRate);
 
-    if (m_replay) {
-        // A recording keeps the bytes as the camera sent them.
-        std::memcpy(image, m_replay + (index % m_replayFrames) * m_imageBytes, m_imageBytes);
+    if (m_replayFrames > 0) {
+        // A recording keeps the bytes as the camera sent them; a file cut short since it was
+        // opened gives a black image.
+        m_replay.clear();
+        m_replay.seekg(static_cast<std::streamoff>((index % m_replayFrames) * m_imageBytes));
+        if (!m_replay.read(reinterpret_cast<char*>(image), static_cast<std::streamsize>(m_imageBytes))) {
+            std::memset(image, 0, m_imageBytes);
+        }
     } else {
         const int blur = m_focus.BlurRadius(std::chrono::steady_clock::now());
         m_scene.Render(t, blur, static_cast<uint32_t>(index * 2654435761u), m_pixels.data());

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -22,7 +23,6 @@ class Camera {
 public:
     // Null with error set when the replay file cannot be used.
     static std::unique_ptr<Camera> Create(const CameraOptions& options, std::string& error);
-    ~Camera();
     Camera(const Camera&) = delete;
     Camera& operator=(const Camera&) = delete;
 
@@ -55,9 +55,8 @@ private:
     uint64_t m_cachedIndex = UINT64_MAX;
     std::vector<std::shared_ptr<const Frame>> m_prepared;  // options.distinctFrames of them
 
-    const uint8_t* m_replay = nullptr;      // mapped recording, m_replaySize bytes
-    size_t m_replaySize = 0;
-    uint64_t m_replayFrames = 0;
+    std::ifstream m_replay;                 // the recording, read an image at a time
+    uint64_t m_replayFrames = 0;            // whole images in it; 0 without a recording
 };
 
 }  // namespace camsim

@@ -1,8 +1,5 @@
-// kestrix-camsim: the camera emulator. Serves until SIGINT or SIGTERM, or writes a dump and
-// exits.
-#include <pthread.h>
-#include <signal.h>
-
+// kestrix-camsim: the camera emulator. Serves until it is told to stop (SIGINT or SIGTERM, Ctrl+C
+// on Windows), or writes a dump and exits.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,6 +8,7 @@
 #include "dump.h"
 #include "options.h"
 #include "server.h"
+#include "stop_request.h"
 
 int main(int argc, char** argv) {
     camsim::CameraOptions options;
@@ -40,20 +38,13 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // The signals are taken by sigwait below, on this thread only.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
+    camsim::PrepareStopRequest();
     camsim::CameraServer server(options, camera);
     if (!server.Start(error)) {
         std::fprintf(stderr, "kestrix-camsim: %s\n", error.c_str());
         return 1;
     }
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    camsim::WaitForStopRequest();
     if (options.log) std::fprintf(stderr, "kestrix-camsim: stopping\n");
     server.Stop();
     return 0;

@@ -2,14 +2,8 @@
 // sends the frames, keeps the heartbeat, and ends the connection on any protocol fault.
 #include "server.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
 #include <chrono>
 #include <cstdio>
@@ -24,6 +18,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 namespace wire = tarnlink::wire;
+namespace net = tarnlink::net;
+using net::iovec;
 
 constexpr auto kLoginWait = 5s;
 constexpr int kSendTimeoutMs = 4000;
@@ -47,7 +43,7 @@ std::vector<uint8_t> StreamHeaderRecord(const CameraOptions& o) {
 
 // Per-connection state of the protocol.
 struct Connection {
-    int fd;
+    net::Socket fd;
     wire::Nonce nonce{};
     bool loggedIn = false;
     bool streaming = false;
@@ -60,7 +56,7 @@ struct Connection {
 
 bool SendMessage(Connection& c, const std::vector<uint8_t>& bytes) {
     c.lastSent = Clock::now();
-    return tarnlink::net::SendAll(c.fd, bytes.data(), bytes.size());
+    return net::SendAll(c.fd, bytes.data(), bytes.size());
 }
 
 // Sends one whole frame as stream data messages of random size within the chunk limits.
@@ -81,7 +77,7 @@ bool SendFrame(Connection& c, const Frame& frame, const CameraOptions& o) {
             ++count;
         }
         c.lastSent = Clock::now();
-        if (!tarnlink::net::SendAll(c.fd, std::span<iovec>(pieces.data(), 2 * count))) return false;
+        if (!net::SendAll(c.fd, std::span<iovec>(pieces.data(), 2 * count))) return false;
     }
     return true;
 }
@@ -101,21 +97,20 @@ void CameraServer::Log(const std::string& text) {
 
 bool CameraServer::Start(std::string& error) {
     sockaddr_in address{};
-    if (!tarnlink::net::ParseIpv4(m_options.address.c_str(), m_options.port, address)) {
+    if (!net::ParseIpv4(m_options.address.c_str(), m_options.port, address)) {
         error = "not an IPv4 address: " + m_options.address;
         return false;
     }
-    m_listen = tarnlink::net::ListenTcp(address);
+    m_listen = net::ListenTcp(address);
     if (!m_listen.Valid()) {
-        error = "cannot listen on " + tarnlink::net::FormatAddress(address) + ": " + std::strerror(errno);
+        error = "cannot listen on " + net::FormatAddress(address) + ": " + net::LastErrorText();
         return false;
     }
-    m_wake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!m_wake.Valid()) {
-        error = "cannot create an event descriptor";
+    if (!m_wake.Usable()) {
+        error = "cannot create the object that wakes the connections: " + net::LastErrorText();
         return false;
     }
-    m_port = tarnlink::net::LocalPort(m_listen.Get());
+    m_port = net::LocalPort(m_listen.Get());
     m_acceptThread = std::thread([this] { AcceptLoop(); });
     Log("listening on " + m_options.address + ":" + std::to_string(m_port));
     return true;
@@ -124,8 +119,7 @@ bool CameraServer::Start(std::string& error) {
 void CameraServer::Stop() {
     if (!m_acceptThread.joinable()) return;
     m_stopping = true;
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t written = ::write(m_wake.Get(), &one, sizeof one);
+    m_wake.Set();
     m_acceptThread.join();
     std::lock_guard lock(m_clientsMutex);
     for (auto& client : m_clients) {
@@ -155,21 +149,18 @@ void CameraServer::ReapFinished() {
 
 void CameraServer::AcceptLoop() {
     while (!m_stopping) {
-        pollfd fds[2] = {{m_listen.Get(), POLLIN, 0}, {m_wake.Get(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, kPollSliceMs);
+        const int ready = net::WaitReadable(m_listen.Get(), m_wake, kPollSliceMs);
         ReapFinished();
-        if (ready < 0 && errno != EINTR) break;
-        if (ready <= 0 || !(fds[0].revents & POLLIN)) continue;
+        if (ready < 0) break;
+        if (ready == 0) continue;
         sockaddr_in peer{};
-        socklen_t length = sizeof peer;
-        tarnlink::net::UniqueFd fd(
-            ::accept4(m_listen.Get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC));
+        net::UniqueFd fd = net::Accept(m_listen.Get(), peer);
         if (!fd.Valid()) continue;  // the peer gave up already, or descriptors ran out
-        tarnlink::net::SetSendTimeout(fd.Get(), kSendTimeoutMs);
-        tarnlink::net::SetNoDelay(fd.Get());
+        net::SetSendTimeout(fd.Get(), kSendTimeoutMs);
+        net::SetNoDelay(fd.Get());
         auto client = std::make_unique<Client>();
         client->fd = std::move(fd);
-        client->peer = tarnlink::net::FormatAddress(peer);
+        client->peer = net::FormatAddress(peer);
         Client* raw = client.get();
         {
             std::lock_guard lock(m_clientsMutex);
@@ -342,16 +333,13 @@ void CameraServer::Serve(Client& client) {
                                           c.nextFrameDue - Clock::now()).count(),
                                       0, kPollSliceMs));
         }
-        pollfd fds[2] = {{c.fd, POLLIN, 0}, {m_wake.Get(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, timeoutMs);
-        if (ready < 0 && errno != EINTR) {
+        const int ready = net::WaitReadable(c.fd, m_wake, timeoutMs);
+        if (ready < 0) {
             why = "poll failed";
             break;
         }
-        if (ready <= 0 || !(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-        const std::span<uint8_t> space = reader.WritableSpace();
-        const ssize_t n = ::recv(c.fd, space.data(), space.size(), 0);
-        if (n < 0 && errno == EINTR) continue;
+        if (ready == 0) continue;
+        const ptrdiff_t n = net::Receive(c.fd, reader.WritableSpace(), true);
         if (n <= 0) {
             why = n == 0 ? "client closed the connection" : "receive failed";
             break;
@@ -372,7 +360,7 @@ void CameraServer::Serve(Client& client) {
         }
     }
     m_camera->Focus().Release(motorOwner, Clock::now());
-    ::shutdown(c.fd, SHUT_RDWR);
+    net::Shutdown(c.fd);
     Log(client.peer + " disconnected: " + why);
     client.finished = true;
 }

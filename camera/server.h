@@ -49,7 +49,7 @@ private:
     const CameraOptions m_options;
     std::shared_ptr<Camera> m_camera;
     tarnlink::net::UniqueFd m_listen;
-    tarnlink::net::UniqueFd m_wake;                // eventfd: tells every waiting thread to stop
+    tarnlink::net::Waker m_wake;                   // tells every waiting thread to stop
     uint16_t m_port = 0;
     std::thread m_acceptThread;
     std::atomic<bool> m_stopping{false};

@@ -58,13 +58,12 @@ class GdiPainter : public OverlayCanvas {
     bool DrawRect(const float rect[4], const float colour[4], int lineWidth) override {
         PlacedRect box;
         if (!PlaceRect(rect, colour, lineWidth, m_width, m_height, box)) return false;
-        const long lw = box.lineWidth;
-        if (lw == 0) return Fill(box, box.x0, box.y0, box.x1, box.y1);
-        // The outline lies inside the box: top and bottom bands, then the sides between them.
-        return Fill(box, box.x0, box.y0, box.x1, box.y0 + lw) &&
-               Fill(box, box.x0, box.y1 - lw, box.x1, box.y1) &&
-               Fill(box, box.x0, box.y0 + lw, box.x0 + lw, box.y1 - lw) &&
-               Fill(box, box.x1 - lw, box.y0 + lw, box.x1, box.y1 - lw);
+        Band bands[4];
+        const int count = BoxBands(box, bands);
+        for (int i = 0; i < count; ++i) {
+            if (!Fill(box, bands[i].x0, bands[i].y0, bands[i].x1, bands[i].y1)) return false;
+        }
+        return true;
     }
 
   private:

@@ -59,4 +59,18 @@ bool PlaceRect(const float rect[4], const float colour[4], int lineWidth, int wi
     return true;
 }
 
+int BoxBands(const PlacedRect& box, Band (&bands)[4]) {
+    const long lw = box.lineWidth;
+    if (lw == 0) {
+        bands[0] = {box.x0, box.y0, box.x1, box.y1};
+        return 1;
+    }
+    // The outline lies inside the box.
+    bands[0] = {box.x0, box.y0, box.x1, box.y0 + lw};
+    bands[1] = {box.x0, box.y1 - lw, box.x1, box.y1};
+    bands[2] = {box.x0, box.y0 + lw, box.x0 + lw, box.y1 - lw};
+    bands[3] = {box.x1 - lw, box.y0 + lw, box.x1, box.y1 - lw};
+    return 4;
+}
+
 }  // namespace glintra

@@ -30,6 +30,15 @@ struct PlacedRect {
 bool PlaceRect(const float rect[4], const float colour[4], int lineWidth, int width, int height,
                PlacedRect& out);
 
+// A box to fill, in pixel edges (x0 <= x1, y0 <= y1); it may lie partly outside the picture.
+struct Band {
+    long x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+};
+
+// The boxes that draw `box`: the box itself when it is filled, else its outline as the top and
+// bottom bands and the two sides between them. returns: how many, 1 or 4.
+int BoxBands(const PlacedRect& box, Band (&bands)[4]);
+
 // What GLT_DrawRect draws into while the overlay callback runs: the picture just drawn.
 class OverlayCanvas {
   public:

@@ -31,6 +31,7 @@ struct iovec {
 #else
 using Socket = int;
 constexpr Socket kNoSocket = -1;
+using ::iovec;
 #endif
 
 // Owns one socket (on POSIX, any file descriptor) and closes it.
@@ -75,9 +76,34 @@ bool SendAll(Socket fd, std::span<iovec> pieces);
 size_t SkipSent(std::span<iovec> pieces, size_t first, size_t sent);
 bool SendAll(Socket fd, const void* data, size_t size);
 
+// Takes one waiting connection from a listening socket, not inherited by child processes; invalid
+// when there was none or the call failed.
+UniqueFd Accept(Socket listening, sockaddr_in& peer);
+
+// Wakes every thread that waits on sockets with it. Once set it stays set: a thread that waits
+// later returns at once. On POSIX an eventfd, on Windows a loopback datagram socket holding one
+// unread datagram (WSAPoll waits on sockets only).
+class Waker {
+public:
+    Waker();
+    // False when the object could not be made.
+    bool Usable() const { return m_socket.Valid(); }
+    void Set();
+    Socket Get() const { return m_socket.Get(); }
+
+private:
+    UniqueFd m_socket;
+};
+
 // Waits until fd is readable or timeoutMs passed (negative: no limit). 1 readable, 0 timeout,
 // -1 error.
 int WaitReadable(Socket fd, int timeoutMs);
+// The same, and also returns 0 as soon as `waker` is set. A closed or failed connection counts
+// as readable: the receive that follows reports it.
+int WaitReadable(Socket fd, const Waker& waker, int timeoutMs);
+
+// The last socket call's failure as text (errno, or WSAGetLastError on Windows).
+std::string LastErrorText();
 
 // Receives what has arrived into `space`; without `wait` it returns kNothingYet rather than
 // blocking. The byte count, 0 when the peer closed, or kReceiveFailed.

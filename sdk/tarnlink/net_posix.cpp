@@ -5,10 +5,12 @@
 #include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace tarnlink::net {
 
@@ -75,15 +77,40 @@ bool SendAll(Socket fd, std::span<iovec> pieces) {
     return true;
 }
 
-int WaitReadable(Socket fd, int timeoutMs) {
-    pollfd p{fd, POLLIN, 0};
+UniqueFd Accept(Socket listening, sockaddr_in& peer) {
+    socklen_t length = sizeof peer;
+    return UniqueFd(::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC));
+}
+
+Waker::Waker() : m_socket(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+void Waker::Set() {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(m_socket.Get(), &one, sizeof one);
+}
+
+namespace {
+
+// poll over fd and, when given, the waker's descriptor: 1 when fd is readable, closed or failed.
+int PollReadable(Socket fd, Socket wake, int timeoutMs) {
+    pollfd p[2] = {{fd, POLLIN, 0}, {wake, POLLIN, 0}};
     for (;;) {
-        const int ready = ::poll(&p, 1, timeoutMs);
+        const int ready = ::poll(p, wake == kNoSocket ? 1 : 2, timeoutMs);
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return -1;
-        return ready > 0 ? 1 : 0;
+        return (p[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) ? 1 : 0;
     }
 }
+
+}  // namespace
+
+int WaitReadable(Socket fd, int timeoutMs) { return PollReadable(fd, kNoSocket, timeoutMs); }
+
+int WaitReadable(Socket fd, const Waker& waker, int timeoutMs) {
+    return PollReadable(fd, waker.Get(), timeoutMs);
+}
+
+std::string LastErrorText() { return std::strerror(errno); }
 
 ptrdiff_t Receive(Socket fd, std::span<uint8_t> space, bool wait) {
     for (;;) {

@@ -1,5 +1,6 @@
 // Winsock 2 socket helpers of the SDK and the camera emulator.
 #include <algorithm>
+#include <cstring>
 
 #include "net.h"
 
@@ -96,11 +97,66 @@ bool SendAll(Socket fd, std::span<iovec> pieces) {
     return true;
 }
 
-int WaitReadable(Socket fd, int timeoutMs) {
-    WSAPOLLFD p{fd, POLLRDNORM, 0};
-    const int ready = WSAPoll(&p, 1, timeoutMs);
+UniqueFd Accept(Socket listening, sockaddr_in& peer) {
+    int length = sizeof peer;
+    // A socket from accept takes the listening socket's attributes, WSA_FLAG_NO_HANDLE_INHERIT
+    // included.
+    return UniqueFd(::accept(listening, reinterpret_cast<sockaddr*>(&peer), &length));
+}
+
+Waker::Waker() {
+    if (!Started()) return;
+    UniqueFd fd(WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0,
+                           WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof self;
+    // Bound to a free loopback port and connected to itself: Set sends it its own datagram.
+    if (!fd.Valid() || ::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&self), sizeof self) != 0 ||
+        ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&self), &length) != 0 ||
+        ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&self), sizeof self) != 0) {
+        return;
+    }
+    m_socket = std::move(fd);
+}
+
+void Waker::Set() {
+    const char one = 1;
+    ::send(m_socket.Get(), &one, 1, 0);
+}
+
+namespace {
+
+// WSAPoll over fd and, when given, the waker's socket: 1 when fd is readable, closed or failed
+// (the receive that follows says which).
+int PollReadable(Socket fd, Socket wake, int timeoutMs) {
+    WSAPOLLFD p[2] = {{fd, POLLRDNORM, 0}, {wake, POLLRDNORM, 0}};
+    const int ready = WSAPoll(p, wake == kNoSocket ? 1 : 2, timeoutMs);
     if (ready < 0) return -1;
-    return ready > 0 ? 1 : 0;
+    return (p[0].revents & (POLLRDNORM | POLLHUP | POLLERR | POLLNVAL)) ? 1 : 0;
+}
+
+}  // namespace
+
+int WaitReadable(Socket fd, int timeoutMs) { return PollReadable(fd, kNoSocket, timeoutMs); }
+
+int WaitReadable(Socket fd, const Waker& waker, int timeoutMs) {
+    return PollReadable(fd, waker.Get(), timeoutMs);
+}
+
+std::string LastErrorText() {
+    const int error = WSAGetLastError();
+    char* text = nullptr;
+    // In the ANSI code page, as the console shows it.
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message(text ? text : "", length);
+    if (text) LocalFree(text);
+    while (!message.empty() && std::strchr("\r\n. ", message.back())) message.pop_back();
+    const std::string code = "error " + std::to_string(error);
+    return message.empty() ? code : message + " (" + code + ")";
 }
 
 ptrdiff_t Receive(Socket fd, std::span<uint8_t> space, bool wait) {

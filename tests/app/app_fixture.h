@@ -1,5 +1,5 @@
 // What the program's tests share: a private program folder for the settings files, the message
-// boxes caught as texts, a fresh SDK double, and helpers for the main window and modal dialogs.
+// boxes caught as texts, a fresh SDK double, and helpers for the windows and modal dialogs.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,9 +17,11 @@
 #include "dialog_layout.h"
 #include "kestrix_dlg.h"
 #include "message_box.h"
+#include "qt_helpers.h"
 #include "sdk_double.h"
 #include "settings_files.h"
-#include "wait_for.h"
+
+using Calls = std::vector<std::string>;
 
 class AppTest : public ::testing::Test {
   protected:
@@ -36,16 +38,19 @@ class AppTest : public ::testing::Test {
         sdkdouble::SetCallObserver(nullptr);
     }
 
-    void MakeInfoFolder() { ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("info"))); }
+    // The info folder with one settings file in it, or (content null) without the folder.
+    void SetInfoFile(const char* name, const char* content) {
+        QDir(m_dir.path() + "/info").removeRecursively();
+        if (!content) return;
+        ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("info")));
+        QFile file(InfoPath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
     QString InfoPath(const char* name) const { return m_dir.path() + "/info/" + name; }
     static QByteArray ReadBytes(const QString& path) {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-    static void WriteBytes(const QString& path, const QByteArray& bytes) {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
     }
 
     // A main window whose recordings go to the private folder.
@@ -61,23 +66,19 @@ class AppTest : public ::testing::Test {
         return dialog.result() == QDialog::Accepted;
     }
 
-    // Runs `trigger`, which should open a modal dialog of type T; `inspect` sees it before it is
-    // cancelled. Returns whether such a dialog was open.
-    template <typename T>
-    static bool OpensModal(const std::function<void()>& trigger,
-                           const std::function<void(T*)>& inspect = {}) {
-        bool seen = false;
+    // Runs `trigger`; returns the title of the modal dialog it opened ("" for none), which is
+    // then cancelled.
+    static QString ModalTitle(const std::function<void()>& trigger) {
+        QString title;
         QTimer::singleShot(0, [&] {
-            auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
-            seen = dialog != nullptr;
-            if (dialog) {
-                if (inspect) inspect(dialog);
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                title = dialog->windowTitle();
                 dialog->reject();
             }
         });
         trigger();
         QApplication::processEvents();
-        return seen;
+        return title;
     }
 
     QTemporaryDir m_dir;

@@ -4,122 +4,106 @@
 #include <QPushButton>
 
 #include "app_fixture.h"
-#include "dialog_layout.h"
 
-namespace {
-
-void SetField(QDialog& dialog, int id, const QString& text) {
-    kestrix::Control<QLineEdit>(&dialog, id)->setText(text);
-}
-QString Field(QDialog& dialog, int id) {
-    return kestrix::Control<QLineEdit>(&dialog, id)->text();
-}
-
-}  // namespace
-
-TEST_F(AppTest, ConnectDialogShowsItsDefaultsInTabOrderWithTheFocusOnOk) {
+// Its default fields are seen in the scenarios below.
+TEST_F(AppTest, ConnectDialogShowsThePasswordAndTakesTabsInOrderWithTheFocusOnOk) {
     CConnectDlg dialog(nullptr, nullptr);
-    EXPECT_EQ(dialog.windowTitle(), "Camera Connect");
-    EXPECT_EQ(Field(dialog, IDC_CAMERA_IP), "127.0.0.1");
-    EXPECT_EQ(Field(dialog, IDC_USER_NAME), "admin");
-    EXPECT_EQ(Field(dialog, IDC_PASSWORD), "qbxwz70413");
-    EXPECT_EQ(Field(dialog, IDC_PORT), "8000");
     // The password is shown as it is.
     EXPECT_EQ(kestrix::Control<QLineEdit>(&dialog, IDC_PASSWORD)->echoMode(), QLineEdit::Normal);
     dialog.show();
     QApplication::setActiveWindow(&dialog);
-    std::vector<QString> order;
-    QWidget* w = kestrix::Control<QWidget>(&dialog, 1);
+    QStringList order;
+    QWidget* w = kestrix::Control(&dialog, 1);
     for (int i = 0; i < 6; ++i, w = w->nextInFocusChain()) {
         while (w->focusPolicy() == Qt::NoFocus) w = w->nextInFocusChain();
-        order.push_back(w->objectName());
+        order << w->objectName();
     }
-    EXPECT_EQ(order, (std::vector<QString>{"1", "2", "1004", "1005", "1006", "1007"}));
+    EXPECT_EQ(order, (QStringList{"1", "2", "1004", "1005", "1006", "1007"}));
     EXPECT_TRUE(kestrix::Control<QPushButton>(&dialog, 1)->isDefault());
+}
+
+TEST_F(AppTest, ConnectDialogHandsOnItsFieldsAndKeepsTheAddressFile) {
+    const QStringList entered = {"127.0.0.2", "operator", "secret", "9000"};
+    const QStringList initial = {"192.168.1.64", "admin", "qbxwz70413", "8000"};
+    const QStringList fromFile = {"127.0.0.3", "admin", "qbxwz70413", "8000"};
+    const QStringList ownDefault = {"127.0.0.1", "operator", "secret", "9000"};
+    const struct {
+        const char* scenario;
+        const char* file;  // ipaddress.txt before; null: no info folder
+        int32_t login;
+        int button;  // 1 OK, 2 Cancel
+        QDialog::DialogCode result;
+        QStringList window;  // address, user, password and port the main window then holds
+        const char* status;
+        QByteArray fileAfter;
+        QStringList reopened;  // what the next opening shows
+    } cases[] = {
+        {"OK", "127.0.0.3", 0, 1, QDialog::Accepted, entered, "127.0.0.2 is connecting",
+         "127.0.0.2", entered},  // no line end in the file
+        // The new address is written before the login, and the entries stay for another try.
+        {"failed login", "127.0.0.3", -1, 1, QDialog::Rejected, entered, "Disconnected..",
+         "127.0.0.2", entered},
+        // The folder is never created; the next opening shows the dialog's own default address.
+        {"no info folder", nullptr, 0, 1, QDialog::Accepted, entered, "127.0.0.2 is connecting",
+         "<missing>", ownDefault},
+        {"Cancel", "127.0.0.3", 0, 2, QDialog::Rejected, initial, "Disconnect..", "127.0.0.3",
+         fromFile},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        SetInfoFile("ipaddress.txt", c.file);
+        sdkdouble::Reset({.loginResult = c.login});
+        auto window = MakeMainWindow();
+        CConnectDlg dialog(window.get(), window.get());
+        const int ids[] = {IDC_CAMERA_IP, IDC_USER_NAME, IDC_PASSWORD, IDC_PORT};
+        for (int i = 0; i < 4; ++i) SetText(&dialog, ids[i], entered[i]);
+        dialog.show();
+        Click(&dialog, c.button);
+        EXPECT_EQ(dialog.result(), c.result);
+        EXPECT_EQ((QStringList{QString::fromStdString(window->CameraIP()),
+                               QString::fromStdString(window->UserName()),
+                               QString::fromStdString(window->Password()),
+                               QString::number(window->Port())}),
+                  c.window);
+        EXPECT_EQ(window->StatusText(), c.status);
+        EXPECT_EQ(ReadBytes(InfoPath("ipaddress.txt")), c.fileAfter);
+        EXPECT_EQ(QDir(m_dir.path() + "/info").exists(), c.file != nullptr);
+        EXPECT_EQ(sdkdouble::Calls("TLNK_Login").size(), c.button == 1 ? 1u : 0u);
+        EXPECT_EQ(Text(&dialog, IDC_CAMERA_IP), entered[0]);  // kept for another try
+        CConnectDlg again(window.get(), window.get());
+        QStringList shown;
+        for (int id : ids) shown << Text(&again, id);
+        EXPECT_EQ(shown, c.reopened);
+    }
 }
 
 TEST_F(AppTest, PortTextReachesTheSdkAsItsLow16Bits) {
     const struct {
         const char* text;
         int32_t stored;
-        const char* login;
+        const char* onWire;
     } cases[] = {
-        {"8000", 8000, "TLNK_Login(127.0.0.1,8000,admin,qbxwz70413)"},
-        {"65536", 65536, "TLNK_Login(127.0.0.1,0,admin,qbxwz70413)"},
-        {"-1", -1, "TLNK_Login(127.0.0.1,65535,admin,qbxwz70413)"},
-        {"abc", 0, "TLNK_Login(127.0.0.1,0,admin,qbxwz70413)"},
-        {" 8001 ", 8001, "TLNK_Login(127.0.0.1,8001,admin,qbxwz70413)"},
-        {"80x", 0, "TLNK_Login(127.0.0.1,0,admin,qbxwz70413)"},
-        {"99999999999", 0, "TLNK_Login(127.0.0.1,0,admin,qbxwz70413)"},
-        {"", 0, "TLNK_Login(127.0.0.1,0,admin,qbxwz70413)"},
+        {"8000", 8000, "8000"},   {"65536", 65536, "0"}, {"-1", -1, "65535"},     {"abc", 0, "0"},
+        {" 8001 ", 8001, "8001"}, {"80x", 0, "0"},       {"99999999999", 0, "0"}, {"", 0, "0"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
         sdkdouble::Reset();
         auto window = MakeMainWindow();
         CConnectDlg dialog(window.get(), window.get());
-        SetField(dialog, IDC_PORT, c.text);
+        SetText(&dialog, IDC_PORT, c.text);
         dialog.OnOK();
-        EXPECT_EQ(dialog.m_nPortNo, c.stored) << c.text;
-        EXPECT_EQ(window->Port(), c.stored) << c.text;
-        EXPECT_EQ(sdkdouble::CallsStartingWith("TLNK_Login"), std::vector<std::string>{c.login})
-            << c.text;
-        // The next opening shows the stored number.
+        EXPECT_EQ(window->Port(), c.stored);
+        EXPECT_EQ(sdkdouble::Calls("TLNK_Login"),
+                  Calls{"TLNK_Login(127.0.0.1," + std::string(c.onWire) + ",admin,qbxwz70413)"});
         CConnectDlg again(window.get(), window.get());
-        EXPECT_EQ(Field(again, IDC_PORT), QString::number(c.stored)) << c.text;
+        EXPECT_EQ(Text(&again, IDC_PORT), QString::number(c.stored));
     }
-}
-
-TEST_F(AppTest, OkHandsTheFieldsToTheMainWindowAndWritesTheAddressFile) {
-    MakeInfoFolder();
-    auto window = MakeMainWindow();
-    CConnectDlg dialog(window.get(), window.get());
-    SetField(dialog, IDC_CAMERA_IP, "127.0.0.2");
-    SetField(dialog, IDC_USER_NAME, "operator");
-    SetField(dialog, IDC_PASSWORD, "secret");
-    dialog.OnOK();
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(window->CameraIP(), "127.0.0.2");
-    EXPECT_EQ(window->UserName(), "operator");
-    EXPECT_EQ(window->Password(), "secret");
-    EXPECT_EQ(window->StatusText(), "127.0.0.2 is connecting");
-    EXPECT_EQ(ReadBytes(InfoPath("ipaddress.txt")), "127.0.0.2");  // no line end
-
-    CConnectDlg again(window.get(), window.get());
-    EXPECT_EQ(Field(again, IDC_CAMERA_IP), "127.0.0.2");
-    EXPECT_EQ(Field(again, IDC_USER_NAME), "operator");
-    EXPECT_EQ(Field(again, IDC_PASSWORD), "secret");
-}
-
-TEST_F(AppTest, FailedLoginStillLeavesTheNewAddressInTheFile) {
-    MakeInfoFolder();
-    auto window = MakeMainWindow();
-    sdkdouble::Current().loginResult = -1;
-    CConnectDlg dialog(window.get(), window.get());
-    SetField(dialog, IDC_CAMERA_IP, "127.0.0.9");
-    dialog.OnOK();
-    EXPECT_NE(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(ReadBytes(InfoPath("ipaddress.txt")), "127.0.0.9");
-    // The user's entries stay for another try.
-    EXPECT_EQ(Field(dialog, IDC_CAMERA_IP), "127.0.0.9");
-}
-
-TEST_F(AppTest, WithoutInfoFolderTheDialogAlwaysShowsItsOwnDefaultAddress) {
-    auto window = MakeMainWindow();
-    CConnectDlg dialog(window.get(), window.get());
-    SetField(dialog, IDC_CAMERA_IP, "127.0.0.5");
-    SetField(dialog, IDC_PORT, "9000");
-    dialog.OnOK();
-    EXPECT_EQ(window->CameraIP(), "127.0.0.5");
-    EXPECT_FALSE(QDir(m_dir.path() + "/info").exists());  // never created
-
-    CConnectDlg again(window.get(), window.get());
-    EXPECT_EQ(Field(again, IDC_CAMERA_IP), "127.0.0.1");
-    EXPECT_EQ(Field(again, IDC_PORT), "9000");
 }
 
 TEST_F(AppTest, AddressFileFirstLineIsTheAddress) {
     const struct {
-        QByteArray content;
+        const char* content;
         const char* address;
     } cases[] = {
         {"10.1.2.3", "10.1.2.3"},
@@ -129,28 +113,9 @@ TEST_F(AppTest, AddressFileFirstLineIsTheAddress) {
         {"", ""},
         {"camera-\xd6\xd0\n", "camera-中"},  // GB18030 text
     };
-    MakeInfoFolder();
     for (const auto& c : cases) {
-        WriteBytes(InfoPath("ipaddress.txt"), c.content);
+        SetInfoFile("ipaddress.txt", c.content);
         CConnectDlg dialog(nullptr, nullptr);
-        EXPECT_EQ(Field(dialog, IDC_CAMERA_IP), QString::fromUtf8(c.address)) << c.content.data();
+        EXPECT_EQ(Text(&dialog, IDC_CAMERA_IP), QString::fromUtf8(c.address)) << c.content;
     }
-}
-
-TEST_F(AppTest, CancelAfterEditingChangesNothing) {
-    MakeInfoFolder();
-    WriteBytes(InfoPath("ipaddress.txt"), "127.0.0.3");
-    auto window = MakeMainWindow();
-    CConnectDlg dialog(window.get(), window.get());
-    SetField(dialog, IDC_CAMERA_IP, "127.0.0.4");
-    SetField(dialog, IDC_USER_NAME, "other");
-    SetField(dialog, IDC_PORT, "1");
-    dialog.show();
-    kestrix::Control<QPushButton>(&dialog, 2)->click();
-    EXPECT_EQ(dialog.result(), QDialog::Rejected);
-    EXPECT_EQ(window->CameraIP(), "192.168.1.64");
-    EXPECT_EQ(window->UserName(), "admin");
-    EXPECT_EQ(window->Port(), 8000);
-    EXPECT_EQ(ReadBytes(InfoPath("ipaddress.txt")), "127.0.0.3");
-    EXPECT_EQ(sdkdouble::Calls(), std::vector<std::string>{"TLNK_Init()"});
 }

@@ -1,10 +1,8 @@
 // The storage path: the path file read at start-up, the dialog and its folder chooser.
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 
 #include "app_fixture.h"
-#include "dialog_layout.h"
 #include "set_cap_path_dlg.h"
 
 namespace {
@@ -12,125 +10,95 @@ namespace {
 // A chooser that answers with `answer` and remembers what it was asked.
 struct ScriptedChooser {
     std::optional<QString> answer;
-    QString title, start;
-    int calls = 0;
-    void Install() {
+    QStringList asked;  // title and start folder of each call
+    explicit ScriptedChooser(std::optional<QString> a) : answer(std::move(a)) {
         CSetCapPathDlg::SetFolderChooserForTesting(
             [this](QWidget*, const QString& t, const QString& s) {
-                ++calls;
-                title = t;
-                start = s;
+                asked << t << s;
                 return answer;
             });
     }
     ~ScriptedChooser() { CSetCapPathDlg::SetFolderChooserForTesting(nullptr); }
 };
 
-QString PathField(QDialog& dialog) {
-    return kestrix::Control<QLineEdit>(&dialog, IDC_STORAGE_PATH)->text();
-}
-
 }  // namespace
 
 TEST_F(AppTest, StoragePathComesFromTheFirstLineOfThePathFile) {
     const struct {
-        bool folder;
-        QByteArray content;
+        const char* content;  // null: no info folder
         QString expected;
     } cases[] = {
-        {false, {}, QDir::homePath()},
-        {true, "<none>", QDir::homePath()},
-        {true, "/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd\r\n/other\r\n",
+        {nullptr, QDir::homePath()},
+        {"/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd\r\n/other\r\n",
          QString::fromUtf8("/data/原始数据")},
-        {true, "", QDir::homePath()},  // an empty file names no folder
-        {true, "\n/other", QDir::homePath()},
-        {true, "/", "/"},
+        {"", QDir::homePath()},  // an empty file names no folder
+        {"\n/other", QDir::homePath()},
+        {"/", "/"},
     };
     for (const auto& c : cases) {
-        QDir(m_dir.path() + "/info").removeRecursively();
-        if (c.folder) {
-            MakeInfoFolder();
-            if (c.content != "<none>") WriteBytes(InfoPath("rawdatapath.txt"), c.content);
-        }
+        SetInfoFile("rawdatapath.txt", c.content);
         CKestrixDlg window;
-        EXPECT_EQ(window.StoragePath(), c.expected.toStdString()) << c.content.data();
+        EXPECT_EQ(window.StoragePath(), c.expected.toStdString())
+            << (c.content ? c.content : "none");
         EXPECT_EQ(window.Pipeline()->StoragePath(), c.expected.toStdString());
     }
+    // An info folder without the file.
+    SetInfoFile("other.txt", "");
+    EXPECT_EQ(CKestrixDlg().StoragePath(), QDir::homePath().toStdString());
 }
 
-TEST_F(AppTest, BrowseSetsTheFolderEverywhereAndWritesItInGb18030) {
-    MakeInfoFolder();
-    auto window = MakeMainWindow();
-    window->SetStoragePath("/start/here");
-    ScriptedChooser chooser{QString::fromUtf8("/data/原始数据")};
-    chooser.Install();
-    CSetCapPathDlg dialog(window.get(), window.get());
-    EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("设置原始数据存储路径"));
-    EXPECT_EQ(PathField(dialog), "/start/here");
-    kestrix::Control<QPushButton>(&dialog, IDC_BROWSE)->click();
-    EXPECT_EQ(chooser.title, "Please select raw data path:");
-    EXPECT_EQ(chooser.start, "/start/here");
-    EXPECT_EQ(PathField(dialog), QString::fromUtf8("/data/原始数据"));
-    EXPECT_EQ(window->StoragePath(), "/data/原始数据");
-    EXPECT_EQ(window->Pipeline()->StoragePath(), "/data/原始数据");
-    EXPECT_EQ(ReadBytes(InfoPath("rawdatapath.txt")),
-              QByteArray("/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd"));
-
-    // The next start reads it back unchanged.
-    CKestrixDlg next;
-    EXPECT_EQ(next.StoragePath(), "/data/原始数据");
-}
-
-TEST_F(AppTest, CancelledOrEmptyChoiceChangesNothing) {
-    MakeInfoFolder();
-    WriteBytes(InfoPath("rawdatapath.txt"), "/kept");
-    auto window = std::make_unique<CKestrixDlg>();
+TEST_F(AppTest, BrowseSetsTheFolderEverywhereAndKeepsItInThePathFile) {
+    const QString home = QDir::homePath(), chinese = QString::fromUtf8("/data/原始数据");
+    const QByteArray gbChinese("/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd");  // in GB18030
     const struct {
+        const char* scenario;
+        bool infoFolder;
         std::optional<QString> answer;
         QStringList messages;
-    } cases[] = {{std::nullopt, {}}, {QString(), {"Please select the true path!"}}};
+        QString path;     // the folder then shown and used
+        QByteArray file;  // rawdatapath.txt after
+        QString next;     // the folder of the next start
+    } cases[] = {
+        {"chosen", true, chinese, {}, chinese, gbChinese, chinese},
+        {"chosen without info folder", false, "/chosen", {}, "/chosen", "<missing>", home},
+        {"cancelled", true, std::nullopt, {}, "/kept", "/kept", "/kept"},
+        {"empty", true, QString(), {"Please select the true path!"}, "/kept", "/kept", "/kept"},
+    };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
         m_messages.clear();
-        ScriptedChooser chooser{c.answer};
-        chooser.Install();
-        CSetCapPathDlg dialog(window.get(), window.get());
-        kestrix::Control<QPushButton>(&dialog, IDC_BROWSE)->click();
-        EXPECT_EQ(chooser.calls, 1);
+        SetInfoFile("rawdatapath.txt", c.infoFolder ? "/kept" : nullptr);
+        CKestrixDlg window;
+        const QString start = c.infoFolder ? "/kept" : home;
+        ScriptedChooser chooser(c.answer);
+        CSetCapPathDlg dialog(&window, &window);
+        EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("设置原始数据存储路径"));
+        EXPECT_EQ(Text(&dialog, IDC_STORAGE_PATH), start);
+        Click(&dialog, IDC_BROWSE);
+        EXPECT_EQ(chooser.asked, (QStringList{"Please select raw data path:", start}));
         EXPECT_EQ(m_messages, c.messages);
-        EXPECT_EQ(PathField(dialog), "/kept");
-        EXPECT_EQ(window->StoragePath(), "/kept");
-        EXPECT_EQ(ReadBytes(InfoPath("rawdatapath.txt")), "/kept");
+        EXPECT_EQ(Text(&dialog, IDC_STORAGE_PATH), c.path);
+        EXPECT_EQ(window.StoragePath(), c.path.toStdString());
+        EXPECT_EQ(window.Pipeline()->StoragePath(), c.path.toStdString());
+        EXPECT_EQ(ReadBytes(InfoPath("rawdatapath.txt")), c.file);
+        EXPECT_EQ(CKestrixDlg().StoragePath(), c.next.toStdString());
     }
-}
-
-TEST_F(AppTest, WithoutInfoFolderAChosenFolderHoldsForThisRunOnly) {
-    auto window = MakeMainWindow();
-    ScriptedChooser chooser{QStringLiteral("/chosen")};
-    chooser.Install();
-    CSetCapPathDlg dialog(window.get(), window.get());
-    kestrix::Control<QPushButton>(&dialog, IDC_BROWSE)->click();
-    EXPECT_EQ(window->StoragePath(), "/chosen");
-    EXPECT_FALSE(QDir(m_dir.path() + "/info").exists());
-    CKestrixDlg next;
-    EXPECT_EQ(next.StoragePath(), QDir::homePath().toStdString());
 }
 
 TEST_F(AppTest, StorageDialogEndsOnEnterUnlessTheBrowseButtonHasTheFocus) {
-    auto window = MakeMainWindow();
-    ScriptedChooser chooser{std::nullopt};
-    chooser.Install();
-    CSetCapPathDlg dialog(window.get(), window.get());
+    ScriptedChooser chooser(std::nullopt);
+    CSetCapPathDlg dialog(nullptr, nullptr);
     dialog.show();
     QApplication::setActiveWindow(&dialog);
-    auto* browse = kestrix::Control<QPushButton>(&dialog, IDC_BROWSE);
+    QWidget* browse = kestrix::Control(&dialog, IDC_BROWSE);
     browse->setFocus();
     QTest::keyClick(browse, Qt::Key_Return);
-    EXPECT_EQ(chooser.calls, 1);
+    EXPECT_EQ(chooser.asked.size(), 2);
     EXPECT_TRUE(dialog.isVisible());
     auto* field = kestrix::Control<QLineEdit>(&dialog, IDC_STORAGE_PATH);
     field->setFocus();
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(chooser.calls, 1);
+    EXPECT_EQ(chooser.asked.size(), 2);
     EXPECT_TRUE(field->isReadOnly());
 }

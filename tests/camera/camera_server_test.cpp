@@ -12,7 +12,7 @@ class RawClient {
 public:
     explicit RawClient(uint16_t port) {
         sockaddr_in address{};
-        tarnlink::net::ParseIpv4("127.0.0.1", port, address);
+        tarnlink::net::ParseIpv4(kLoopback, port, address);
         bool timedOut = false;
         m_fd = tarnlink::net::ConnectTcp(address, 5000, timedOut);
     }
@@ -46,29 +46,27 @@ TEST(CameraServer, SeveralClientsStreamAtOnce) {
     constexpr int kClients = 3;
     Collector collectors[kClients];
     int32_t logins[kClients];
-    const PreviewInfo preview = Preview();
     for (int i = 0; i < kClients; ++i) {
-        logins[i] = TLNK_Login("127.0.0.1", camera.Port(), "admin", "qbxwz70413", nullptr);
+        logins[i] = TLNK_Login(kLoopback, camera.Port(), "admin", kPassword, nullptr);
         ASSERT_GE(logins[i], 0);
-        ASSERT_GE(TLNK_RealPlay_V30(logins[i], &preview, Collector::Callback, &collectors[i], 0), 0);
+        ASSERT_GE(Play(logins[i], collectors[i]), 0);
     }
     for (Collector& c : collectors) ASSERT_TRUE(WaitUntil([&] { return c.ByteCount() > 4 * (56 + 2 * 64 * 48); }));
     for (int32_t id : logins) EXPECT_EQ(TLNK_Logout(id), TLNK_TRUE);
     for (Collector& c : collectors) {
         std::lock_guard lock(c.mutex);
-        const auto frames = ParseFrames(c.bytes);
-        ASSERT_GE(frames.size(), 3u);
-        for (const auto& f : frames) EXPECT_TRUE(f.crcValid);
+        const std::vector<bool> crcValid = FrameCrcsValid(c.bytes);
+        EXPECT_GE(crcValid.size(), 3u);
+        EXPECT_EQ(crcValid, std::vector<bool>(crcValid.size(), true));
     }
 }
 
 TEST(CameraServer, HostileClientCostsOnlyItsConnection) {
     LocalCamera camera;
-    const int32_t good = TLNK_Login("127.0.0.1", camera.Port(), "admin", "qbxwz70413", nullptr);
+    const int32_t good = TLNK_Login(kLoopback, camera.Port(), "admin", kPassword, nullptr);
     ASSERT_GE(good, 0);
     Collector collector;
-    const PreviewInfo preview = Preview();
-    ASSERT_GE(TLNK_RealPlay_V30(good, &preview, Collector::Callback, &collector, 0), 0);
+    ASSERT_GE(Play(good, collector), 0);
 
     std::vector<uint8_t> startFirst;
     tarnlink::wire::Encode(startFirst, tarnlink::wire::StreamStart{1, 1});
@@ -88,12 +86,14 @@ TEST(CameraServer, HostileClientCostsOnlyItsConnection) {
         {"proof that does not match", badProof},
         {"user name past the body", longLogin},
     };
+    RawClient idle(camera.Port());  // never logs in
     for (const Case& c : cases) {
         RawClient hostile(camera.Port());
         ASSERT_TRUE(hostile.Valid()) << c.name;
         ASSERT_TRUE(hostile.Send(c.bytes)) << c.name;
         EXPECT_TRUE(hostile.ClosedByCamera()) << c.name;
     }
+    EXPECT_TRUE(idle.ClosedByCamera());
     // The well-behaved client streamed on throughout.
     const size_t before = collector.ByteCount();
     EXPECT_TRUE(WaitUntil([&] { return collector.ByteCount() > before + 10000; }));
@@ -101,22 +101,12 @@ TEST(CameraServer, HostileClientCostsOnlyItsConnection) {
     EXPECT_EQ(TLNK_Logout(good), TLNK_TRUE);
 }
 
-TEST(CameraServer, ClientThatNeverLogsInIsClosed) {
-    LocalCamera camera;
-    RawClient idle(camera.Port());
-    ASSERT_TRUE(idle.Valid());
-    EXPECT_TRUE(idle.ClosedByCamera());
-}
-
 TEST(CameraServer, DropAfterSecondsEndsTheClientsStream) {
-    camsim::CameraOptions o = SmallCamera();
-    o.dropAfterSeconds = 1;
-    LocalCamera camera(o);
-    const int32_t id = TLNK_Login("127.0.0.1", camera.Port(), "admin", "qbxwz70413", nullptr);
+    LocalCamera camera(/*dropAfterSeconds=*/1);
+    const int32_t id = TLNK_Login(kLoopback, camera.Port(), "admin", kPassword, nullptr);
     ASSERT_GE(id, 0);
     Collector collector;
-    const PreviewInfo preview = Preview();
-    ASSERT_GE(TLNK_RealPlay_V30(id, &preview, Collector::Callback, &collector, 0), 0);
+    ASSERT_GE(Play(id, collector), 0);
     EXPECT_TRUE(WaitUntil([&] { return collector.Ends() == 1; }));
     EXPECT_GT(collector.ByteCount(), 0u);
     EXPECT_EQ(TLNK_Logout(id), TLNK_TRUE);

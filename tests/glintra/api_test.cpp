@@ -35,37 +35,28 @@ TEST(GlintraApi, BadHandlesAndArgumentsGiveZero) {
         const std::string h = " on handle " + std::to_string(bad);
         cases.push_back({"Init" + h, [=] { return GLT_Init(bad, 8, 0, 1); }});
         cases.push_back({"AddSubPort" + h, [=] { return GLT_AddSubPort(bad, 0, 0); }});
-        cases.push_back({"SetCallBack" + h,
-                         [=] { return GLT_SetCallBack(bad, 0, 2, IgnoreOverlay, nullptr); }});
-        cases.push_back(
-            {"UpdateFrameData" + h, [=] { return GLT_UpdateFrameData(bad, pixels, 4, 4, 0); }});
+        cases.push_back({"SetCallBack" + h, [=] { return GLT_SetCallBack(bad, 0, 2, IgnoreOverlay, nullptr); }});
+        cases.push_back({"UpdateFrameData" + h, [=] { return GLT_UpdateFrameData(bad, pixels, 4, 4, 0); }});
         cases.push_back({"Display" + h, [=] { return GLT_Display(bad, 0, 1); }});
         cases.push_back({"DelSubPort" + h, [=] { return GLT_DelSubPort(bad, 0); }});
         cases.push_back({"DestroyHandle" + h, [=] { return GLT_DestroyHandle(bad); }});
     }
-    cases.insert(
-        cases.end(),
-        {
-            {"Init with another format", [=] { return GLT_Init(good, 7, 0, 1); }},
-            {"Init with an unknown filter", [=] { return GLT_Init(good, 8, 0, 2); }},
-            {"AddSubPort 1", [=] { return GLT_AddSubPort(good, 1, 0); }},
-            {"SetCallBack on sub-port 1",
-             [=] { return GLT_SetCallBack(good, 1, 2, IgnoreOverlay, nullptr); }},
-            {"SetCallBack of kind 1",
-             [=] { return GLT_SetCallBack(good, 0, 1, IgnoreOverlay, nullptr); }},
-            {"UpdateFrameData without image",
-             [=] { return GLT_UpdateFrameData(good, nullptr, 4, 4, 0); }},
-            {"UpdateFrameData width 0", [=] { return GLT_UpdateFrameData(good, pixels, 0, 4, 0); }},
-            {"UpdateFrameData height -1",
-             [=] { return GLT_UpdateFrameData(good, pixels, 4, -1, 0); }},
-            {"UpdateFrameData too wide",
-             [=] { return GLT_UpdateFrameData(good, pixels, GLT_MAX_SIDE + 1, 1, 0); }},
-            {"Display before any picture", [=] { return GLT_Display(good, 0, 1); }},
-            {"DrawRect outside the callback", [=] { return GLT_DrawRect(good, kRect, kRed, 1); }},
-            {"DrawRect without rect", [=] { return GLT_DrawRect(good, nullptr, kRed, 1); }},
-            {"DrawRect without colour", [=] { return GLT_DrawRect(good, kRect, nullptr, 1); }},
-            {"DelSubPort 1", [=] { return GLT_DelSubPort(good, 1); }},
-        });
+    cases.insert(cases.end(), {
+        {"Init with another format", [=] { return GLT_Init(good, 7, 0, 1); }},
+        {"Init with an unknown filter", [=] { return GLT_Init(good, 8, 0, 2); }},
+        {"AddSubPort 1", [=] { return GLT_AddSubPort(good, 1, 0); }},
+        {"SetCallBack on sub-port 1", [=] { return GLT_SetCallBack(good, 1, 2, IgnoreOverlay, nullptr); }},
+        {"SetCallBack of kind 1", [=] { return GLT_SetCallBack(good, 0, 1, IgnoreOverlay, nullptr); }},
+        {"UpdateFrameData without image", [=] { return GLT_UpdateFrameData(good, nullptr, 4, 4, 0); }},
+        {"UpdateFrameData width 0", [=] { return GLT_UpdateFrameData(good, pixels, 0, 4, 0); }},
+        {"UpdateFrameData height -1", [=] { return GLT_UpdateFrameData(good, pixels, 4, -1, 0); }},
+        {"UpdateFrameData too wide", [=] { return GLT_UpdateFrameData(good, pixels, GLT_MAX_SIDE + 1, 1, 0); }},
+        {"Display before any picture", [=] { return GLT_Display(good, 0, 1); }},
+        {"DrawRect outside the callback", [=] { return GLT_DrawRect(good, kRect, kRed, 1); }},
+        {"DrawRect without rect", [=] { return GLT_DrawRect(good, nullptr, kRed, 1); }},
+        {"DrawRect without colour", [=] { return GLT_DrawRect(good, kRect, nullptr, 1); }},
+        {"DelSubPort 1", [=] { return GLT_DelSubPort(good, 1); }},
+    });
     for (const auto& c : cases) EXPECT_EQ(c.call(), 0) << c.what;
 
     // What the handle refused left it working.

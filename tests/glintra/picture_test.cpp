@@ -7,21 +7,15 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <tuple>
 #include <vector>
+
+#include "pictures.h"
 
 namespace glintra {
 namespace {
 
-std::vector<uint8_t> Uyvy(int width, int height, uint8_t (*grey)(int x, int y)) {
-    std::vector<uint8_t> out;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            out.push_back(0x80);
-            out.push_back(grey(x, y));
-        }
-    }
-    return out;
-}
+using namespace glintra_test;
 
 struct Image {
     Image(int w, int h) : width(w), height(h), pixels(static_cast<size_t>(w) * h, 0xdeadbeef) {}
@@ -36,13 +30,9 @@ struct Image {
     std::vector<uint32_t> pixels;
 };
 
-uint32_t Grey(int g) {
-    return static_cast<uint32_t>(g) * 0x010101u;
-}
-
 TEST(GlintraPicture, ScalingKeepsFlatAreasAtTheirGreyLevel) {
     // Left half 40, right half 210; away from the seam the levels are exact up and down.
-    const auto picture = Uyvy(64, 32, [](int x, int) { return uint8_t(x < 32 ? 40 : 210); });
+    const auto picture = Picture(64, 32, [](int x, int) { return uint8_t(x < 32 ? 40 : 210); });
     GreyPicture grey;
     ExtractGrey(picture.data(), 64, 32, grey);
     std::vector<uint8_t> scratch;
@@ -56,103 +46,67 @@ TEST(GlintraPicture, ScalingKeepsFlatAreasAtTheirGreyLevel) {
     }
 }
 
-struct Box {
-    int x0, x1, y0, y1;  // inclusive bounds of the red pixels; x0 > x1 when none
-    int count;
-};
-
-Box RedPixels(const Image& image) {
-    Box box{image.width, -1, image.height, -1, 0};
-    for (int y = 0; y < image.height; ++y) {
-        for (int x = 0; x < image.width; ++x) {
-            if (image.At(x, y) != 0xff0000) continue;
-            box = {std::min(box.x0, x), std::max(box.x1, x), std::min(box.y0, y),
-                   std::max(box.y1, y), box.count + 1};
-        }
-    }
-    return box;
+// Draws one rectangle over fresh grey 100 pixels, as after a conversion; whether it was taken.
+bool Draw(OverlayPainter& painter, Image& image, const float rect[4], const float colour[4], int lineWidth) {
+    std::fill(image.pixels.begin(), image.pixels.end(), Grey(100));
+    painter.Begin(image.Target());
+    const bool taken = painter.DrawRect(rect, colour, lineWidth);
+    painter.End();
+    return taken;
 }
 
 TEST(GlintraPicture, RectanglesCoverTheirNormalisedPixels) {
-    const float red[4] = {1, 0, 0, 1};
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    constexpr RedBox kNone{420, -1, 266, -1, 0};
     struct Case {
+        const char* name;
         float rect[4];
+        float colour[4];
         int lineWidth;
-        Box expected;
-    };
-    const Case cases[] = {
+        bool taken;
+        RedBox expected;
+    } cases[] = {
         // The centre box of the live view on a 420 x 266 window: a one-pixel outline.
-        {{0.45f, 0.55f, 0.45f, 0.55f}, 1, {189, 230, 120, 145, 2 * 42 + 2 * 24}},
-        {{0.45f, 0.55f, 0.45f, 0.55f}, 3, {189, 230, 120, 145, 2 * 3 * 42 + 2 * 3 * 20}},
-        {{0.45f, 0.55f, 0.45f, 0.55f}, 0, {189, 230, 120, 145, 42 * 26}},
-        // Swapped edges mean the same box.
-        {{0.55f, 0.45f, 0.55f, 0.45f}, 1, {189, 230, 120, 145, 2 * 42 + 2 * 24}},
+        {"outline", {0.45f, 0.55f, 0.45f, 0.55f}, {1, 0, 0, 1}, 1, true, {189, 230, 120, 145, 2 * 42 + 2 * 24}},
+        {"3 wide", {0.45f, 0.55f, 0.45f, 0.55f}, {1, 0, 0, 1}, 3, true, {189, 230, 120, 145, 6 * 42 + 6 * 20}},
+        {"filled", {0.45f, 0.55f, 0.45f, 0.55f}, {1, 0, 0, 1}, 0, true, {189, 230, 120, 145, 42 * 26}},
+        {"swapped edges", {0.55f, 0.45f, 0.55f, 0.45f}, {1, 0, 0, 1}, 1, true, {189, 230, 120, 145, 2 * 42 + 2 * 24}},
         // Far outside the picture: clipped, no overflow.
-        {{-1e30f, 1e30f, -1e30f, 1e30f}, 0, {0, 419, 0, 265, 420 * 266}},
-        {{2.0f, 3.0f, 0.0f, 1.0f}, 1, {420, -1, 266, -1, 0}},
+        {"huge", {-1e30f, 1e30f, -1e30f, 1e30f}, {1, 0, 0, 1}, 0, true, {0, 419, 0, 265, 420 * 266}},
+        {"beside the picture", {2.0f, 3.0f, 0.0f, 1.0f}, {1, 0, 0, 1}, 1, true, kNone},
+        {"channels out of range clamp", {0, 1, 0, 1}, {4.0f, -1.0f, 0.0f, 1.0f}, 0, true, {0, 419, 0, 265, 420 * 266}},
+        {"NaN edge", {0, nan, 0, 1}, {1, 0, 0, 1}, 1, false, kNone},
+        {"infinite colour", {0, 1, 0, 1}, {1, 0, inf, 1}, 1, false, kNone},
+        {"negative width", {0, 1, 0, 1}, {1, 0, 0, 1}, -1, false, kNone},
     };
+    Image image(420, 266);
     for (const auto& c : cases) {
-        Image image(420, 266);
-        std::fill(image.pixels.begin(), image.pixels.end(), Grey(100));
         OverlayPainter painter;
-        painter.Begin(image.Target());
-        ASSERT_TRUE(painter.DrawRect(c.rect, red, c.lineWidth));
-        painter.End();
-        const Box got = RedPixels(image);
-        EXPECT_EQ(got.count, c.expected.count) << c.rect[0] << " w" << c.lineWidth;
-        if (c.expected.count == 0) continue;
-        EXPECT_EQ(got.x0, c.expected.x0);
-        EXPECT_EQ(got.x1, c.expected.x1);
-        EXPECT_EQ(got.y0, c.expected.y0);
-        EXPECT_EQ(got.y1, c.expected.y1);
+        EXPECT_EQ(Draw(painter, image, c.rect, c.colour, c.lineWidth), c.taken) << c.name;
+        const RedBox got = FindRed(image);
+        EXPECT_EQ(std::tie(got.x0, got.x1, got.y0, got.y1, got.count),
+                  std::tie(c.expected.x0, c.expected.x1, c.expected.y0, c.expected.y1, c.expected.count))
+            << c.name;
     }
+    // Half-transparent red over black is half red.
+    const float all[4] = {0, 1, 0, 1}, halfRed[4] = {1, 0, 0, 0.5f};
+    OverlayPainter painter;
+    Draw(painter, image, all, halfRed, 0);
+    EXPECT_NEAR(static_cast<int>(image.At(5, 5) >> 16), (255 + 100) / 2, 1);
+    EXPECT_EQ(image.At(5, 5) & 0xffff, Grey(100) / 2 & 0xffff);
 }
 
 TEST(GlintraPicture, PainterKeptAcrossPicturesDrawsIntoEachAndFollowsANewTarget) {
-    const float red[4] = {1, 0, 0, 1};
-    const float centre[4] = {0.45f, 0.55f, 0.45f, 0.55f};
+    const float centre[4] = {0.45f, 0.55f, 0.45f, 0.55f}, red[4] = {1, 0, 0, 1};
     OverlayPainter painter;
-    Image small(420, 266);
-    Image large(1280, 1024);
+    Image small(420, 266), large(1280, 1024);
     for (Image* image : {&small, &small, &large, &small}) {
-        // Each picture arrives with fresh pixels, as after a conversion.
-        std::fill(image->pixels.begin(), image->pixels.end(), Grey(50));
-        painter.Begin(image->Target());
-        ASSERT_TRUE(painter.DrawRect(centre, red, 1));
-        painter.End();
-        const Box got = RedPixels(*image);
+        ASSERT_TRUE(Draw(painter, *image, centre, red, 1));
+        const RedBox got = FindRed(*image);
         EXPECT_EQ(got.x0, std::lround(0.45f * image->width)) << image->width;
         EXPECT_EQ(got.y1 + 1, std::lround(0.55f * image->height)) << image->width;
     }
-}
-
-TEST(GlintraPicture, TranslucentColourBlendsAndOutOfRangeChannelsClamp) {
-    Image image(10, 10);
-    std::fill(image.pixels.begin(), image.pixels.end(), Grey(0));
-    const float all[4] = {0, 1, 0, 1};
-    const float colour[4] = {4.0f, -1.0f, 0.0f, 0.5f};
-    OverlayPainter painter;
-    painter.Begin(image.Target());
-    ASSERT_TRUE(painter.DrawRect(all, colour, 0));
-    painter.End();
-    const uint32_t got = image.At(5, 5);
-    EXPECT_NEAR(static_cast<int>(got >> 16), 128, 1);
-    EXPECT_EQ(got & 0xffff, 0u);
-}
-
-TEST(GlintraPicture, RefusesNonFiniteValuesAndNegativeWidths) {
-    Image image(8, 8);
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float inf = std::numeric_limits<float>::infinity();
-    const float good[4] = {0, 1, 0, 1};
-    const float badRect[4] = {0, nan, 0, 1};
-    const float badColour[4] = {1, 0, inf, 1};
-    OverlayPainter painter;
-    painter.Begin(image.Target());
-    EXPECT_FALSE(painter.DrawRect(badRect, good, 1));
-    EXPECT_FALSE(painter.DrawRect(good, badColour, 1));
-    EXPECT_FALSE(painter.DrawRect(good, good, -1));
-    EXPECT_TRUE(painter.DrawRect(good, good, 1));
 }
 
 }  // namespace

@@ -5,19 +5,11 @@
 # fails alike.
 # usage: replay-matches-linux.sh LINUX_CAMSIM LINUX_REPLAY WINDOWS_REPLAY WORK_DIR
 set -euo pipefail
+source "$(cd "$(dirname "$0")" && pwd)/check.sh"
 camsim=$1 linux=$2 windows=$3 work=$4
 rm -rf "$work" && mkdir -p "$work"/{lin,win}
 cd "$work"
 "$camsim" --dump stream.bin --frames 3 --width 64 --height 48 >/dev/null 2>&1
-failures=0
-check() {  # check WHAT COMMAND...: counts and reports a failed comparison
-  local what=$1
-  shift
-  if ! "$@"; then
-    echo "MISMATCH: $what"
-    failures=$((failures + 1))
-  fi
-}
 
 for side in lin win; do
   prog=$linux

@@ -1,9 +1,6 @@
 // kestrix-capture: headless capture from a camera. Logs in through Tarnlink, runs Kestrix's own
 // pipeline for a while and does what the display panel would: records, snapshots, gain-control
 // mode, byte order, and the last live picture with its centre box as a PNG.
-#include <cairo.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -17,7 +14,8 @@
 
 #include "camera_link.h"
 #include "frame_pipeline.h"
-#include "picture.h"
+#include "grey_picture.h"
+#include "live_picture.h"
 #include "tarnlink.h"
 #include "tool_options.h"
 
@@ -113,27 +111,9 @@ public:
     void StreamEnded(int32_t) override { m_bStreamLost.store(true); }
     std::atomic<bool> m_bStreamLost{false};
 
-    // The picture at its own size with the centre box over it, as the live view draws it.
     bool WritePng(const std::string& path) {
         std::lock_guard lock(m_mutex);
-        if (m_grey.width <= 0) return false;
-        cairo_surface_t* surface =
-            cairo_image_surface_create(CAIRO_FORMAT_RGB24, m_grey.width, m_grey.height);
-        if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) return false;
-        cairo_surface_flush(surface);
-        const glintra::RgbTarget target{cairo_image_surface_get_data(surface),
-                                        cairo_image_surface_get_stride(surface), m_grey.width,
-                                        m_grey.height};
-        std::vector<uint8_t> scratch;
-        glintra::RenderGrey(m_grey, true, scratch, target);
-        glintra::OverlayPainter painter;
-        painter.Begin(target);
-        painter.DrawRect(kCentreBoxRect, kCentreBoxColour, 1);
-        painter.End();
-        cairo_surface_mark_dirty(surface);
-        const bool ok = cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
-        cairo_surface_destroy(surface);
-        return ok;
+        return WriteLivePicture(m_grey, path);
     }
 
 private:
