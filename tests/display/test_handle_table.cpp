@@ -126,21 +126,16 @@ TEST_F(HandleTableTest, AnIndexFilledOnDemandIsSkippedUntilReleased) {
     EXPECT_EQ(NewHandle(), 7);
 }
 
-TEST_F(HandleTableTest, ReleasingANeverUsedIndexLeavesItReleased) {
-    EXPECT_EQ(ORVD_Release(42), ORVD_OK);
-    EXPECT_EQ(testing::SlotStateForTesting(42), kSlotReleased);
-    EXPECT_EQ(ORVD_SetDisplayMode(42, 1), ORVD_OK);
-    EXPECT_EQ(testing::SlotStateForTesting(42), kSlotReleased);  // not re-created on demand
-}
-
-TEST_F(HandleTableTest, DoubleReleaseAnswersZeroAndOperationsBetweenSeeNoEngine) {
-    const int32_t handle = NewHandle();
-    EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
-    for (const ExportCase& e : kExports) {
-        EXPECT_EQ(e.call(handle), e.without_engine) << e.name;
+// A released index, handed out before or never used, answers as a slot without an engine and is
+// not filled on demand again.
+TEST_F(HandleTableTest, ReleasedIndicesAnswerWithoutAnEngineAndStayReleased) {
+    for (const int32_t handle : {NewHandle(), 42}) {
+        EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
+        for (const ExportCase& e : kExports) {
+            EXPECT_EQ(e.call(handle), e.without_engine) << e.name;
+            EXPECT_EQ(testing::SlotStateForTesting(handle), kSlotReleased) << e.name;
+        }
     }
-    EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
-    EXPECT_EQ(testing::SlotStateForTesting(handle), kSlotReleased);
 }
 
 TEST_F(HandleTableTest, AFullTableRefusesAnotherEngineWithoutWritingTheHandle) {
@@ -156,15 +151,11 @@ TEST_F(HandleTableTest, AFullTableRefusesAnotherEngineWithoutWritingTheHandle) {
     EXPECT_EQ(NewHandle(), 321);
 }
 
-TEST_F(HandleTableTest, AFailedSlotAllocationMovesOnToTheNextIndex) {
-    testing::FailAllocationsForTesting(1, 0);
+TEST_F(HandleTableTest, FailedAllocationsGiveUpTheirIndex) {
+    testing::FailAllocationsForTesting(1, 0);  // the slot: the next index is tried
     EXPECT_EQ(NewHandle(), 1);
     EXPECT_EQ(testing::SlotStateForTesting(0), kSlotNeverUsed);
-    EXPECT_EQ(NewHandle(), 0);
-}
-
-TEST_F(HandleTableTest, AFailedEngineAllocationReleasesTheIndex) {
-    testing::FailAllocationsForTesting(0, 1);
+    testing::FailAllocationsForTesting(0, 1);  // the engine: refused, the index released
     int32_t handle = kUnwritten;
     EXPECT_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_E_FAIL);
     EXPECT_EQ(handle, kUnwritten);
