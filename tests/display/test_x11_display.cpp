@@ -28,41 +28,12 @@ namespace orvenna {
 namespace {
 
 using orvenna_play::MakePatternFrame;
-using orvenna_play::PatternAt;
-using orvenna_play::PatternPixel;
-using orvenna_play::RgbToYuv;
 
 constexpr int kTolerance = 4;  // per channel: libyuv's fixed point against floating point
 
 using testing::Distance;
-using testing::FromYuv;
+using testing::Expected;
 using testing::Rgb;
-
-// What pixel (x, y) of pattern frame `n` should look like once shown: the RGB formats lose their
-// low bits, the YUV formats show the chroma of the pixel that their group shares.
-Rgb Expected(uint32_t format, uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t n) {
-    const PatternPixel p = PatternAt(x, y, w, h, n);
-    auto five = [](int c) { return ((c >> 3) << 3) | (c >> 5); };
-    auto six = [](int c) { return ((c >> 2) << 2) | (c >> 6); };
-    switch (format) {
-        case ORVD_FORMAT_RGB555:
-            return {five(p.r), five(p.g), five(p.b)};
-        case ORVD_FORMAT_RGB565:
-            return {five(p.r), six(p.g), five(p.b)};
-        case ORVD_FORMAT_RGB24:
-        case ORVD_FORMAT_RGB32:
-            return {p.r, p.g, p.b};
-        default:
-            break;
-    }
-    const bool vertical_shared =
-        format == ORVD_FORMAT_YV12 || format == ORVD_FORMAT_IYUV || format == ORVD_FORMAT_NV12;
-    const PatternPixel c = PatternAt(x & ~1u, vertical_shared ? y & ~1u : y, w, h, n);
-    uint8_t yy, u, v, cy;
-    RgbToYuv(p, &yy, &u, &v);
-    RgbToYuv(c, &cy, &u, &v);
-    return FromYuv(yy, u, v);
-}
 
 class X11DisplayTest : public ::testing::Test {
   protected:
