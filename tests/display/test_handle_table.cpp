@@ -52,6 +52,16 @@ const ExportCase kExports[] = {
     {"Release", [](int32_t h) { return ORVD_Release(h); }, ORVD_OK},
 };
 
+// The values are the callers' binary interface.
+TEST(ResultCodes, KeepTheirValues) {
+    EXPECT_EQ(static_cast<uint32_t>(ORVD_E_FAIL), 0x80000000u);
+    EXPECT_EQ(static_cast<uint32_t>(ORVD_E_PARAM), 0x80000001u);
+    EXPECT_EQ(static_cast<uint32_t>(ORVD_E_HANDLE), 0x80000002u);
+    EXPECT_EQ(static_cast<uint32_t>(ORVD_E_DDRAW), 0x80000004u);
+    EXPECT_EQ(static_cast<uint32_t>(ORVD_E_UNSUPPORTED), 0x80000005u);
+    EXPECT_EQ(static_cast<uint32_t>(ORVD_E_NOT_READY), 0x80000006u);
+}
+
 TEST_F(HandleTableTest, HandlesOutsideTheTableAreRefusedBeforeAnythingElse) {
     for (const ExportCase& e : kExports) {
         for (int32_t handle : {-1, 500, INT32_MIN, INT32_MAX}) {
