@@ -40,6 +40,20 @@ TEST_F(DeviceTableTest, OneDisplayIsTheDriverEntryAloneAndTheScreenBoundsTheDesk
     ASSERT_NE(engine->DeviceSet(0), nullptr);
     EXPECT_TRUE(engine->DeviceSet(0)->bVideoMemory);
     EXPECT_EQ(engine->DeviceSet(1), nullptr);
+
+    // An offscreen surface asked for without a pixel format is in the display's: 32-bit RGB.
+    DDSURFACEDESC2 desc{};
+    desc.dwSize = sizeof(desc);
+    desc.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
+    desc.dwWidth = 64;
+    desc.dwHeight = 48;
+    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN;
+    IDirectDrawSurface7* surface = nullptr;
+    ASSERT_EQ(entry.pDirectDraw->CreateSurface(&desc, &surface, nullptr), DD_OK);
+    ASSERT_EQ(surface->GetSurfaceDesc(&desc), DD_OK);
+    EXPECT_EQ(desc.ddpfPixelFormat.dwRGBBitCount, 32u);
+    EXPECT_EQ(desc.lPitch, 256);
+    surface->Release();
 }
 
 TEST_F(DeviceTableTest, SetUpMakesEachDevicesObjectsWithTheirFlags) {

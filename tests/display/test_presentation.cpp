@@ -98,6 +98,10 @@ TEST_F(PresentationTest, TakesOneSubstitutePerEngine) {
     for (const Row& row : {Row{ORVD_FORMAT_RGB24, {24}, ORVD_OK, ORVD_FORMAT_RGB32},
                            Row{ORVD_FORMAT_YVYU, {MAKEFOURCC('Y', 'V', 'Y', 'U')}, ORVD_OK,
                                ORVD_FORMAT_YUY2},
+                           Row{ORVD_FORMAT_YV12, {MAKEFOURCC('Y', 'V', '1', '2')}, ORVD_OK,
+                               ORVD_FORMAT_IYUV},
+                           Row{ORVD_FORMAT_YV16, {MAKEFOURCC('Y', 'V', '1', '6')}, ORVD_OK,
+                               ORVD_FORMAT_YV12},
                            Row{ORVD_FORMAT_UYVY, {MAKEFOURCC('U', 'Y', 'V', 'Y')},
                                ORVD_E_UNSUPPORTED, -1}}) {
         SCOPED_TRACE(row.format);
