@@ -66,7 +66,9 @@ TEST_F(PlacementTest, TheWindowIsDrawnWhereItIsOnEachMonitor) {
             const DeviceSurfaceSet* set = EngineOf(handle)->DeviceSet(i);
             ASSERT_NE(set, nullptr);
             EXPECT_EQ(set->bVisible, !SameRect(row.dest[i], kHidden)) << "device " << i;
-            if (set->bVisible) EXPECT_TRUE(SameRect(set->rcDest, row.dest[i])) << "device " << i;
+            if (set->bVisible) {
+                EXPECT_TRUE(SameRect(set->rcDest, row.dest[i])) << "device " << i;
+            }
         }
     }
 }

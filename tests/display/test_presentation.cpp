@@ -179,8 +179,10 @@ TEST_F(PresentationTest, DisplayModesFillTheBarsBlackThenBlitThePicture) {
             EXPECT_EQ(blts[i].flags, bar ? 0x1000400u : 0x1000000u);
             ASSERT_EQ(blts[i].bHasFx, bar);
             EXPECT_FALSE(blts[i].bHasSrc);
-            if (bar) EXPECT_EQ(blts[i].fx.dwSize, sizeof(DDBLTFX));
-            if (bar) EXPECT_EQ(blts[i].fx.dwFillColor, 0u);
+            if (bar) {
+                EXPECT_EQ(blts[i].fx.dwSize, sizeof(DDBLTFX));
+                EXPECT_EQ(blts[i].fx.dwFillColor, 0u);
+            }
             EXPECT_TRUE(SameRect(blts[i].rcDest, c.rects[i])) << Text(blts[i].rcDest);
         }
     }
