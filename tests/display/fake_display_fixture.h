@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "ddraw_engine.h"
@@ -13,6 +14,14 @@
 #include "orvenna_testing.h"
 #include "pixel_formats.h"
 #include "platform/fake_backend.h"
+
+// Rectangles compared and printed in expectations.
+inline bool operator==(const RECT& a, const RECT& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+inline std::ostream& operator<<(std::ostream& os, const RECT& r) {
+    return os << "(" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << ")";
+}
 
 namespace orvenna {
 

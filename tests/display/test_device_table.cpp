@@ -16,9 +16,6 @@ using platform::FakeDevice;
 const RECT kLeft{0, 0, 1920, 1080};
 const RECT kRight{1920, 0, 3200, 1024};
 
-bool SameRect(const RECT& a, const RECT& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
 
 TEST_F(DeviceTableTest, OneDisplayIsTheDriverEntryAloneAndTheScreenBoundsTheDesktop) {
     Fake().SetScreenSize(1600, 900);
@@ -36,7 +33,7 @@ TEST_F(DeviceTableTest, OneDisplayIsTheDriverEntryAloneAndTheScreenBoundsTheDesk
 
     DDrawDisplayEngine* engine = EngineOf(handle);
     EXPECT_TRUE(engine->IsInitialised());
-    EXPECT_TRUE(SameRect(engine->DesktopBounds(), RECT{0, 0, 1600, 900}));
+    EXPECT_EQ(engine->DesktopBounds(), (RECT{0, 0, 1600, 900}));
     ASSERT_NE(engine->DeviceSet(0), nullptr);
     EXPECT_TRUE(engine->DeviceSet(0)->bVideoMemory);
     EXPECT_EQ(engine->DeviceSet(1), nullptr);
@@ -102,14 +99,14 @@ TEST_F(DeviceTableTest, TwoMonitorsGiveTheDriverEntryAndOneEntryPerMonitor) {
         EXPECT_EQ(std::memcmp(&entry.guid, &expected, sizeof(GUID)), 0);
         ASSERT_NE(entry.pMonitorInfo, nullptr);
         EXPECT_EQ(entry.pMonitorInfo->cbSize, 72u);
-        EXPECT_TRUE(SameRect(entry.pMonitorInfo->rcMonitor, i == 1 ? kLeft : kRight));
+        EXPECT_EQ(entry.pMonitorInfo->rcMonitor, i == 1 ? kLeft : kRight);
     }
-    EXPECT_TRUE(SameRect(EngineOf(handle)->DesktopBounds(), RECT{0, 0, 3200, 1080}));
+    EXPECT_EQ(EngineOf(handle)->DesktopBounds(), (RECT{0, 0, 3200, 1080}));
 
     // Monitors left of and above the origin widen the desktop there.
     UseNewFake();
     Fake().SetMonitors({RECT{0, 0, 1920, 1080}, RECT{-1280, -200, 0, 824}});
-    EXPECT_TRUE(SameRect(EngineOf(NewHandle())->DesktopBounds(), RECT{-1280, -200, 1920, 1080}));
+    EXPECT_EQ(EngineOf(NewHandle())->DesktopBounds(), (RECT{-1280, -200, 1920, 1080}));
 }
 
 TEST_F(DeviceTableTest, FiveDevicesKeepTheFirstFourAndStopTheEnumeration) {
@@ -122,7 +119,7 @@ TEST_F(DeviceTableTest, FiveDevicesKeepTheFirstFourAndStopTheEnumeration) {
     EXPECT_EQ(table.wMonitorCount, 3u);
     EXPECT_EQ(Fake().EnumeratedCallbacks(), 5);
     EXPECT_TRUE(Fake().EnumerationStopped());
-    EXPECT_TRUE(SameRect(table.entries[3]->pMonitorInfo->rcMonitor, RECT{200, 0, 300, 100}));
+    EXPECT_EQ(table.entries[3]->pMonitorInfo->rcMonitor, (RECT{200, 0, 300, 100}));
     EXPECT_EQ(Fake().CountCalls("DirectDrawCreateEx"), 4u);
     // The fourth monitor was never taken in, so it does not widen the desktop.
     EXPECT_EQ(EngineOf(handle)->DesktopBounds().right, 300);

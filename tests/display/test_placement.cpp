@@ -12,9 +12,6 @@ const RECT kRight{1920, 0, 3840, 1080};
 const RECT kUpperLeft{-1280, -200, 0, 824};  // the desktop: (-1280, -200) to (1920, 1080)
 const RECT kHidden{-1, -1, -1, -1};          // the device does not draw the window
 
-bool SameRect(const RECT& a, const RECT& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
 
 // A window's client area on the screen -> what a refresh answers and where each device draws.
 TEST_F(PlacementTest, TheWindowIsDrawnWhereItIsOnEachMonitor) {
@@ -65,9 +62,9 @@ TEST_F(PlacementTest, TheWindowIsDrawnWhereItIsOnEachMonitor) {
         for (DWORD i = 0; i < row.dest.size(); ++i) {
             const DeviceSurfaceSet* set = EngineOf(handle)->DeviceSet(i);
             ASSERT_NE(set, nullptr);
-            EXPECT_EQ(set->bVisible, !SameRect(row.dest[i], kHidden)) << "device " << i;
+            EXPECT_EQ(set->bVisible, !(row.dest[i] == kHidden)) << "device " << i;
             if (set->bVisible) {
-                EXPECT_TRUE(SameRect(set->rcDest, row.dest[i])) << "device " << i;
+                EXPECT_EQ(set->rcDest, row.dest[i]) << "device " << i;
             }
         }
     }
@@ -81,7 +78,7 @@ TEST_F(PlacementTest, MovingTheWindowMovesItsDevices) {
     Fake().MoveWindow(window, RECT{1920, 100, 2320, 400});
     ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
     EXPECT_FALSE(EngineOf(handle)->DeviceSet(1)->bVisible);
-    EXPECT_TRUE(SameRect(EngineOf(handle)->DeviceSet(2)->rcDest, RECT{0, 100, 400, 400}));
+    EXPECT_EQ(EngineOf(handle)->DeviceSet(2)->rcDest, (RECT{0, 100, 400, 400}));
 }
 
 TEST_F(PlacementTest, MissingHiddenAndDestroyedWindowsAreNotReady) {

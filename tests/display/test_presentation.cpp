@@ -24,13 +24,6 @@ class DebugOutputOn : public ::testing::Environment {
 };
 const auto* const kDebugOn = ::testing::AddGlobalTestEnvironment(new DebugOutputOn);
 
-bool SameRect(const RECT& a, const RECT& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-std::string Text(const RECT& r) {
-    return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " +
-           std::to_string(r.right) + ", " + std::to_string(r.bottom) + ")";
-}
 
 class PresentationTest : public FakeDisplayTest {
   protected:
@@ -183,7 +176,7 @@ TEST_F(PresentationTest, DisplayModesFillTheBarsBlackThenBlitThePicture) {
                 EXPECT_EQ(blts[i].fx.dwSize, sizeof(DDBLTFX));
                 EXPECT_EQ(blts[i].fx.dwFillColor, 0u);
             }
-            EXPECT_TRUE(SameRect(blts[i].rcDest, c.rects[i])) << Text(blts[i].rcDest);
+            EXPECT_EQ(blts[i].rcDest, c.rects[i]);
         }
     }
 }
