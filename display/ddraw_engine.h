@@ -99,14 +99,9 @@ class DDrawDisplayEngine final : public DisplayEngine {
         return device < kMaxDisplayDevices ? m_pDeviceSets[device].get() : nullptr;
     }
     RECT DesktopBounds() const { return m_rcDesktop; }
-    RECT ClientRect() const { return m_rcClient; }
     RECT ScreenRect() const { return m_rcScreen; }
     RECT DisplayRect() const { return m_rcDisplay; }
-    uint32_t DisplayMode() const { return m_dwDisplayMode; }
     bool IsInitialised() const { return m_bInitialised; }
-    ORVD_DCCALLBACK DCCallback() const { return m_pDCCallback; }
-    intptr_t CallbackUser() const { return m_nCallbackUser; }
-    int32_t CallbackHandle() const { return m_nCallbackHandle; }
     SurfaceGeometry Geometry() const { return m_geometry; }
     SurfaceGeometry CurrentFrame() const { return m_frame; }
     int32_t SubstituteFormat() const { return m_nSubstituteFormat; }
