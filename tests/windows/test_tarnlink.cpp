@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -46,10 +47,8 @@ struct Stream {
             ++self->ends;
         }
     }
-    bool WaitForBytes(size_t wanted, DWORD timeoutMs) const {
-        const ULONGLONG end = GetTickCount64() + timeoutMs;
-        while (bytes.load() < wanted && GetTickCount64() < end) Sleep(5);
-        return bytes.load() >= wanted;
+    bool WaitForBytes(size_t wanted) const {
+        return kx_test::WaitUntil([&] { return bytes.load() >= wanted; }, std::chrono::seconds(5));
     }
 };
 
@@ -61,7 +60,7 @@ bool Cycle(uint16_t port, size_t wanted) {
     if (login < 0) return false;
     Stream stream;
     const int32_t play = TLNK_RealPlay_V30(login, &kPreview, Stream::Callback, &stream, 0);
-    const bool streamed = play >= 0 && stream.WaitForBytes(wanted, 5000);
+    const bool streamed = play >= 0 && stream.WaitForBytes(wanted);
     const bool stopped = play >= 0 && TLNK_StopRealPlay(play) == TLNK_TRUE;
     return TLNK_Logout(login) == TLNK_TRUE && streamed && stopped;
 }
@@ -100,6 +99,10 @@ DWORD HandleCount() {
 WT_TEST(LoginStreamStopAndLogout) {
     const uint16_t port = CameraPort();
     WT_CHECK_EQ(TLNK_Init(), TLNK_TRUE);
+    // The answer to the camera's challenge is hashed with the system's crypto: a wrong one is
+    // refused, the right one let in.
+    WT_CHECK(TLNK_Login("127.0.0.1", port, "admin", "qbxwz70414", nullptr) < 0);
+    WT_CHECK_EQ(TLNK_GetLastError(), TLNK_E_PASSWORD);
     DeviceInfo info{};
     const int32_t login = TLNK_Login("127.0.0.1", port, "admin", "qbxwz70413", &info);
     WT_CHECK(login >= 0);
@@ -109,7 +112,7 @@ WT_TEST(LoginStreamStopAndLogout) {
     const int32_t play = TLNK_RealPlay_V30(login, &kPreview, Stream::Callback, &stream, 0);
     WT_CHECK(play >= 0);
     // Two whole frames, so the data went on past the first chunk.
-    WT_CHECK(stream.WaitForBytes(2 * 2 * 640 * 512, 5000));
+    WT_CHECK(stream.WaitForBytes(2 * 2 * 640 * 512));
     WT_CHECK_EQ(stream.headers.load(), 1);
     WT_CHECK(stream.goodHeader.load());
     WT_CHECK_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
@@ -117,20 +120,6 @@ WT_TEST(LoginStreamStopAndLogout) {
     Sleep(200);
     WT_CHECK_EQ(stream.bytes.load(), afterStop);  // nothing is delivered after the stop returned
     WT_CHECK_EQ(TLNK_Logout(login), TLNK_TRUE);
-    WT_CHECK_EQ(TLNK_Logout(login), TLNK_FALSE);
-    WT_CHECK_EQ(TLNK_GetLastError(), TLNK_E_INVALID_HANDLE);
-}
-
-WT_TEST(WrongCredentialsAreRefused) {
-    const uint16_t port = CameraPort();
-    const struct {
-        const char* user;
-        const char* password;
-    } cases[] = {{"admin", "qbxwz70414"}, {"admin", ""}, {"root", "qbxwz70413"}};
-    for (const auto& c : cases) {
-        WT_CHECK(TLNK_Login("127.0.0.1", port, c.user, c.password, nullptr) < 0);
-        WT_CHECK_EQ(TLNK_GetLastError(), TLNK_E_PASSWORD);
-    }
 }
 
 WT_TEST(FiftyCyclesLeaveNoHandleOrThread) {
@@ -143,16 +132,11 @@ WT_TEST(FiftyCyclesLeaveNoHandleOrThread) {
     int failed = 0;
     for (int i = 0; i < 50; ++i) failed += Cycle(port, 1) ? 0 : 1;
     WT_CHECK_EQ(failed, 0);
-    // A thread that returned may still be counted for a moment.
-    const ULONGLONG end = GetTickCount64() + 2000;
-    // Wine opens the odd handle of its own now and then; a handle left by each cycle shows as 50.
-    const DWORD slack = 4;
-    while ((HandleCount() > handles + slack || ThreadCount() > threads) &&
-           GetTickCount64() < end) {
-        Sleep(20);
-    }
-    WT_CHECK(HandleCount() <= handles + slack);
-    WT_CHECK(ThreadCount() <= threads);
+    // A thread that returned may still be counted for a moment. Wine opens the odd handle of its
+    // own now and then; a handle left by each cycle shows as 50.
+    WT_CHECK(
+        kx_test::WaitUntil([&] { return HandleCount() <= handles + 4; }, std::chrono::seconds(2)));
+    WT_CHECK(kx_test::WaitUntil([&] { return ThreadCount() <= threads; }, std::chrono::seconds(2)));
     std::printf("  handles %lu -> %lu, threads %lu -> %lu\n", handles, HandleCount(), threads,
                 ThreadCount());
 }
