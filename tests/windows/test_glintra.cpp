@@ -3,12 +3,9 @@
 // or goes away, and the drawing thread and child window gone after GLT_DestroyHandle.
 #include <windows.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -17,6 +14,7 @@
 
 namespace {
 
+using wt::Probe;
 using wt::Rgb;
 
 // Four quadrants of known greys.
@@ -100,11 +98,6 @@ class Render {
     int m_height;
 };
 
-struct Probe {
-    int x, y;
-    Rgb expected;
-};
-
 // The centres of the four quadrants of a width x height client area; with `edges`, also the
 // corners a picture filling the window reaches.
 std::vector<Probe> QuadrantProbes(int width = kWidth, int height = kHeight, bool edges = false) {
@@ -120,28 +113,6 @@ std::vector<Probe> QuadrantProbes(int width = kWidth, int height = kHeight, bool
     return probes;
 }
 
-// Waits until every probe has its colour exactly, calling `show` (if any) each round; reports the
-// probes that never matched. Without `show` the drawing thread must get there on its own.
-void ExpectShown(
-    const wt::TestWindow& window, const std::vector<Probe>& probes, int line,
-    const std::function<void()>& show = [] {}) {
-    const auto matches = [&](const Probe& p) {
-        return wt::Near(window.Pixel(p.x, p.y), p.expected, 0);
-    };
-    if (wt::PollUntil(show, [&] { return std::all_of(probes.begin(), probes.end(), matches); }))
-        return;
-    for (const Probe& p : probes) {
-        const Rgb seen = window.Pixel(p.x, p.y);
-        if (!matches(p)) {
-            wt::Fail(__FILE__, line,
-                     "at (" + std::to_string(p.x) + ", " + std::to_string(p.y) + ") " +
-                         std::to_string(seen.r) + "/" + std::to_string(seen.g) + "/" +
-                         std::to_string(seen.b) + ", expected " + std::to_string(p.expected.r) +
-                         "/" + std::to_string(p.expected.g) + "/" + std::to_string(p.expected.b));
-        }
-    }
-}
-
 HWND ChildOf(HWND parent) {
     return FindWindowExW(parent, nullptr, L"GlintraView", nullptr);
 }
@@ -150,8 +121,8 @@ WT_TEST(padded_rows_are_scaled_into_the_whole_window_unchanged) {
     // 50 is not a multiple of 4: the rows are padded for GDI.
     wt::TestWindow window(64, 64, kWidth, kHeight);
     Render render(50, 30, GLT_SCALE_NEAREST);
-    ExpectShown(window, QuadrantProbes(kWidth, kHeight, true), __LINE__,
-                [&] { render.Show(window.Handle()); });
+    WT_EXPECT_SHOWN(window, QuadrantProbes(kWidth, kHeight, true), 0,
+                    [&] { render.Show(window.Handle()); });
 }
 
 // One live view through its life: overlay, WM_PAINT, a resized parent, teardown.
@@ -160,19 +131,19 @@ WT_TEST(overlay_paint_resize_and_destroy) {
     Render render;
     Overlay overlay;
     render.WithOverlay(overlay);
-    ExpectShown(window, QuadrantProbes(), __LINE__, [&] { render.Show(window.Handle()); });
+    WT_EXPECT_SHOWN(window, QuadrantProbes(), 0, [&] { render.Show(window.Handle()); });
 
     // The box spans 0.45 to 0.55: x 144..175, y 108..131, one pixel wide.
-    ExpectShown(window,
-                {{144, 120, kRed},
-                 {175, 120, kRed},
-                 {160, 108, kRed},
-                 {160, 131, kRed},
-                 {146, 125, Grey(kGreys[2])},
-                 {143, 125, Grey(kGreys[2])},
-                 {3, 3, kBlue},
-                 {10, 10, Grey(kGreys[0])}},
-                __LINE__);
+    WT_EXPECT_SHOWN(window,
+                    {{144, 120, kRed},
+                     {175, 120, kRed},
+                     {160, 108, kRed},
+                     {160, 131, kRed},
+                     {146, 125, Grey(kGreys[2])},
+                     {143, 125, Grey(kGreys[2])},
+                     {3, 3, kBlue},
+                     {10, 10, Grey(kGreys[0])}},
+                    0);
     // Half-transparent blue over grey 230 in the bottom-right corner.
     WT_CHECK(wt::Near(window.Pixel(kWidth - 4, kHeight - 4), {115, 115, 242}, 2));
     WT_CHECK(overlay.memoryDc);
@@ -190,15 +161,15 @@ WT_TEST(overlay_paint_resize_and_destroy) {
     const RECT whole = {0, 0, kWidth, kHeight};
     FillRect(dc, &whole, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     ReleaseDC(child, dc);
-    ExpectShown(window, {{80, 60, Grey(255)}}, __LINE__);
+    WT_EXPECT_SHOWN(window, {{80, 60, Grey(255)}}, 0);
     InvalidateRect(child, nullptr, FALSE);
-    ExpectShown(window, QuadrantProbes(), __LINE__);
+    WT_EXPECT_SHOWN(window, QuadrantProbes(), 0);
 
     // No new picture: the drawing thread notices the size and draws the last one again.
     SetWindowPos(window.Handle(), nullptr, 0, 0, 480, 360, SWP_NOMOVE | SWP_NOZORDER);
     std::vector<Probe> resized = QuadrantProbes(480, 360);
     resized.push_back({216, 162, kRed});  // the box's corner, new size
-    ExpectShown(window, resized, __LINE__);
+    WT_EXPECT_SHOWN(window, resized, 0);
     RECT area = {};
     GetClientRect(child, &area);
     WT_CHECK_EQ(area.right, 480);
@@ -222,8 +193,7 @@ WT_TEST(a_parent_that_goes_away_is_refused_without_a_hang) {
     Render render;
     auto window = std::make_unique<wt::TestWindow>(64, 64, kWidth, kHeight);
     const HWND gone = window->Handle();
-    ExpectShown(*window, QuadrantProbes(kWidth, kHeight, true), __LINE__,
-                [&] { render.Show(gone); });
+    WT_EXPECT_SHOWN(*window, QuadrantProbes(kWidth, kHeight, true), 0, [&] { render.Show(gone); });
     window.reset();  // destroys the parent with the drawing thread's child in it
     WT_CHECK(wt::PollUntil([] {}, [&] { return render.Show(gone) == 0; }));
     // A handle that never was a window is refused the same way.
@@ -231,7 +201,7 @@ WT_TEST(a_parent_that_goes_away_is_refused_without_a_hang) {
     WT_CHECK(wt::PollUntil([] {}, [&] { return render.Show(never) == 0; }));
     // A real window afterwards shows the picture again.
     wt::TestWindow next(64, 64, kWidth, kHeight);
-    ExpectShown(next, QuadrantProbes(), __LINE__, [&] { render.Show(next.Handle()); });
+    WT_EXPECT_SHOWN(next, QuadrantProbes(), 0, [&] { render.Show(next.Handle()); });
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -186,7 +187,37 @@ class TestWindow {
     HWND m_hwnd = nullptr;
 };
 
+// A point of a window's client area and the colour it should show.
+struct Probe {
+    int x, y;
+    Rgb expected;
+};
+
+// Calls `show` (which puts the picture on screen again; without it the picture must come on its
+// own) until every probe of `window` has its colour within `tolerance`, for a few seconds; reports
+// each probe that never matched as a failure at file:line. Called through WT_EXPECT_SHOWN.
+inline void ExpectShown(
+    const char* file, int line, const TestWindow& window, const std::vector<Probe>& probes,
+    int tolerance, const std::function<void()>& show = [] {}) {
+    const auto matches = [&](const Probe& p) {
+        return Near(window.Pixel(p.x, p.y), p.expected, tolerance);
+    };
+    if (PollUntil(show, [&] { return std::all_of(probes.begin(), probes.end(), matches); })) return;
+    const auto text = [](Rgb c) {
+        return "(" + std::to_string(c.r) + ", " + std::to_string(c.g) + ", " + std::to_string(c.b) +
+               ")";
+    };
+    for (const Probe& p : probes) {
+        if (matches(p)) continue;
+        Fail(file, line,
+             "at (" + std::to_string(p.x) + ", " + std::to_string(p.y) + ") " +
+                 text(window.Pixel(p.x, p.y)) + ", expected " + text(p.expected));
+    }
+}
+
 }  // namespace wt
+
+#define WT_EXPECT_SHOWN(...) wt::ExpectShown(__FILE__, __LINE__, __VA_ARGS__)
 
 #define WT_CONCAT_(a, b) a##b
 #define WT_CONCAT(a, b) WT_CONCAT_(a, b)
