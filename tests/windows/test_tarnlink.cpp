@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -28,20 +27,12 @@ uint16_t CameraPort() {
     return static_cast<uint16_t>(port);
 }
 
+// The data bytes of a stream; its header and contents are the Linux tests' business.
 struct Stream {
-    std::atomic<int> headers{0};
     std::atomic<size_t> bytes{0};
-    std::atomic<bool> goodHeader{false};
 
-    static void Callback(int32_t, uint32_t type, uint8_t* buffer, uint32_t size, void* user) {
-        auto* self = static_cast<Stream*>(user);
-        if (type == TLNK_STREAM_HEADER) {
-            ++self->headers;
-            self->goodHeader =
-                size == sizeof(TLNK_StreamHeader) && std::memcmp(buffer, "TLSH", 4) == 0;
-        } else if (type == TLNK_STREAM_DATA) {
-            self->bytes += size;
-        }
+    static void Callback(int32_t, uint32_t type, uint8_t*, uint32_t size, void* user) {
+        if (type == TLNK_STREAM_DATA) static_cast<Stream*>(user)->bytes += size;
     }
     bool WaitForBytes(size_t wanted) const {
         return kx_test::WaitUntil([&] { return bytes.load() >= wanted; }, std::chrono::seconds(5));
@@ -109,8 +100,6 @@ WT_TEST(LoginStreamStopAndLogout) {
     WT_CHECK(play >= 0);
     // Two whole frames, so the data went on past the first chunk.
     WT_CHECK(stream.WaitForBytes(2 * 2 * 640 * 512));
-    WT_CHECK_EQ(stream.headers.load(), 1);
-    WT_CHECK(stream.goodHeader.load());
     WT_CHECK_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
     const size_t afterStop = stream.bytes.load();
     Sleep(200);
