@@ -92,11 +92,13 @@ void FramePipeline::StopWorker() {
 
 bool FramePipeline::PushStreamData(const uint8_t* payload, uint32_t size) {
     if (!m_pRing) return false;
-    if (size > static_cast<uint32_t>(INT32_MAX)) return true;  // larger than any unit: dropped
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (m_pRing->Push(payload, static_cast<int32_t>(size)) != -2) break;
+    for (int attempt = 0; attempt < 3 && size <= static_cast<uint32_t>(INT32_MAX); ++attempt) {
+        const int32_t result = m_pRing->Push(payload, static_cast<int32_t>(size));
+        if (result >= 0) return true;
+        if (result != -2) break;  // larger than a unit: dropped at once
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    m_nPayloadsDropped.fetch_add(1, std::memory_order_relaxed);
     return true;
 }
 

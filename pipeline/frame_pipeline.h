@@ -89,7 +89,7 @@ public:
         if (m_pSink) m_pSink->StreamEnded(playHandle);
     }
     // Pushes one payload, retrying three times 10 ms apart while the ring is full; true unless
-    // there is no ring (a dropped payload is not reported).
+    // there is no ring. A dropped payload is not reported, only counted in m_nPayloadsDropped.
     bool PushStreamData(const uint8_t* payload, uint32_t size);
     FrameRingBuffer* Ring() { return m_pRing.get(); }
     AutoResetEvent& SpaceEvent() { return m_hEventBelowHalf; }
@@ -131,6 +131,7 @@ public:
     // Statistics for the tools' summaries (worker writes, anyone reads).
     std::atomic<uint64_t> m_nFramesAccepted{0};
     std::atomic<uint64_t> m_nCrcDrops{0};
+    std::atomic<uint64_t> m_nPayloadsDropped{0};  // ring full after the retries, or over a unit
     std::atomic<uint64_t> m_nRecordsWritten{0};
     std::atomic<uint64_t> m_nSnapshotsWritten{0};
     std::atomic<uint64_t> m_nSnapshotsFailed{0};

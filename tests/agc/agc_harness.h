@@ -1,15 +1,12 @@
-// Helpers for the gain control's tests: a work block with its handle, and the reference run of
-// the same frame for comparison.
+// Helpers for the gain control's tests: a work block with its handle.
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "agc.h"
 #include "agc_internal.h"
-#include "agc_reference.h"
 
 namespace kx::agc::testing {
 
@@ -46,27 +43,9 @@ class Block {
     int32_t m_result = -1;
 };
 
-// What the reference gives for a frame: the picture, the table and counters left in the block,
-// and the bounds and means.
-struct Expected {
-    std::vector<uint8_t> gray;
-    std::vector<uint8_t> lut = std::vector<uint8_t>(kValues);
-    std::vector<uint16_t> hist = std::vector<uint16_t>(kValues);
-    Stats stats{};
-};
-
 // The settings that AGC_Create followed by AGC_SetMode(mode) leave (Histeq keeps Line's contrast).
 inline Tuning TuningAfterCreate(int32_t mode) {
     return PresetFor(static_cast<uint8_t>(mode), PresetFor(AGC_MODE_LINE, 0).contrast);
-}
-
-inline Expected ReferenceRun(int32_t mode, uint32_t width, uint32_t height,
-                             const std::vector<uint16_t>& image) {
-    Expected e;
-    e.gray.resize(size_t{width} * height);
-    e.stats = reference::Convert(TuningAfterCreate(mode), width, height, image.data(),
-                                 e.gray.data(), e.lut.data(), e.hist.data());
-    return e;
 }
 
 // "" when equal, else where and how the two first differ.

@@ -1,8 +1,9 @@
-// The fast conversion against the plain reference, byte for byte: picture, table, counters and
-// the bounds and means, over many random and structured frames in every mode.
+// The fast conversion over many random and structured frames in every mode, against what its parts
+// promise: the counters count the samples (modulo 65,536; Histeq and Special limit theirs as they
+// go), the bounds and means fit their definitions, the picture is the table applied to each
+// sample, the table never falls, and the AVX2 kernels give the SSE2 kernels' bytes.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <random>
 
 #include "agc_frames.h"
@@ -13,115 +14,119 @@ namespace {
 
 using testing::Block;
 using testing::FirstDifference;
-using testing::ReferenceRun;
 
-void ExpectModeSameAsReference(int32_t mode, uint32_t width, uint32_t height,
-                               const std::vector<uint16_t>& image) {
-    const testing::Expected want = ReferenceRun(mode, width, height, image);
-    Block block(width, height, mode);
-    ASSERT_EQ(block.Created(), AGC_OK);
-    const std::vector<uint8_t> gray = block.Process(image);
-    ASSERT_EQ(block.Result(), AGC_OK);
-    EXPECT_EQ(FirstDifference(gray.data(), want.gray.data(), gray.size()), "") << "picture";
-    EXPECT_EQ(FirstDifference(block.Lut(), want.lut.data(), kValues), "") << "table";
-    EXPECT_EQ(FirstDifference(block.Hist(), want.hist.data(), kValues), "") << "counters";
-
-    std::vector<uint16_t> hist(kValues);
-    CountValues(image.data(), image.size(), hist.data());
-    const Stats s = FindStats(hist.data(), testing::TuningAfterCreate(mode), width, height);
-    const Stats& r = want.stats;
-    EXPECT_EQ(std::vector<int>({s.low, s.high, s.peak, s.mean, s.lowMean, s.highMean}),
-              std::vector<int>({r.low, r.high, r.peak, r.mean, r.lowMean, r.highMean}))
-        << "low, high, peak, mean, lowMean, highMean";
-    EXPECT_TRUE(r.low < r.high && r.high <= r.peak && r.peak <= kMaxValue);
-}
-
-// Every mode, with the AVX2 kernels (where the processor has them) and with the SSE2 ones.
-void ExpectSameAsReference(const std::string& what, uint32_t width, uint32_t height,
-                           const std::vector<uint16_t>& image) {
-    for (int32_t mode : {AGC_MODE_LINE, AGC_MODE_HISTEQ, AGC_MODE_SPECIAL}) {
-        for (bool wide : {true, false}) {
-            SCOPED_TRACE(what + " " + std::to_string(width) + "x" + std::to_string(height) +
-                         " mode " + std::to_string(mode) + (wide ? " wide" : " SSE2"));
-            SetWideKernels(wide);
-            ExpectModeSameAsReference(mode, width, height, image);
-        }
+void ExpectSound(const std::string& what, uint32_t width, uint32_t height,
+                 const std::vector<uint16_t>& image) {
+    std::vector<uint16_t> counts(kValues);
+    for (uint16_t v : image) ++counts[std::min<uint32_t>(v, kMaxValue)];
+    std::vector<uint64_t> pixels(kValues + 1), weights(kValues + 1);  // counted below each value
+    for (uint32_t v = 0; v < kValues; ++v) {
+        pixels[v + 1] = pixels[v] + counts[v];
+        weights[v + 1] = weights[v] + uint64_t{v} * counts[v];
     }
-    SetWideKernels(true);
+    for (int32_t mode : {AGC_MODE_LINE, AGC_MODE_HISTEQ, AGC_MODE_SPECIAL}) {
+        SCOPED_TRACE(what + " " + std::to_string(width) + "x" + std::to_string(height) + " mode " +
+                     std::to_string(mode));
+        std::vector<uint8_t> gray[2], lut[2];
+        for (bool wide : {false, true}) {
+            SetWideKernels(wide);
+            Block block(width, height, mode);
+            gray[wide] = block.Process(image);
+            ASSERT_EQ(block.Result(), AGC_OK);
+            lut[wide].assign(block.Lut(), block.Lut() + kValues);
+            for (uint32_t v = 0; v < kValues; ++v) {
+                const uint16_t got = block.Hist()[v], want = counts[v];
+                const bool limited = (mode == AGC_MODE_HISTEQ && want > 32 && got == 32) ||
+                                     (mode == AGC_MODE_SPECIAL && want > 4 && got == 4);
+                ASSERT_TRUE(got == want || limited)
+                    << "counter " << v << ": " << got << " of " << want;
+            }
+        }
+        SetWideKernels(true);
+        EXPECT_EQ(FirstDifference(gray[1].data(), gray[0].data(), image.size()), "")
+            << "AVX2 picture";
+        EXPECT_EQ(FirstDifference(lut[1].data(), lut[0].data(), kValues), "") << "AVX2 table";
+        std::vector<uint8_t> mapped(image.size());
+        for (size_t i = 0; i < image.size(); ++i)
+            mapped[i] = lut[0][std::min<uint32_t>(image[i], kMaxValue)];
+        EXPECT_EQ(FirstDifference(gray[0].data(), mapped.data(), image.size()), "") << "picture";
+        EXPECT_TRUE(std::is_sorted(lut[0].begin(), lut[0].end())) << "the table falls";
+        // The bounds fit their definitions wherever the scans pass their thresholds.
+        const Tuning t = testing::TuningAfterCreate(mode);
+        const Stats s = FindStats(counts.data(), t, width, height);
+        ASSERT_TRUE(s.low < s.high && s.high <= s.peak && s.peak <= kMaxValue);
+        const uint64_t thrLow = t.lowCut * image.size() / 1000;
+        const uint64_t thrPeak = std::min<uint64_t>(t.highCut * image.size() / 1000, 16);
+        const auto mean = [&](int64_t a, int64_t b) {
+            const uint64_t n = a <= b ? pixels[b + 1] - pixels[a] : 0;
+            return n ? static_cast<int>(double(weights[b + 1] - weights[a]) / double(n) + 0.5) : 0;
+        };
+        EXPECT_EQ(std::vector<int>({s.mean, s.lowMean, s.highMean}),
+                  std::vector<int>(
+                      {mean(s.low, s.high - 1), mean(s.low, s.mean - 1), mean(s.mean, s.high)}));
+        const uint64_t above = pixels[kValues] - pixels[s.peak + 1], from = above + counts[s.peak];
+        EXPECT_TRUE(s.low >= kMaxValue - 1 ||
+                    (pixels[s.low + 1] > thrLow && pixels[s.low] <= thrLow))
+            << "low " << s.low;
+        EXPECT_TRUE(s.peak == s.high || (above <= thrPeak && from > thrPeak)) << "peak " << s.peak;
+    }
 }
 
-using Generator =
-    std::function<std::vector<uint16_t>(uint32_t width, uint32_t height, uint32_t seed)>;
+const char* const kShapes[] = {"thermal",        "any 16-bit", "any 14-bit", "around the top",
+                               "narrow",         "runs",       "wide runs",  "small hot tail",
+                               "large hot tail", "black",      "saturated",  "flat",
+                               "near black"};
 
-struct Shape {
-    const char* name;
-    Generator make;
-};
+// clang-format off
+std::vector<uint16_t> Make(size_t shape, uint32_t w, uint32_t h, uint32_t s) {
+    switch (shape) {
+        case 0: return frames::Thermal(w, h, s);
+        case 1: return frames::Uniform(w * h, s, 0, 65535);
+        case 2: return frames::Uniform(w * h, s, 0, 16383);
+        case 3: return frames::Uniform(w * h, s, 16370, 16400);
+        case 4: return frames::Uniform(w * h, s, 7000, 7090);
+        case 5: return frames::Runs(w * h, s, 5000, 5100);
+        case 6: return frames::Runs(w * h, s, 0, 65535);
+        case 7: return frames::HotTail(w * h, s, 0.02);
+        case 8: return frames::HotTail(w * h, s, 0.4);
+        case 9: return std::vector<uint16_t>(size_t{w} * h, 0);
+        case 10: return std::vector<uint16_t>(size_t{w} * h, 65535);
+        case 11: return std::vector<uint16_t>(size_t{w} * h, 7123);
+        default: return frames::Uniform(w * h, s, 0, 2);
+    }
+}
+// clang-format on
 
-const Shape kShapes[] = {
-    {"thermal", [](uint32_t w, uint32_t h, uint32_t s) { return frames::Thermal(w, h, s); }},
-    {"any 16-bit",
-     [](uint32_t w, uint32_t h, uint32_t s) { return frames::Uniform(w * h, s, 0, 65535); }},
-    {"any 14-bit",
-     [](uint32_t w, uint32_t h, uint32_t s) { return frames::Uniform(w * h, s, 0, 16383); }},
-    {"around the top",
-     [](uint32_t w, uint32_t h, uint32_t s) { return frames::Uniform(w * h, s, 16370, 16400); }},
-    {"narrow",
-     [](uint32_t w, uint32_t h, uint32_t s) { return frames::Uniform(w * h, s, 7000, 7090); }},
-    {"runs", [](uint32_t w, uint32_t h, uint32_t s) { return frames::Runs(w * h, s, 5000, 5100); }},
-    {"wide runs",
-     [](uint32_t w, uint32_t h, uint32_t s) { return frames::Runs(w * h, s, 0, 65535); }},
-    {"small hot tail",
-     [](uint32_t w, uint32_t h, uint32_t s) { return frames::HotTail(w * h, s, 0.02); }},
-    {"large hot tail",
-     [](uint32_t w, uint32_t h, uint32_t s) { return frames::HotTail(w * h, s, 0.4); }},
-    {"black",
-     [](uint32_t w, uint32_t h, uint32_t) { return std::vector<uint16_t>(size_t{w} * h, 0); }},
-    {"saturated",
-     [](uint32_t w, uint32_t h, uint32_t) { return std::vector<uint16_t>(size_t{w} * h, 65535); }},
-    {"flat",
-     [](uint32_t w, uint32_t h, uint32_t) { return std::vector<uint16_t>(size_t{w} * h, 7123); }},
-    {"near black",
-     [](uint32_t w, uint32_t h, uint32_t s) { return frames::Uniform(w * h, s, 0, 2); }},
-};
-
-TEST(AgcFastPath, MatchesReferenceForEveryShapeAndSize) {
+TEST(AgcFastPath, EveryShapeAndSize) {
     const std::pair<uint32_t, uint32_t> sizes[] = {
         {1, 1},  {2, 1},  {1, 3},   {3, 3},   {7, 5},    {8, 1},    {9, 2},
         {16, 1}, {17, 3}, {33, 31}, {64, 48}, {161, 97}, {640, 512}};
-    for (const Shape& shape : kShapes) {
-        for (const auto& [w, h] : sizes) {
-            ExpectSameAsReference(shape.name, w, h, shape.make(w, h, w * 131 + h));
-        }
+    for (size_t shape = 0; shape < std::size(kShapes); ++shape) {
+        for (const auto& [w, h] : sizes)
+            ExpectSound(kShapes[shape], w, h, Make(shape, w, h, w * 131 + h));
+    }
+    std::mt19937 rng(20240601);
+    for (int round = 0; round < 150; ++round) {
+        const uint32_t w = 1 + rng() % 90, h = 1 + rng() % 90;
+        const size_t shape = rng() % std::size(kShapes);
+        ExpectSound(kShapes[shape], w, h, Make(shape, w, h, static_cast<uint32_t>(rng())));
     }
 }
 
-TEST(AgcFastPath, MatchesReferenceWhenCountersWrap) {
+TEST(AgcFastPath, CountersThatWrap) {
     // 65,536 equal samples leave a zero counter; the scans then never pass their thresholds.
-    ExpectSameAsReference("flat, all wrapped", 256, 256, std::vector<uint16_t>(65536, 4000));
-    ExpectSameAsReference("black, all wrapped", 640, 512,
-                          std::vector<uint16_t>(size_t{640} * 512, 0));
-    ExpectSameAsReference("saturated, all wrapped", 640, 512,
-                          std::vector<uint16_t>(size_t{640} * 512, 16383));
-    ExpectSameAsReference("flat, one left", 65537, 1, std::vector<uint16_t>(65537, 3000));
+    ExpectSound("flat, all wrapped", 256, 256, std::vector<uint16_t>(65536, 4000));
+    ExpectSound("black, all wrapped", 640, 512, std::vector<uint16_t>(size_t{640} * 512, 0));
+    ExpectSound("saturated, all wrapped", 640, 512,
+                std::vector<uint16_t>(size_t{640} * 512, 16383));
+    ExpectSound("flat, one left", 65537, 1, std::vector<uint16_t>(65537, 3000));
     // A dominant value wraps while the rest of the scene counts normally.
     for (uint32_t seed = 1; seed <= 3; ++seed) {
         std::vector<uint16_t> image = frames::Thermal(320, 256, seed);
         std::fill_n(image.begin(), 65536 + size_t{seed} * 7, static_cast<uint16_t>(6500 + seed));
-        ExpectSameAsReference("dominant value", 320, 256, image);
+        ExpectSound("dominant value", 320, 256, image);
         std::shuffle(image.begin(), image.end(), std::mt19937(seed));
-        ExpectSameAsReference("dominant value, shuffled", 320, 256, image);
-    }
-}
-
-TEST(AgcFastPath, MatchesReferenceForRandomFramesAndSizes) {
-    std::mt19937 rng(20240601);
-    std::uniform_int_distribution<uint32_t> side(1, 90);
-    std::uniform_int_distribution<size_t> shape(0, std::size(kShapes) - 1);
-    for (int round = 0; round < 150; ++round) {
-        const uint32_t w = side(rng), h = side(rng);
-        const Shape& s = kShapes[shape(rng)];
-        ExpectSameAsReference(s.name, w, h, s.make(w, h, static_cast<uint32_t>(rng())));
+        ExpectSound("dominant value, shuffled", 320, 256, image);
     }
 }
 

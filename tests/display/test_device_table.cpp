@@ -1,5 +1,5 @@
-// The process-wide device table: what the enumeration puts in it, the set-up calls, the
-// capability mask, and failing set-ups that must release everything made before them.
+// The process-wide device table: what the enumeration puts in it, the set-up calls, the devices
+// that use video memory, and failing set-ups that must release everything made before them.
 #include <cstring>
 
 #include "device_table.h"
@@ -16,9 +16,6 @@ using platform::FakeDevice;
 const RECT kLeft{0, 0, 1920, 1080};
 const RECT kRight{1920, 0, 3200, 1024};
 
-bool SameRect(const RECT& a, const RECT& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
 
 TEST_F(DeviceTableTest, OneDisplayIsTheDriverEntryAloneAndTheScreenBoundsTheDesktop) {
     Fake().SetScreenSize(1600, 900);
@@ -36,10 +33,24 @@ TEST_F(DeviceTableTest, OneDisplayIsTheDriverEntryAloneAndTheScreenBoundsTheDesk
 
     DDrawDisplayEngine* engine = EngineOf(handle);
     EXPECT_TRUE(engine->IsInitialised());
-    EXPECT_TRUE(SameRect(engine->DesktopBounds(), RECT{0, 0, 1600, 900}));
+    EXPECT_EQ(engine->DesktopBounds(), (RECT{0, 0, 1600, 900}));
     ASSERT_NE(engine->DeviceSet(0), nullptr);
     EXPECT_TRUE(engine->DeviceSet(0)->bVideoMemory);
     EXPECT_EQ(engine->DeviceSet(1), nullptr);
+
+    // An offscreen surface asked for without a pixel format is in the display's: 32-bit RGB.
+    DDSURFACEDESC2 desc{};
+    desc.dwSize = sizeof(desc);
+    desc.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
+    desc.dwWidth = 64;
+    desc.dwHeight = 48;
+    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN;
+    IDirectDrawSurface7* surface = nullptr;
+    ASSERT_EQ(entry.pDirectDraw->CreateSurface(&desc, &surface, nullptr), DD_OK);
+    ASSERT_EQ(surface->GetSurfaceDesc(&desc), DD_OK);
+    EXPECT_EQ(desc.ddpfPixelFormat.dwRGBBitCount, 32u);
+    EXPECT_EQ(desc.lPitch, 256);
+    surface->Release();
 }
 
 TEST_F(DeviceTableTest, SetUpMakesEachDevicesObjectsWithTheirFlags) {
@@ -67,15 +78,12 @@ TEST_F(DeviceTableTest, SetUpMakesEachDevicesObjectsWithTheirFlags) {
     EXPECT_EQ(primary.desc.dwWidth | primary.desc.dwHeight, 0u);
     EXPECT_EQ(Fake().CallsNamed("IDirectDraw7::GetCaps")[0].args, "driver=yes hel=null");
     EXPECT_EQ(Fake().CallsNamed("IDirectDraw7::CreateClipper")[0].flags, 0u);
-}
 
-TEST_F(DeviceTableTest, SetUpRunsOncePerProcess) {
+    // Once per process.
     NewHandle();
-    NewHandle();
-    EXPECT_EQ(Fake().CountCalls("DirectDrawEnumerateExA"), 1u);
-    EXPECT_EQ(Fake().CountCalls("DirectDrawCreateEx"), 1u);
     EXPECT_EQ(SetUpDevices(), 0);
     EXPECT_EQ(Fake().CountCalls("DirectDrawEnumerateExA"), 1u);
+    EXPECT_EQ(Fake().CountCalls("DirectDrawCreateEx"), 1u);
 }
 
 TEST_F(DeviceTableTest, TwoMonitorsGiveTheDriverEntryAndOneEntryPerMonitor) {
@@ -91,15 +99,14 @@ TEST_F(DeviceTableTest, TwoMonitorsGiveTheDriverEntryAndOneEntryPerMonitor) {
         EXPECT_EQ(std::memcmp(&entry.guid, &expected, sizeof(GUID)), 0);
         ASSERT_NE(entry.pMonitorInfo, nullptr);
         EXPECT_EQ(entry.pMonitorInfo->cbSize, 72u);
-        EXPECT_TRUE(SameRect(entry.pMonitorInfo->rcMonitor, i == 1 ? kLeft : kRight));
+        EXPECT_EQ(entry.pMonitorInfo->rcMonitor, i == 1 ? kLeft : kRight);
     }
-    EXPECT_TRUE(SameRect(EngineOf(handle)->DesktopBounds(), RECT{0, 0, 3200, 1080}));
-}
+    EXPECT_EQ(EngineOf(handle)->DesktopBounds(), (RECT{0, 0, 3200, 1080}));
 
-TEST_F(DeviceTableTest, MonitorsLeftAndAboveTheOriginWidenTheDesktop) {
+    // Monitors left of and above the origin widen the desktop there.
+    UseNewFake();
     Fake().SetMonitors({RECT{0, 0, 1920, 1080}, RECT{-1280, -200, 0, 824}});
-    const int32_t handle = NewHandle();
-    EXPECT_TRUE(SameRect(EngineOf(handle)->DesktopBounds(), RECT{-1280, -200, 1920, 1080}));
+    EXPECT_EQ(EngineOf(NewHandle())->DesktopBounds(), (RECT{-1280, -200, 1920, 1080}));
 }
 
 TEST_F(DeviceTableTest, FiveDevicesKeepTheFirstFourAndStopTheEnumeration) {
@@ -112,38 +119,10 @@ TEST_F(DeviceTableTest, FiveDevicesKeepTheFirstFourAndStopTheEnumeration) {
     EXPECT_EQ(table.wMonitorCount, 3u);
     EXPECT_EQ(Fake().EnumeratedCallbacks(), 5);
     EXPECT_TRUE(Fake().EnumerationStopped());
-    EXPECT_TRUE(SameRect(table.entries[3]->pMonitorInfo->rcMonitor, RECT{200, 0, 300, 100}));
+    EXPECT_EQ(table.entries[3]->pMonitorInfo->rcMonitor, (RECT{200, 0, 300, 100}));
     EXPECT_EQ(Fake().CountCalls("DirectDrawCreateEx"), 4u);
     // The fourth monitor was never taken in, so it does not widen the desktop.
     EXPECT_EQ(EngineOf(handle)->DesktopBounds().right, 300);
-}
-
-TEST_F(DeviceTableTest, CapabilityMaskHasOneBitPerCapability) {
-    struct Case {
-        DWORD caps;
-        DWORD fx;
-        DWORD bit;
-    };
-    const Case cases[] = {
-        {0, 0, 0},
-        {DDCAPS_BLT, 0, kCapBlt},
-        {DDCAPS_BLTFOURCC, 0, kCapBltFourCC},
-        {0, DDFXCAPS_BLTSHRINKX, kCapShrinkX},
-        {0, DDFXCAPS_BLTSHRINKY, kCapShrinkY},
-        {0, DDFXCAPS_BLTSTRETCHX, kCapStretchX},
-        {0, DDFXCAPS_BLTSTRETCHY, kCapStretchY},
-        {DDCAPS_BLTCOLORFILL, 0, kCapColorFill},
-        {DDCAPS_BLTSTRETCH, 0, kCapBltStretch},
-        // Bits that the mask does not know change nothing.
-        {0xFFFFFFFFu & ~(DDCAPS_BLT | DDCAPS_BLTFOURCC | DDCAPS_BLTCOLORFILL | DDCAPS_BLTSTRETCH),
-         0, 0},
-    };
-    for (const Case& c : cases) {
-        DDCAPS caps{};
-        caps.dwCaps = c.caps;
-        caps.dwFXCaps = c.fx;
-        EXPECT_EQ(CapabilityMask(caps), kCapObjects | c.bit) << std::hex << c.caps << " " << c.fx;
-    }
 }
 
 TEST_F(DeviceTableTest, OnlyAFullyCapableDeviceUsesVideoMemory) {
@@ -169,16 +148,14 @@ TEST_F(DeviceTableTest, MissingDirectDrawOrDevicesAreReportedAndInitFails) {
         {"no device", [](platform::FakeBackend& f) { f.Devices().clear(); }, ORVD_E_NOT_READY},
     };
     for (const Case& c : cases) {
-        auto fake = std::make_shared<platform::FakeBackend>();
-        c.script(*fake);
-        testing::UseBackendForTesting(fake);
+        UseNewFake();
+        c.script(Fake());
         EXPECT_EQ(SetUpDevices(), c.setup) << c.what;
         EXPECT_EQ(DeviceTable().dwCount, 0u) << c.what;
         DDrawDisplayEngine engine;
         EXPECT_EQ(engine.Init(), ORVD_E_DDRAW) << c.what;
         EXPECT_FALSE(engine.IsInitialised()) << c.what;
     }
-    testing::UseBackendForTesting(m_pFake);
 }
 
 TEST_F(DeviceTableTest, AFailingSetUpStepReleasesEverythingMadeBeforeIt) {
@@ -187,24 +164,20 @@ TEST_F(DeviceTableTest, AFailingSetUpStepReleasesEverythingMadeBeforeIt) {
                            "IDirectDraw7::CreateClipper", "IDirectDrawSurface7::SetClipper"};
     for (const char* step : steps) {
         // The second monitor's step fails: the driver entry and the first monitor are complete.
-        auto fake = std::make_shared<platform::FakeBackend>();
-        fake->SetMonitors({kLeft, kRight});
-        fake->FailCall(step, DDERR_GENERIC, 0, 1, /*device=*/2);
-        testing::UseBackendForTesting(fake);
+        UseNewFake();
+        Fake().SetMonitors({kLeft, kRight});
+        Fake().FailCall(step, DDERR_GENERIC, 0, 1, /*device=*/2);
         EXPECT_EQ(SetUpDevices(), -1) << step;
         const DisplayDeviceTable& table = DeviceTable();
         EXPECT_EQ(table.dwCount, 0u) << step;
         EXPECT_EQ(table.wMonitorCount, 0u) << step;
         EXPECT_FALSE(table.bSetUp) << step;
-        EXPECT_EQ(fake->LiveObjects(), 0) << step;
-        EXPECT_GE(fake->CountCalls("DirectDrawCreateEx"), 3u) << step;
+        EXPECT_EQ(Fake().LiveObjects(), 0) << step;
+        EXPECT_EQ(Fake().CountCalls("DirectDrawCreateEx"), 3u) << step;
         // The next attempt starts from an empty table and succeeds.
         EXPECT_EQ(SetUpDevices(), 0) << step;
         EXPECT_EQ(DeviceTable().dwCount, 3u) << step;
-        TearDownDevices();
-        EXPECT_EQ(fake->LiveObjects(), 0) << step;
     }
-    testing::UseBackendForTesting(m_pFake);
 }
 
 TEST_F(DeviceTableTest, InitAfterAFailedSetUpReportsDirectDrawFailure) {
@@ -214,16 +187,6 @@ TEST_F(DeviceTableTest, InitAfterAFailedSetUpReportsDirectDrawFailure) {
     EXPECT_EQ(DeviceTable().dwCount, 0u);
     EXPECT_EQ(EngineOf(handle)->Init(), ORVD_OK);  // a later Init sets up again
     EXPECT_EQ(DeviceTable().dwCount, 1u);
-}
-
-TEST_F(DeviceTableTest, TearDownReleasesTheObjectsAndEmptiesTheTable) {
-    Fake().SetMonitors({kLeft, kRight});
-    NewHandle();
-    EXPECT_GT(Fake().LiveObjects(), 0);
-    testing::ResetLibraryForTesting();
-    EXPECT_EQ(DeviceTable().dwCount, 0u);
-    EXPECT_FALSE(DeviceTable().bSetUp);
-    EXPECT_EQ(Fake().LiveObjects(), 0);
 }
 
 }  // namespace

@@ -65,43 +65,6 @@ std::vector<uint8_t> Bytes(const uint8_t* p, size_t n) {
     return {p, p + n};
 }
 
-TEST(CopyRows, AdvancesTheSourceByTheRowAndTheDestinationByThePitch) {
-    const uint8_t src[6] = {1, 2, 3, 4, 5, 6};
-    for (ptrdiff_t pitch : {3, 5}) {
-        std::vector<uint8_t> dst(10, 0);
-        const uint8_t* s = src;
-        uint8_t* d = dst.data();
-        CopyRows(s, d, 3, pitch, 2);
-        EXPECT_EQ(s, src + 6);
-        EXPECT_EQ(d, dst.data() + 2 * pitch);
-        EXPECT_EQ(Bytes(dst.data(), 3), Bytes(src, 3));
-        EXPECT_EQ(Bytes(dst.data() + pitch, 3), Bytes(src + 3, 3));
-    }
-}
-
-TEST(FrameCopy, Yv12Frame640x480FillsLumaRowsAndHalfPitchChromaRows) {
-    for (ptrdiff_t pitch : {640, 704}) {
-        SCOPED_TRACE(pitch);
-        TestFrame frame(ORVD_FORMAT_YV12, 640, 480);
-        TestSurface surface(ORVD_FORMAT_YV12, 640, 480, pitch);
-        ASSERT_TRUE(CopyFrame(frame.src, surface.mem));
-        const uint8_t* s = frame.bytes.data();
-        const uint8_t* d = surface.memory.data();
-        for (int r = 0; r < 480; ++r) {
-            ASSERT_EQ(Bytes(d + r * pitch, 640), Bytes(s + r * 640, 640)) << "luma row " << r;
-        }
-        const uint8_t* chroma = d + 480 * pitch;
-        for (int r = 0; r < 480; ++r) {  // both quarter planes, one after the other
-            ASSERT_EQ(Bytes(chroma + r * (pitch / 2), 320), Bytes(s + 640 * 480 + r * 320, 320))
-                << "chroma row " << r;
-        }
-        if (pitch > 640) {
-            EXPECT_EQ(d[640], kUntouched);  // the padding stays as it was
-        }
-        EXPECT_TRUE(surface.GuardIntact());
-    }
-}
-
 // Every format on a surface of its own format: each plane row by row at the surface's pitch.
 // RGB24 and RGB32 included: their rows used to go as one block that ignored a padded pitch.
 TEST(FrameCopy, OwnFormatSurfacesReceiveEveryPlaneAtThePitch) {
@@ -136,60 +99,47 @@ TEST(FrameCopy, OwnFormatSurfacesReceiveEveryPlaneAtThePitch) {
     }
 }
 
-TEST(FrameCopy, Rgb24OnRgb32ArrivesAsBgrZero) {
-    TestFrame frame(ORVD_FORMAT_RGB24, 3, 2);
-    for (size_t i = 0; i < frame.bytes.size(); ++i) frame.bytes[i] = static_cast<uint8_t>(i + 1);
-    TestSurface surface(ORVD_FORMAT_RGB32, 3, 2, 16);
-    ASSERT_TRUE(CopyFrame(frame.src, surface.mem));
-    const std::vector<uint8_t> row0 = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0};
-    const std::vector<uint8_t> row1 = {10, 11, 12, 0, 13, 14, 15, 0, 16, 17, 18, 0};
-    EXPECT_EQ(Bytes(surface.Row(0, 0), 12), row0);
-    EXPECT_EQ(Bytes(surface.Row(0, 1), 12), row1);
-    EXPECT_EQ(surface.memory[12], kUntouched);  // padding
-    EXPECT_TRUE(surface.GuardIntact());
-}
-
-TEST(FrameCopy, YvyuOnYuy2ExchangesBytesOneAndThree) {
-    TestFrame frame(ORVD_FORMAT_YVYU, 5, 2);  // odd: the lone last pixel is copied as it is
-    for (size_t i = 0; i < frame.bytes.size(); ++i) frame.bytes[i] = static_cast<uint8_t>(i);
-    TestSurface surface(ORVD_FORMAT_YUY2, 5, 2, 12);
-    ASSERT_TRUE(CopyFrame(frame.src, surface.mem));
-    EXPECT_EQ(Bytes(surface.Row(0, 0), 10), (std::vector<uint8_t>{0, 3, 2, 1, 4, 7, 6, 5, 8, 9}));
-    EXPECT_EQ(Bytes(surface.Row(0, 1), 10),
-              (std::vector<uint8_t>{10, 13, 12, 11, 14, 17, 16, 15, 18, 19}));
-    EXPECT_TRUE(surface.GuardIntact());
-}
-
-TEST(FrameCopy, IuyvOnUyvyInterleavesTheEvenLinesThenTheOddLines) {
-    struct Case {
-        uint32_t height;
-        std::vector<uint8_t> frame_row_of_line;
+// A substitute of one packed plane, from a frame whose bytes count 0, 1, 2, ...: the bytes of each
+// surface row, and the padding behind them untouched.
+TEST(FrameCopy, PackedSubstitutesReceiveTheirOwnLayout) {
+    auto seq = [](uint8_t from, uint8_t count) {
+        std::vector<uint8_t> bytes(count);
+        for (uint8_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(from + i);
+        return bytes;
     };
-    const Case cases[] = {{4, {0, 2, 1, 3}}, {5, {0, 3, 1, 4, 2}}};
+    struct Case {
+        const char* what;
+        unsigned from, to;
+        uint32_t width, height;
+        ptrdiff_t pitch;
+        std::vector<std::vector<uint8_t>> rows;
+    };
+    const Case cases[] = {
+        {"RGB24 on RGB32: B, G, R, 0", ORVD_FORMAT_RGB24, ORVD_FORMAT_RGB32, 3, 2, 16,
+         {{0, 1, 2, 0, 3, 4, 5, 0, 6, 7, 8, 0}, {9, 10, 11, 0, 12, 13, 14, 0, 15, 16, 17, 0}}},
+        // Odd width: the lone last pixel is copied as it is.
+        {"YVYU on YUY2: bytes 1 and 3 exchanged", ORVD_FORMAT_YVYU, ORVD_FORMAT_YUY2, 5, 2, 12,
+         {{0, 3, 2, 1, 4, 7, 6, 5, 8, 9}, {10, 13, 12, 11, 14, 17, 16, 15, 18, 19}}},
+        // Odd width: each frame row is 15 bytes and the last pixel has no partner.
+        {"IYU2 on UYVY: the first chroma of each pair", ORVD_FORMAT_IYU2, ORVD_FORMAT_UYVY, 5, 2,
+         12, {{0, 1, 2, 4, 6, 7, 8, 10}, {15, 16, 17, 19, 21, 22, 23, 25}}},
+        {"IUYV on UYVY: the even lines, then the odd lines", ORVD_FORMAT_IUYV, ORVD_FORMAT_UYVY, 2,
+         4, 8, {seq(0, 4), seq(8, 4), seq(4, 4), seq(12, 4)}},
+        {"IUYV of odd height", ORVD_FORMAT_IUYV, ORVD_FORMAT_UYVY, 2, 5, 8,
+         {seq(0, 4), seq(12, 4), seq(4, 4), seq(16, 4), seq(8, 4)}},
+    };
     for (const Case& c : cases) {
-        TestFrame frame(ORVD_FORMAT_IUYV, 2, c.height);
-        for (uint32_t r = 0; r < c.height; ++r) std::fill_n(&frame.bytes[r * 4], 4, r);
-        TestSurface surface(ORVD_FORMAT_UYVY, 2, c.height, 8);
+        SCOPED_TRACE(c.what);
+        TestFrame frame(c.from, c.width, c.height);
+        for (size_t i = 0; i < frame.bytes.size(); ++i) frame.bytes[i] = static_cast<uint8_t>(i);
+        TestSurface surface(c.to, c.width, c.height, c.pitch);
         ASSERT_TRUE(CopyFrame(frame.src, surface.mem));
-        for (uint32_t line = 0; line < c.height; ++line) {
-            EXPECT_EQ(Bytes(surface.Row(0, line), 4),
-                      std::vector<uint8_t>(4, c.frame_row_of_line[line]))
-                << "height " << c.height << " line " << line;
+        for (size_t r = 0; r < c.rows.size(); ++r) {
+            EXPECT_EQ(Bytes(surface.Row(0, r), c.rows[r].size()), c.rows[r]) << "row " << r;
+            EXPECT_EQ(surface.Row(0, r)[c.rows[r].size()], kUntouched) << "row " << r;
         }
         EXPECT_TRUE(surface.GuardIntact());
     }
-}
-
-TEST(FrameCopy, Iyu2OnUyvyKeepsTheFirstChromaOfEachPair) {
-    // Odd width: each frame row is 15 bytes and the last pixel has no partner.
-    TestFrame frame(ORVD_FORMAT_IYU2, 5, 2);
-    for (size_t i = 0; i < frame.bytes.size(); ++i) frame.bytes[i] = static_cast<uint8_t>(i);
-    TestSurface surface(ORVD_FORMAT_UYVY, 5, 2, 12);
-    ASSERT_TRUE(CopyFrame(frame.src, surface.mem));
-    EXPECT_EQ(Bytes(surface.Row(0, 0), 8), (std::vector<uint8_t>{0, 1, 2, 4, 6, 7, 8, 10}));
-    EXPECT_EQ(Bytes(surface.Row(0, 1), 8), (std::vector<uint8_t>{15, 16, 17, 19, 21, 22, 23, 25}));
-    EXPECT_EQ(surface.Row(0, 0)[8], kUntouched);
-    EXPECT_TRUE(surface.GuardIntact());
 }
 
 TEST(FrameCopy, Yv16OnYv12AveragesPairsOfChromaRows) {
@@ -228,16 +178,6 @@ TEST(FrameCopy, Yv12AndIyuvSubstitutesReceiveTheChromaPlanesInTheirOwnOrder) {
         }
         EXPECT_TRUE(surface.GuardIntact());
     }
-}
-
-TEST(FrameCopy, OddWidthCopiesTheRoundedDownChromaRow) {
-    TestFrame frame(ORVD_FORMAT_YV12, 641, 480);
-    TestSurface surface(ORVD_FORMAT_YV12, 641, 480, 644);
-    ASSERT_TRUE(CopyFrame(frame.src, surface.mem));
-    EXPECT_EQ(Bytes(surface.Row(1, 7), 320), Bytes(frame.Row(1, 7), 320));
-    EXPECT_EQ(surface.Row(1, 7)[320], kUntouched);
-    EXPECT_EQ(Bytes(surface.Row(2, 239), 320), Bytes(frame.Row(2, 239), 320));
-    EXPECT_TRUE(surface.GuardIntact());
 }
 
 TEST(FrameCopy, CopiesNothingWhereThereIsNoRule) {

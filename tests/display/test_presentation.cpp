@@ -1,6 +1,6 @@
 // Frame surfaces and presentation over the fake DirectDraw backend: the surface descriptions, the
-// substitute formats, the bytes in the locked surface, lost surfaces, geometry changes, display
-// modes with their bars, the DC pass and the diagnostic texts.
+// substitute formats, geometry changes, the black bars, the DC pass, several handles on one
+// device, re-entry from the DC callback, and the diagnostic texts.
 #include <gtest/gtest.h>
 
 #include <cairo.h>
@@ -8,11 +8,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "fake_display_fixture.h"
-#include "pixel_formats.h"
 
 namespace orvenna {
 namespace {
@@ -24,34 +24,17 @@ class DebugOutputOn : public ::testing::Environment {
 };
 const auto* const kDebugOn = ::testing::AddGlobalTestEnvironment(new DebugOutputOn);
 
-bool SameRect(const RECT& a, const RECT& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-std::string Text(const RECT& r) {
-    return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " +
-           std::to_string(r.right) + ", " + std::to_string(r.bottom) + ")";
-}
 
 class PresentationTest : public FakeDisplayTest {
   protected:
     // One display with a window whose client area is `client` on the screen.
-    void Open(RECT client = {100, 50, 740, 530}) {
-        Fake().SetMonitors({RECT{0, 0, 1920, 1080}});
-        m_hWnd = Fake().AddWindow(client);
-        m_handle = NewHandle();
-        ASSERT_EQ(ORVD_SetDisplayWindow(m_handle, m_hWnd), ORVD_OK);
-    }
+    void Open(RECT client = {100, 50, 740, 530}) { m_handle = NewHandleOn(client, &m_hWnd); }
     int32_t Show(unsigned format, uint32_t width, uint32_t height) {
-        m_frameBytes.assign(std::max<size_t>(FrameByteCount(format, width, height), 1), 0);
-        for (size_t i = 0; i < m_frameBytes.size(); ++i) {
-            m_frameBytes[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
-        }
-        tagORVD_FRAME frame{m_frameBytes.data(), 0, format, width, height};
-        return ORVD_DisplayFrame(m_handle, &frame);
+        return FakeDisplayTest::Show(m_handle, format, width, height);
     }
     DDrawDisplayEngine* Engine() { return EngineOf(m_handle); }
-    platform::FakeSurfaceState* FrameSurface(DWORD device = 0) {
-        const DeviceSurfaceSet* set = Engine()->DeviceSet(device);
+    platform::FakeSurfaceState* FrameSurface() {
+        const DeviceSurfaceSet* set = Engine()->DeviceSet(0);
         return set != nullptr ? Fake().Surface(set->pFrameSurface.Get()) : nullptr;
     }
     // CreateSurface calls for offscreen surfaces (not the primary ones).
@@ -66,7 +49,6 @@ class PresentationTest : public FakeDisplayTest {
 
     HWND m_hWnd = 0;
     int32_t m_handle = -1;
-    std::vector<uint8_t> m_frameBytes;
 };
 
 TEST_F(PresentationTest, MakesTheFrameSurfaceInTheFramesFormatAndCopiesItAtThePitch) {
@@ -85,74 +67,60 @@ TEST_F(PresentationTest, MakesTheFrameSurfaceInTheFramesFormatAndCopiesItAtThePi
     EXPECT_EQ(desc.ddpfPixelFormat.dwFourCC, MAKEFOURCC('Y', 'V', '1', '2'));
     EXPECT_EQ(Engine()->SubstituteFormat(), -1);
 
+    // The copy goes by the locked surface's pitch: the last luma row and chroma row.
     platform::FakeSurfaceState* surface = FrameSurface();
     ASSERT_NE(surface, nullptr);
     const LONG pitch = surface->memory.Desc().lPitch;
-    EXPECT_EQ(pitch, 704);
+    ASSERT_EQ(pitch, 704);
     const uint8_t* mem = surface->memory.Bytes().data();
-    for (int r : {0, 1, 479}) {
-        EXPECT_EQ(std::memcmp(mem + r * pitch, &m_frameBytes[r * 640], 640), 0) << "luma " << r;
-    }
-    const uint8_t* chroma = mem + 480 * pitch;
-    for (int r : {0, 239, 240, 479}) {  // 480 chroma rows of 320 at half the pitch
-        EXPECT_EQ(std::memcmp(chroma + r * (pitch / 2), &m_frameBytes[640 * 480 + r * 320], 320), 0)
-            << "chroma " << r;
-    }
+    EXPECT_EQ(std::memcmp(mem + 479 * pitch, &m_frameBytes[479 * 640], 640), 0);
+    EXPECT_EQ(std::memcmp(mem + 480 * pitch + 479 * (pitch / 2), &m_frameBytes[640 * 480 + 479 * 320],
+                          320),
+              0);
     EXPECT_TRUE(surface->memory.GuardIntact());
     EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Unlock"), 1u);
 }
 
-TEST_F(PresentationTest, TakesTheSubstituteOnceAndConvertsIntoIt) {
+TEST_F(PresentationTest, TakesOneSubstitutePerEngine) {
+    struct Row {
+        unsigned format;
+        std::set<DWORD> refused;
+        int32_t result;
+        int32_t substitute;
+    };
+    for (const Row& row : {Row{ORVD_FORMAT_RGB24, {24}, ORVD_OK, ORVD_FORMAT_RGB32},
+                           Row{ORVD_FORMAT_YVYU, {MAKEFOURCC('Y', 'V', 'Y', 'U')}, ORVD_OK,
+                               ORVD_FORMAT_YUY2},
+                           Row{ORVD_FORMAT_YV12, {MAKEFOURCC('Y', 'V', '1', '2')}, ORVD_OK,
+                               ORVD_FORMAT_IYUV},
+                           Row{ORVD_FORMAT_YV16, {MAKEFOURCC('Y', 'V', '1', '6')}, ORVD_OK,
+                               ORVD_FORMAT_YV12},
+                           Row{ORVD_FORMAT_UYVY, {MAKEFOURCC('U', 'Y', 'V', 'Y')},
+                               ORVD_E_UNSUPPORTED, -1}}) {
+        SCOPED_TRACE(row.format);
+        UseNewFake();
+        Open();
+        Fake().Devices()[0].refusedFormats = row.refused;
+        EXPECT_EQ(Show(row.format, 4, 2), row.result);
+        EXPECT_EQ(Engine()->SubstituteFormat(), row.substitute);
+        EXPECT_EQ(OffscreenCreates().size(), row.substitute >= 0 ? 2u : 1u);
+        EXPECT_EQ(FrameSurface() != nullptr, row.result == ORVD_OK);
+    }
+    // A new size makes the surface again in the substitute recorded for RGB24.
+    UseNewFake();
     Open();
     Fake().Devices()[0].refusedFormats = {24, MAKEFOURCC('Y', 'V', 'Y', 'U')};
     ASSERT_EQ(Show(ORVD_FORMAT_RGB24, 3, 2), ORVD_OK);
-    auto creates = OffscreenCreates();
+    Fake().ClearCalls();
+    ASSERT_EQ(Show(ORVD_FORMAT_RGB24, 33, 20), ORVD_OK);
+    const auto creates = OffscreenCreates();
     ASSERT_EQ(creates.size(), 2u);
     EXPECT_EQ(creates[0].desc.ddpfPixelFormat.dwRGBBitCount, 24u);
     EXPECT_EQ(creates[1].desc.ddpfPixelFormat.dwRGBBitCount, 32u);
-    EXPECT_EQ(Engine()->SubstituteFormat(), ORVD_FORMAT_RGB32);
-    const uint8_t* mem = FrameSurface()->memory.Bytes().data();
-    const uint8_t* src = m_frameBytes.data();
-    for (int px = 0; px < 3; ++px) {  // B, G, R, 0
-        EXPECT_EQ(mem[px * 4 + 0], src[px * 3 + 0]);
-        EXPECT_EQ(mem[px * 4 + 1], src[px * 3 + 1]);
-        EXPECT_EQ(mem[px * 4 + 2], src[px * 3 + 2]);
-        EXPECT_EQ(mem[px * 4 + 3], 0);
-    }
-
-    // A new size makes the surface again in the substitute recorded for RGB24.
-    Fake().ClearCalls();
-    ASSERT_EQ(Show(ORVD_FORMAT_RGB24, 33, 20), ORVD_OK);
-    creates = OffscreenCreates();
-    ASSERT_EQ(creates.size(), 2u);
-    EXPECT_EQ(creates[1].desc.ddpfPixelFormat.dwRGBBitCount, 32u);
-
     // Another refused format finds the substitute taken: refused, and nothing stored.
     EXPECT_EQ(Show(ORVD_FORMAT_YVYU, 32, 20), ORVD_E_UNSUPPORTED);
     EXPECT_EQ(FrameSurface(), nullptr);
     EXPECT_EQ(Engine()->SubstituteFormat(), ORVD_FORMAT_RGB32);
-}
-
-TEST_F(PresentationTest, YvyuOnAYuy2SubstituteArrivesWithItsChromaExchanged) {
-    Open();
-    Fake().Devices()[0].refusedFormats = {MAKEFOURCC('Y', 'V', 'Y', 'U')};
-    ASSERT_EQ(Show(ORVD_FORMAT_YVYU, 4, 2), ORVD_OK);
-    EXPECT_EQ(Engine()->SubstituteFormat(), ORVD_FORMAT_YUY2);
-    const uint8_t* mem = FrameSurface()->memory.Bytes().data();
-    const uint8_t* src = m_frameBytes.data();
-    EXPECT_EQ(mem[0], src[0]);
-    EXPECT_EQ(mem[1], src[3]);
-    EXPECT_EQ(mem[2], src[2]);
-    EXPECT_EQ(mem[3], src[1]);
-}
-
-TEST_F(PresentationTest, RefusesAFormatWithoutSubstituteAtOnce) {
-    Open();
-    Fake().Devices()[0].refusedFormats = {MAKEFOURCC('U', 'Y', 'V', 'Y')};
-    EXPECT_EQ(Show(ORVD_FORMAT_UYVY, 64, 48), ORVD_E_UNSUPPORTED);
-    EXPECT_EQ(OffscreenCreates().size(), 1u);
-    EXPECT_EQ(FrameSurface(), nullptr);
-    EXPECT_EQ(Engine()->SubstituteFormat(), -1);
 }
 
 TEST_F(PresentationTest, Yuv9FramesMakeTheirSurfaceButCopyNothing) {
@@ -166,9 +134,7 @@ TEST_F(PresentationTest, Yuv9FramesMakeTheirSurfaceButCopyNothing) {
 
 TEST_F(PresentationTest, ANewShapeMakesEverySurfaceAgain) {
     Fake().SetMonitors({RECT{0, 0, 1000, 800}, RECT{1000, 0, 2000, 800}});
-    m_hWnd = Fake().AddWindow(RECT{900, 100, 1100, 300});  // across both monitors
-    m_handle = NewHandle();
-    ASSERT_EQ(ORVD_SetDisplayWindow(m_handle, m_hWnd), ORVD_OK);
+    Open(RECT{900, 100, 1100, 300});  // across both monitors
 
     ASSERT_EQ(Show(ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
     EXPECT_EQ(OffscreenCreates().size(), 2u);  // one per visible monitor
@@ -181,41 +147,37 @@ TEST_F(PresentationTest, ANewShapeMakesEverySurfaceAgain) {
     EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Lock"), 8u);
 }
 
-TEST_F(PresentationTest, DisplayModesPlaceThePictureBetweenBlackBars) {
+// Where the bars and the picture go is the letterbox's business (test_letterbox.cpp); here, that
+// the bars are filled black before the picture is blitted into the window's fitted rectangle.
+TEST_F(PresentationTest, DisplayModesFillTheBarsBlackThenBlitThePicture) {
     struct Case {
         uint32_t mode;
-        RECT client;
-        RECT dest;
-        std::vector<RECT> bars;
+        std::vector<RECT> rects;  // the bars, then the picture
     };
     const Case cases[] = {
-        {2, {100, 50, 900, 650}, {100, 125, 900, 575}, {{100, 50, 900, 125}, {100, 575, 900, 650}}},
-        {1, {100, 50, 740, 530}, {100, 50, 740, 530}, {{100, 50, 740, 50}, {100, 530, 740, 530}}},
-        {1, {0, 0, 1000, 480}, {180, 0, 820, 480}, {{0, 0, 180, 480}, {820, 0, 1000, 480}}},
-        {0, {10, 20, 330, 260}, {10, 20, 330, 260}, {}},
-        {7, {10, 20, 330, 260}, {0, 0, 0, 0}, {}},
+        {2, {{100, 50, 900, 125}, {100, 575, 900, 650}, {100, 125, 900, 575}}},
+        {0, {{100, 50, 900, 650}}},
+        {7, {{0, 0, 0, 0}}},
     };
-    Open();
+    Open(RECT{100, 50, 900, 650});
     for (const Case& c : cases) {
-        SCOPED_TRACE(Text(c.client) + " mode " + std::to_string(c.mode));
-        Fake().MoveWindow(m_hWnd, c.client);
+        SCOPED_TRACE(c.mode);
         ASSERT_EQ(ORVD_SetDisplayMode(m_handle, c.mode), ORVD_OK);
         Fake().ClearCalls();
         ASSERT_EQ(Show(ORVD_FORMAT_RGB565, 32, 24), ORVD_OK);
         const auto blts = Blts();
-        ASSERT_EQ(blts.size(), c.bars.size() + 1);
-        for (size_t i = 0; i < c.bars.size(); ++i) {
-            EXPECT_EQ(blts[i].flags, 0x1000400u);
-            ASSERT_TRUE(blts[i].bHasFx);
-            EXPECT_EQ(blts[i].fx.dwSize, sizeof(DDBLTFX));
-            EXPECT_EQ(blts[i].fx.dwFillColor, 0u);
-            EXPECT_TRUE(SameRect(blts[i].rcDest, c.bars[i])) << Text(blts[i].rcDest);
+        ASSERT_EQ(blts.size(), c.rects.size());
+        for (size_t i = 0; i < blts.size(); ++i) {
+            const bool bar = i + 1 < blts.size();
+            EXPECT_EQ(blts[i].flags, bar ? 0x1000400u : 0x1000000u);
+            ASSERT_EQ(blts[i].bHasFx, bar);
+            EXPECT_FALSE(blts[i].bHasSrc);
+            if (bar) {
+                EXPECT_EQ(blts[i].fx.dwSize, sizeof(DDBLTFX));
+                EXPECT_EQ(blts[i].fx.dwFillColor, 0u);
+            }
+            EXPECT_EQ(blts[i].rcDest, c.rects[i]);
         }
-        const auto& main = blts.back();
-        EXPECT_EQ(main.flags, 0x1000000u);
-        EXPECT_FALSE(main.bHasSrc);
-        EXPECT_FALSE(main.bHasFx);
-        EXPECT_TRUE(SameRect(main.rcDest, c.dest)) << Text(main.rcDest);
     }
 }
 
@@ -223,7 +185,6 @@ struct CallbackLog {
     int calls = 0;
     int32_t handle = -1;
     bool context = false;
-    intptr_t user = 0;
 };
 
 void RecordCallback(int32_t handle, ORVD_HDC dc, intptr_t user) {
@@ -231,7 +192,6 @@ void RecordCallback(int32_t handle, ORVD_HDC dc, intptr_t user) {
     ++log->calls;
     log->handle = handle;
     log->context = dc != nullptr && cairo_status(dc) == CAIRO_STATUS_SUCCESS;
-    log->user = user;
 }
 
 TEST_F(PresentationTest, TheDcPassDrawsThroughANarrowerRgb32Surface) {
@@ -275,11 +235,8 @@ TEST_F(PresentationTest, TheDcPassDrawsThroughANarrowerRgb32Surface) {
 }
 
 TEST_F(PresentationTest, TheDcSurfaceLivesInSystemMemoryOnALesserDevice) {
-    Open();
     Fake().Devices()[0].dwCaps &= ~DDCAPS_BLTSTRETCH;
-    testing::ResetLibraryForTesting();  // set the devices up again with the lesser one
-    m_handle = NewHandle();
-    ASSERT_EQ(ORVD_SetDisplayWindow(m_handle, m_hWnd), ORVD_OK);
+    Open();
     CallbackLog log;
     ORVD_RegisterDCCallback(m_handle, &RecordCallback, reinterpret_cast<intptr_t>(&log));
     ASSERT_EQ(Show(ORVD_FORMAT_RGB32, 16, 16), ORVD_OK);
@@ -287,42 +244,12 @@ TEST_F(PresentationTest, TheDcSurfaceLivesInSystemMemoryOnALesserDevice) {
     EXPECT_EQ(OffscreenCreates()[1].desc.ddsCaps.dwCaps, 0x840u);
 }
 
-TEST_F(PresentationTest, ASurfaceLostOnBlitIsRecoveredReportedAndWorksNextTime) {
+TEST_F(PresentationTest, AFailedBlitIsReported) {
     Open();
-    ASSERT_EQ(Show(ORVD_FORMAT_RGB32, 16, 16), ORVD_OK);
     Fake().FailCall("IDirectDrawSurface7::Blt", DDERR_SURFACELOST);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(Show(ORVD_FORMAT_RGB32, 16, 16), ORVD_E_DDRAW);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "main surface blt fail!\n");
-    EXPECT_GE(Fake().CountCalls("IDirectDrawSurface7::Restore"), 1u);
-    EXPECT_EQ(Show(ORVD_FORMAT_RGB32, 16, 16), ORVD_OK);
-}
-
-TEST_F(PresentationTest, ASurfaceLostOnLockIsRecoveredAndWorksNextTime) {
-    Open();
-    ASSERT_EQ(Show(ORVD_FORMAT_NV12, 64, 48), ORVD_OK);
-    // Restored at once: the second lock succeeds and the frame is shown.
-    Fake().LoseSurfaces(0);
-    EXPECT_EQ(Show(ORVD_FORMAT_NV12, 64, 48), ORVD_OK);
-    EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Lock"), 3u);
-
-    // Not restorable: the engine's surfaces are made again, so this call cannot lock the
-    // surface it started with; it reports the failure and the next call works.
-    Fake().SetRestoreFails(0, true);
-    Fake().LoseSurfaces(0);
-    EXPECT_EQ(Show(ORVD_FORMAT_NV12, 64, 48), ORVD_E_DDRAW);
-    Fake().SetRestoreFails(0, false);
-    EXPECT_EQ(Show(ORVD_FORMAT_NV12, 64, 48), ORVD_OK);
-    ASSERT_NE(FrameSurface(), nullptr);
-    EXPECT_TRUE(FrameSurface()->memory.GuardIntact());
-}
-
-TEST_F(PresentationTest, AHiddenWindowShowsNothing) {
-    Open();
-    Fake().SetWindowVisible(m_hWnd, false);
-    EXPECT_EQ(Show(ORVD_FORMAT_UYVY, 64, 48), ORVD_E_NOT_READY);
-    EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Lock"), 0u);
-    EXPECT_TRUE(Blts().empty());
 }
 
 TEST_F(PresentationTest, RefreshBeforeTheFirstFrameDrawsNothing) {
@@ -365,18 +292,13 @@ class SharedDeviceTest : public PresentationTest {
   public:
     using PresentationTest::Fake;
     void Open(int handles) {
-        Fake().SetMonitors({RECT{0, 0, 1920, 1080}});
+        m_windows.resize(handles);
         for (int i = 0; i < handles; ++i) {
             const LONG x = 50 + 300 * i;
-            m_windows.push_back(Fake().AddWindow(RECT{x, 50, x + 200, 200}));
-            m_handles.push_back(NewHandle());
-            EXPECT_EQ(ORVD_SetDisplayWindow(m_handles.back(), m_windows.back()), ORVD_OK);
+            EXPECT_EQ(NewHandleOn(RECT{x, 50, x + 200, 200}, &m_windows[i]), i);
         }
     }
-    int32_t ShowOn(int32_t handle) {
-        m_handle = handle;
-        return Show(ORVD_FORMAT_UYVY, 64, 48);
-    }
+    int32_t ShowOn(int32_t handle) { return FakeDisplayTest::Show(handle, ORVD_FORMAT_UYVY, 64, 48); }
     // The window that each blit onto the screen went to: the clipper's window at that moment.
     std::vector<HWND> ScreenBlitWindows() {
         std::vector<HWND> windows;
@@ -390,7 +312,6 @@ class SharedDeviceTest : public PresentationTest {
     }
 
     std::vector<HWND> m_windows;
-    std::vector<int32_t> m_handles;
 };
 
 TEST_F(SharedDeviceTest, EachHandleShowsAndRefreshesInItsOwnWindow) {
@@ -400,45 +321,6 @@ TEST_F(SharedDeviceTest, EachHandleShowsAndRefreshesInItsOwnWindow) {
     for (int32_t handle : {1, 0, 2}) ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
     EXPECT_EQ(ScreenBlitWindows(), (std::vector<HWND>{m_windows[0], m_windows[1], m_windows[2],
                                                       m_windows[1], m_windows[0], m_windows[2]}));
-}
-
-TEST_F(SharedDeviceTest, AMonitorChangeMetByOneHandleLeavesEveryHandleShowing) {
-    Open(3);
-    for (int32_t handle : {0, 1, 2}) ASSERT_EQ(ShowOn(handle), ORVD_OK);
-    for (const auto& monitors :
-         {std::vector<RECT>{{0, 0, 960, 1080}, {960, 0, 1920, 1080}}, std::vector<RECT>{}}) {
-        // The layout changes; handle 1 meets the lost surface first and rebuilds the devices.
-        const int devices = static_cast<int>(DeviceTable().dwCount);
-        Fake().SetMonitors(monitors);
-        for (int device = 0; device < devices; ++device) {
-            Fake().LoseSurfaces(device);
-            Fake().SetRestoreFails(device, true);
-        }
-        EXPECT_EQ(ShowOn(1), ORVD_E_DDRAW);
-        for (int device = 0; device < devices; ++device) Fake().SetRestoreFails(device, false);
-        for (int32_t handle : {2, 0, 1}) EXPECT_EQ(ShowOn(handle), ORVD_OK) << handle;
-    }
-}
-
-TEST_F(SharedDeviceTest, ADeviceThatNeverCameBackFailsFastUntilTheDevicesAreMadeAgain) {
-    Open(2);
-    ASSERT_EQ(ShowOn(0), ORVD_OK);
-    Fake().LoseSurfaces(0);
-    Fake().SetRestoreFails(0, true);
-    Fake().SetDeviceGone(0, true);
-    DWORD start = Fake().Now();
-    EXPECT_EQ(ShowOn(0), ORVD_E_DDRAW);
-    EXPECT_GE(Fake().Now() - start, DDrawDisplayEngine::kRecoverWaitMs);
-    start = Fake().Now();
-    EXPECT_EQ(ShowOn(1), ORVD_E_DDRAW);
-    EXPECT_EQ(ShowOn(0), ORVD_E_DDRAW);
-    EXPECT_LT(Fake().Now() - start, 50u);
-    // Back: the next look finds it and the devices are made again.
-    Fake().SetDeviceGone(0, false);
-    Fake().SetRestoreFails(0, false);
-    EXPECT_EQ(ShowOn(1), ORVD_E_DDRAW);
-    EXPECT_EQ(ShowOn(0), ORVD_OK);
-    EXPECT_EQ(ShowOn(1), ORVD_OK);
 }
 
 // What the DC callback below does once, from inside the pass of handle 0.
@@ -479,9 +361,7 @@ TEST_F(SharedDeviceTest, TheDcCallbackMayCallBackIntoItsOwnAndOtherHandles) {
          {Row{ReentryScript::kReleaseOwn, ORVD_E_NOT_READY},
           Row{ReentryScript::kGrowAndShowOwn, ORVD_OK}, Row{ReentryScript::kShowOther, ORVD_OK}}) {
         SCOPED_TRACE(static_cast<int>(row.action));
-        testing::ResetLibraryForTesting();
-        m_windows.clear();
-        m_handles.clear();
+        UseNewFake();
         Open(2);
         ASSERT_EQ(ShowOn(1), ORVD_OK);
         ReentryScript script{this, row.action};

@@ -54,42 +54,22 @@ TEST_F(ThreadsTest, EightThreadsOnOwnAndSharedHandles) {
                 for (int32_t r : results) {
                     if (r != ORVD_OK) ++unexpected;
                 }
-                // Shared handles 490..499: any outcome is allowed, but each must be a code the
-                // export can give.
+                // Shared handles 490..499, filled on demand and released by any thread: the
+                // lowest free index is below them, so they never get an engine.
                 const int32_t shared = 490 + (round + t) % 10;
-                const int32_t mode = ORVD_SetDisplayMode(shared, 1);
-                const int32_t refresh = ORVD_RefreshDisplay(shared);
-                if (mode != ORVD_OK || (refresh != ORVD_E_NOT_READY && refresh != ORVD_OK)) {
-                    ++unexpected;
-                }
+                if (ORVD_SetDisplayMode(shared, 1) != ORVD_OK) ++unexpected;
+                if (ORVD_RefreshDisplay(shared) != ORVD_E_NOT_READY) ++unexpected;
                 if (round % 7 == 0 && ORVD_Release(shared) != ORVD_OK) ++unexpected;
             }
         });
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(unexpected.load(), 0);
+    // A frame and a refresh on each of the two monitors the window spans.
+    EXPECT_EQ(dc_calls.load(), kThreads * kRounds * 4);
     for (int32_t i = 0; i < 490; ++i) {
         ASSERT_NE(testing::SlotStateForTesting(i), kSlotEngine) << i;  // every own handle released
     }
-}
-
-TEST_F(ThreadsTest, AnotherThreadWaitsWhileTheLockIsHeld) {
-    const int32_t handle = NewHandle();
-    std::atomic<bool> done{false};
-    std::thread other;
-    {
-        std::lock_guard<std::recursive_mutex> held(LibraryLock());
-        other = std::thread([&] {
-            ORVD_SetDisplayMode(handle, 2);
-            done = true;
-        });
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        EXPECT_FALSE(done.load());
-        EXPECT_EQ(EngineOf(handle)->DisplayMode(), 0u);
-    }
-    other.join();
-    EXPECT_TRUE(done.load());
-    EXPECT_EQ(EngineOf(handle)->DisplayMode(), 2u);
 }
 
 TEST_F(ThreadsTest, TheProcessEndsCleanlyWhileAnotherThreadIsInsideTheLibrary) {

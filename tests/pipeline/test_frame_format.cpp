@@ -10,111 +10,107 @@
 namespace kestrix {
 namespace {
 
-std::vector<uint8_t> HeaderBytes(uint16_t format, int32_t w, int32_t h, bool crc, uint32_t value) {
-    std::vector<uint8_t> header(kFrameHeaderSize);
-    WriteFrameHeader(header.data(), format, w, h, crc, value);
-    return header;
+struct Block {
+    const char* tag;
+    int32_t length;
+    uint32_t a = 0, b = 0, c = 0;  // "MRF_": format, width, height; "CRC_": the CRC field
+};
+
+// Magic words, the list length (the blocks' total unless given) and the blocks one after another;
+// what would lie past byte 56 is left out.
+std::vector<uint8_t> Header(std::initializer_list<Block> blocks, int64_t listLength = -1) {
+    std::vector<uint8_t> h(kFrameHeaderSize + 64);
+    const uint32_t magic[] = {kFrameMagic1, kFrameMagic2};
+    std::memcpy(h.data(), magic, 8);
+    int64_t at = 12;
+    for (const Block& k : blocks) {
+        if (at + 8 > kFrameHeaderSize) break;
+        std::memcpy(&h[at], k.tag, 4);
+        std::memcpy(&h[at + 4], &k.length, 4);
+        const uint32_t fields[] = {k.a, k.b, k.c};
+        if (k.tag == std::string("CRC_")) {
+            std::memcpy(&h[at + 12], &k.a, 4);
+        } else {
+            std::memcpy(&h[at + 8], fields, 12);
+        }
+        at += 8 + std::max(0, k.length);
+    }
+    const auto length = static_cast<int32_t>(listLength >= 0 ? listLength : at - 12);
+    std::memcpy(&h[8], &length, 4);
+    h.resize(kFrameHeaderSize);
+    return h;
 }
 
-void PutBlock(std::vector<uint8_t>& header, int pos, const char* tag, int32_t length) {
-    std::memcpy(&header[pos], tag, 4);
-    std::memcpy(&header[pos + 4], &length, 4);
+Block Mrf(uint32_t format, uint32_t width, uint32_t height) {
+    return {"MRF_", 12, format, width, height};
+}
+Block Crc(uint32_t crc) {
+    return {"CRC_", 8, crc};
 }
 
-TEST(FrameHeader, AcceptsAWrittenHeaderAndReadsItsBlocks) {
-    FrameHeaderState state;
-    auto header = HeaderBytes(4, 640, 512, true, 0xE7E67603);
-    ASSERT_TRUE(ParseFrameHeader(header.data(), state));
-    EXPECT_EQ(state.m_nFrameFormat, 4u);
-    EXPECT_EQ(state.m_nWidth, 640);
-    EXPECT_EQ(state.m_nHeight, 512);
-    EXPECT_EQ(state.m_nFrameCrc, 0xE7E67603u);
-    EXPECT_TRUE(state.m_bCrcPresent);
-    // The CRC field holds the CRC most significant byte first.
-    EXPECT_EQ(header[12 + 20 + 12], 0x03);
-    EXPECT_EQ(header[12 + 20 + 15], 0xE7);
+std::vector<uint32_t> Fields(const FrameHeaderState& s) {
+    return {s.m_nFrameFormat, uint32_t(s.m_nWidth), uint32_t(s.m_nHeight), s.m_nFrameCrc,
+            s.m_bCrcPresent};
 }
 
-TEST(FrameHeader, RefusesEveryOneByteChangeOfTheMagicWords) {
-    const auto good = HeaderBytes(4, 4, 4, false, 0);
+// Each header parsed over the state an earlier one left: what it accepts and what it sets.
+TEST(FrameHeader, BlockWalk) {
+    const FrameHeaderState before{9, 7, 3, 0x11223344, false};
+    const std::vector<uint32_t> kept = Fields(before);
+    struct Row {
+        const char* name;
+        std::vector<uint8_t> header;
+        bool accepted;
+        std::vector<uint32_t> fields;  // format, width, height, CRC, CRC present
+    } const rows[] = {
+        // clang-format off
+        {"size and CRC", Header({Mrf(4, 640, 512), Crc(0xE7E67603)}), true,
+         {4, 640, 512, 0xE7E67603, 1}},
+        {"no CRC_ block keeps the CRC", Header({Mrf(8, 4, 4)}), true, {8, 4, 4, 0x11223344, 0}},
+        {"no MRF_ block keeps the size", Header({Crc(5)}), true, {9, 7, 3, 5, 1}},
+        {"a list length of 0 reads no block", Header({Mrf(4, 4, 4)}, 0), true, kept},
+        {"a negative list length reads no block", Header({Mrf(4, 4, 4)}, 0xFFFFFFFF), true, kept},
+        {"unknown block skipped: MRF_ at 32 ends at byte 52",
+         Header({{"XYZ_", 12}, Mrf(4, 6, 2)}), true, {4, 6, 2, 0x11223344, 0}},
+        {"MRF_ at 40 would end past byte 56", Header({{"XYZ_", 20}, Mrf(4, 6, 2)}), true, kept},
+        {"CRC_ at 44 would end past byte 56", Header({{"XYZ_", 24}, Crc(5)}), true, kept},
+        {"a negative block length ends the walk", Header({{"XYZ_", -8}, Mrf(4, 6, 2)}, 44), true,
+         kept},
+        {"a huge block length ends the walk", Header({{"XYZ_", 0x7FFFFFF0}}, 44), true, kept},
+        {"zero width", Header({Mrf(4, 0, 4), Crc(5)}), false, kept},
+        {"zero height", Header({Mrf(4, 4, 0), Crc(5)}), false, kept},
+        {"negative width", Header({Mrf(4, uint32_t(-4), 4), Crc(5)}), false, kept},
+        {"negative height", Header({Mrf(4, 4, uint32_t(-1)), Crc(5)}), false, kept},
+        {"product wraps 32 bits", Header({Mrf(4, 65536, 65536), Crc(5)}), false, kept},
+        {"too big for the buffer", Header({Mrf(4, 1000, 1000), Crc(5)}), false, kept},
+        {"one pixel too big", Header({Mrf(4, 999973, 1), Crc(5)}), false, kept},
+        // 56 + 2 x 999,972 = 2,000,000
+        {"the largest image", Header({Mrf(4, 999972, 1)}), true, {4, 999972, 1, 0x11223344, 0}},
+        // clang-format on
+    };
+    for (const Row& r : rows) {
+        FrameHeaderState state = before;
+        EXPECT_EQ(ParseFrameHeader(r.header.data(), state), r.accepted) << r.name;
+        EXPECT_EQ(Fields(state), r.fields) << r.name;
+    }
+    const std::vector<uint8_t> good = Header({Mrf(4, 4, 4)});
     for (int i = 0; i < 8; ++i) {
-        auto header = good;
+        std::vector<uint8_t> header = good;
         header[i] ^= 0x01;
-        FrameHeaderState state;
-        EXPECT_FALSE(ParseFrameHeader(header.data(), state)) << "byte " << i;
-        EXPECT_EQ(state.m_nWidth, 0);
+        FrameHeaderState state = before;
+        EXPECT_FALSE(ParseFrameHeader(header.data(), state)) << "magic byte " << i;
+        EXPECT_EQ(Fields(state), kept);
     }
     FrameHeaderState state;
     EXPECT_FALSE(ParseFrameHeader(nullptr, state));
 }
 
-TEST(FrameHeader, MissingBlocksKeepTheEarlierValues) {
-    FrameHeaderState state;
-    auto first = HeaderBytes(8, 32, 16, true, 0x11223344);
-    ASSERT_TRUE(ParseFrameHeader(first.data(), state));
-    auto second = HeaderBytes(4, 4, 4, false, 0);  // no "CRC_" block
-    ASSERT_TRUE(ParseFrameHeader(second.data(), state));
-    EXPECT_EQ(state.m_nWidth, 4);
-    EXPECT_EQ(state.m_nFrameCrc, 0x11223344u);
-    EXPECT_TRUE(state.m_bCrcPresent);
-
-    auto blocksOnly = HeaderBytes(4, 4, 4, false, 0);
-    int32_t zero = 0;
-    std::memcpy(&blocksOnly[8], &zero, 4);  // a block list length of 0: no block is read
-    state = {};
-    ASSERT_TRUE(ParseFrameHeader(blocksOnly.data(), state));
-    EXPECT_EQ(state.m_nWidth, 0);
-}
-
-TEST(FrameHeader, BlockWalkStaysInsideTheHeader) {
-    struct Case {
-        const char* name;
-        int32_t firstLength;  // data length of an unknown first block at offset 12
-        bool mrfRead;
-    };
-    // An unknown block of 12 bytes puts "MRF_" at offset 32, whose fields end at byte 52: read.
-    // One of 20 puts it at 40: its fields would end at 60, past the header, and are not read.
-    // A negative length ends the walk.
-    const Case cases[] = {{"fits", 12, true}, {"runs past byte 56", 20, false},
-                          {"negative length", -8, false}, {"huge length", 0x7FFFFFF0, false}};
-    for (const auto& c : cases) {
-        std::vector<uint8_t> header(kFrameHeaderSize);
-        WriteFrameHeader(header.data(), 4, 4, 4, false, 0);
-        int32_t listLength = 44;
-        std::memcpy(&header[8], &listLength, 4);
-        PutBlock(header, 12, "XYZ_", c.firstLength);
-        const int64_t mrf = 12 + 8 + int64_t{std::max(0, c.firstLength)};
-        if (mrf + 20 <= kFrameHeaderSize) {
-            PutBlock(header, static_cast<int>(mrf), "MRF_", 12);
-            const uint16_t format = 4;
-            const int32_t w = 6, h = 2;
-            std::memcpy(&header[mrf + 8], &format, 2);
-            std::memcpy(&header[mrf + 12], &w, 4);
-            std::memcpy(&header[mrf + 16], &h, 4);
-        } else if (mrf + 8 <= kFrameHeaderSize) {
-            PutBlock(header, static_cast<int>(mrf), "MRF_", 12);
-        }
-        FrameHeaderState state;
-        EXPECT_TRUE(ParseFrameHeader(header.data(), state)) << c.name;
-        EXPECT_EQ(state.m_nWidth == 6, c.mrfRead) << c.name;
-    }
-}
-
-TEST(FrameHeader, AnImpossibleImageSizeIsNoHeaderAndSetsNothing) {
-    const struct {
-        int32_t w, h;
-    } sizes[] = {{0, 4}, {4, 0}, {-4, 4}, {4, -1}, {65536, 65536}, {1000, 1000}, {999973, 1}};
-    for (const auto& s : sizes) {
-        FrameHeaderState state;
-        state.m_nWidth = 7;
-        auto header = HeaderBytes(4, s.w, s.h, true, 0x1234);
-        EXPECT_FALSE(ParseFrameHeader(header.data(), state)) << s.w << "x" << s.h;
-        EXPECT_EQ(state.m_nWidth, 7);
-        EXPECT_FALSE(state.m_bCrcPresent);
-    }
-    FrameHeaderState state;
-    auto largest = HeaderBytes(4, 999972, 1, false, 0);  // 56 + 2 x 999,972 = 2,000,000
-    EXPECT_TRUE(ParseFrameHeader(largest.data(), state));
+TEST(FrameHeader, WrittenHeaderLayout) {
+    std::vector<uint8_t> written(kFrameHeaderSize);
+    WriteFrameHeader(written.data(), 4, 640, 512, true, 0xE7E67603);
+    EXPECT_EQ(written, Header({Mrf(4, 640, 512), Crc(0xE7E67603), {"PAD_", 0}}, 44));
+    WriteFrameHeader(written.data(), 8, 6, 2, false, 0);
+    EXPECT_EQ(written, Header({Mrf(8, 6, 2), {"PAD_", 16}}, 44));
 }
 
 TEST(FrameCrc, CheckValueEmptyInputAndFastPathAgreeWithTheTableMethod) {
@@ -129,8 +125,8 @@ TEST(FrameCrc, CheckValueEmptyInputAndFastPathAgreeWithTheTableMethod) {
     std::vector<uint8_t> data(70003);
     for (auto& b : data) b = static_cast<uint8_t>(rng());
     // Every length around the fast path's block sizes, and odd starting addresses.
-    for (int32_t len : {1, 15, 16, 17, 63, 64, 65, 79, 80, 127, 128, 129, 191, 255, 1000, 65536,
-                        69999}) {
+    for (int32_t len :
+         {1, 15, 16, 17, 63, 64, 65, 79, 80, 127, 128, 129, 191, 255, 1000, 65536, 69999}) {
         for (int offset : {0, 1, 3}) {
             EXPECT_EQ(FrameCrc32(data.data() + offset, len),
                       FrameCrc32Bytewise(data.data() + offset, len))
@@ -149,7 +145,7 @@ TEST(DeviceParams, ReadoutTextsOfTheExampleWords) {
         {kFocalPlane, 0x0929, "23.45℃"}, {kFocalPlane, 0x2929, "-23.45℃"},
         {kCavity, 0x1FFF, "81.91℃"},     {kPcb, 0x0000, "0.00℃"},
         {kPcb, 0x2000, "-0.00℃"},        {kVitec, 0xFFFF, "655.35"},
-        {kEocc, 0x8000, "-32768"},        {kTec, 3, "3"},
+        {kEocc, 0x8000, "-32768"},       {kTec, 3, "3"},
         {kBValue, 0xFFFF, "-1"},
     };
     for (const auto& c : cases) {

@@ -22,35 +22,6 @@ Rgb QuadrantColour(uint32_t x, uint32_t y, uint32_t width, uint32_t height) {
     return kQuadrants[(y * 2 / height) * 2 + x * 2 / width];
 }
 
-std::vector<uint8_t> Rgb32Frame(uint32_t width, uint32_t height) {
-    std::vector<uint8_t> bytes(size_t{width} * height * 4);
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-            const Rgb c = QuadrantColour(x, y, width, height);
-            uint8_t* p = &bytes[(size_t{y} * width + x) * 4];
-            p[0] = static_cast<uint8_t>(c.b);
-            p[1] = static_cast<uint8_t>(c.g);
-            p[2] = static_cast<uint8_t>(c.r);
-            p[3] = 0;
-        }
-    }
-    return bytes;
-}
-
-std::vector<uint8_t> Rgb565Frame(uint32_t width, uint32_t height) {
-    std::vector<uint8_t> bytes(size_t{width} * height * 2);
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-            const Rgb c = QuadrantColour(x, y, width, height);
-            const auto v =
-                static_cast<uint16_t>(((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3));
-            bytes[(size_t{y} * width + x) * 2] = static_cast<uint8_t>(v & 0xFF);
-            bytes[(size_t{y} * width + x) * 2 + 1] = static_cast<uint8_t>(v >> 8);
-        }
-    }
-    return bytes;
-}
-
 // BT.601 video range, the usual reading of UYVY.
 struct Yuv {
     int y, u, v;
@@ -63,16 +34,27 @@ Yuv ToYuv(Rgb c) {
             static_cast<int>(std::lround(v))};
 }
 
-std::vector<uint8_t> UyvyFrame(uint32_t width, uint32_t height) {
-    std::vector<uint8_t> bytes(size_t{width} * height * 2);
+// The quadrants as a frame of RGB32, RGB565 or UYVY.
+std::vector<uint8_t> QuadrantFrame(uint32_t format, uint32_t width, uint32_t height) {
+    const size_t bytes_per_pixel = format == ORVD_FORMAT_RGB32 ? 4 : 2;
+    std::vector<uint8_t> bytes(size_t{width} * height * bytes_per_pixel);
     for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; x += 2) {
-            const Yuv c = ToYuv(QuadrantColour(x, y, width, height));
-            uint8_t* p = &bytes[(size_t{y} * width + x) * 2];
-            p[0] = static_cast<uint8_t>(c.u);
-            p[1] = static_cast<uint8_t>(c.y);
-            p[2] = static_cast<uint8_t>(c.v);
-            p[3] = static_cast<uint8_t>(c.y);
+        for (uint32_t x = 0; x < width; ++x) {
+            const Rgb c = QuadrantColour(x, y, width, height);
+            uint8_t* p = &bytes[(size_t{y} * width + x) * bytes_per_pixel];
+            if (format == ORVD_FORMAT_RGB32) {
+                p[0] = static_cast<uint8_t>(c.b);
+                p[1] = static_cast<uint8_t>(c.g);
+                p[2] = static_cast<uint8_t>(c.r);
+            } else if (format == ORVD_FORMAT_RGB565) {
+                const auto v = ((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3);
+                p[0] = static_cast<uint8_t>(v & 0xFF);
+                p[1] = static_cast<uint8_t>(v >> 8);
+            } else {  // U Y V Y: each pixel its luma, the pair's chroma from the even pixel
+                const Yuv yuv = ToYuv(QuadrantColour(x & ~1u, y, width, height));
+                p[0] = static_cast<uint8_t>(x % 2 == 0 ? yuv.u : yuv.v);
+                p[1] = static_cast<uint8_t>(ToYuv(c).y);
+            }
         }
     }
     return bytes;
@@ -143,67 +125,62 @@ std::vector<Probe> QuadrantProbes(int width, int height) {
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 
-WT_TEST(rgb32_frame_fills_the_window) {
-    wt::TestWindow window(64, 64, kWidth, kHeight);
-    Display display(window.Handle());
-    std::vector<uint8_t> bytes = Rgb32Frame(kWidth, kHeight);
-    ExpectShown(window, display.Handle(), {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight},
-                QuadrantProbes(kWidth, kHeight), 4);
-}
-
-WT_TEST(rgb565_frame_is_scaled_into_the_window) {
-    wt::TestWindow window(100, 80, kWidth, kHeight);
-    Display display(window.Handle());
-    std::vector<uint8_t> bytes = Rgb565Frame(160, 120);  // scaled up by two
-    ExpectShown(window, display.Handle(), {bytes.data(), 0, ORVD_FORMAT_RGB565, 160, 120},
-                QuadrantProbes(kWidth, kHeight), 8);
-}
-
-WT_TEST(uyvy_frame_is_converted_to_the_screen) {
-    wt::TestWindow window(128, 96, kWidth, kHeight);  // YUV blits need an even position
-    Display display(window.Handle());
-    std::vector<uint8_t> bytes = UyvyFrame(kWidth, kHeight);
-    tagORVD_FRAME frame = {bytes.data(), 0, ORVD_FORMAT_UYVY, kWidth, kHeight};
-    const int32_t first = ORVD_DisplayFrame(display.Handle(), &frame);
-    if (first == ORVD_E_UNSUPPORTED) {
-        WT_SKIP(
-            "this Wine's DirectDraw renderer offers no UYVY surfaces (its gdi renderer lacks YUV)");
+// Each format shown into a window, at the window's size or scaled up by two.
+WT_TEST(frames_of_each_format_fill_the_window) {
+    struct Case {
+        uint32_t format;
+        uint32_t width, height;
+        int x, y, tolerance;
+    };
+    const Case cases[] = {
+        {ORVD_FORMAT_RGB32, kWidth, kHeight, 64, 64, 4},
+        {ORVD_FORMAT_RGB565, 160, 120, 100, 80, 8},
+        {ORVD_FORMAT_UYVY, kWidth, kHeight, 128, 96, 12},  // YUV blits need an even position
+    };
+    for (const Case& c : cases) {
+        std::printf("  format %u\n", c.format);
+        wt::TestWindow window(c.x, c.y, kWidth, kHeight);
+        Display display(window.Handle());
+        std::vector<uint8_t> bytes = QuadrantFrame(c.format, c.width, c.height);
+        tagORVD_FRAME frame = {bytes.data(), 0, c.format, c.width, c.height};
+        if (c.format == ORVD_FORMAT_UYVY &&
+            ORVD_DisplayFrame(display.Handle(), &frame) == ORVD_E_UNSUPPORTED) {
+            std::printf("  this Wine's DirectDraw renderer offers no UYVY surfaces\n");
+            continue;
+        }
+        ExpectShown(window, display.Handle(), frame, QuadrantProbes(kWidth, kHeight), c.tolerance);
     }
-    ExpectShown(window, display.Handle(), frame, QuadrantProbes(kWidth, kHeight), 12);
 }
 
-// Mode 1 in a window too wide for 4:3: bars left and right.
-WT_TEST(mode_1_fits_4_to_3_between_black_bars) {
-    wt::TestWindow window(200, 400, 400, 200);  // 400/4 > 200/3: picture 266 wide, bars 67
-    Display display(window.Handle());
-    WT_CHECK_EQ(ORVD_SetDisplayMode(display.Handle(), 1), ORVD_OK);
-    std::vector<uint8_t> bytes = Rgb32Frame(160, 120);
+// Mode 1 in a window too wide for 4:3 (bars left and right), mode 2 in a square one (above and
+// below).
+WT_TEST(fitted_modes_show_the_picture_between_black_bars) {
+    struct Case {
+        uint32_t mode;
+        int x, y, width, height;
+        uint32_t frame_width, frame_height;
+        std::vector<Probe> probes;
+    };
     const Rgb black = {0, 0, 0};
-    ExpectShown(window, display.Handle(), {bytes.data(), 0, ORVD_FORMAT_RGB32, 160, 120},
-                {{5, 100, black},
-                 {60, 100, black},
-                 {340, 100, black},
-                 {394, 100, black},
-                 {67 + 266 / 4, 50, kQuadrants[0]},
-                 {67 + 3 * 266 / 4, 150, kQuadrants[3]}},
-                4);
-}
-
-// Mode 2 in a square window: bars above and below.
-WT_TEST(mode_2_fits_16_to_9_between_black_bars) {
-    wt::TestWindow window(700, 300, 320, 320);  // picture 180 high, bars 70
-    Display display(window.Handle());
-    WT_CHECK_EQ(ORVD_SetDisplayMode(display.Handle(), 2), ORVD_OK);
-    std::vector<uint8_t> bytes = Rgb32Frame(160, 90);
-    const Rgb black = {0, 0, 0};
-    ExpectShown(window, display.Handle(), {bytes.data(), 0, ORVD_FORMAT_RGB32, 160, 90},
-                {{160, 5, black},
-                 {160, 65, black},
-                 {160, 255, black},
-                 {160, 314, black},
-                 {80, 70 + 45, kQuadrants[0]},
-                 {240, 70 + 135, kQuadrants[3]}},
-                4);
+    const Case cases[] = {
+        // 400/4 > 200/3: picture 266 wide, bars 67.
+        {1, 200, 400, 400, 200, 160, 120,
+         {{5, 100, black}, {60, 100, black}, {340, 100, black}, {394, 100, black},
+          {67 + 266 / 4, 50, kQuadrants[0]}, {67 + 3 * 266 / 4, 150, kQuadrants[3]}}},
+        // Picture 180 high, bars 70.
+        {2, 700, 300, 320, 320, 160, 90,
+         {{160, 5, black}, {160, 65, black}, {160, 255, black}, {160, 314, black},
+          {80, 70 + 45, kQuadrants[0]}, {240, 70 + 135, kQuadrants[3]}}},
+    };
+    for (const Case& c : cases) {
+        std::printf("  mode %u\n", c.mode);
+        wt::TestWindow window(c.x, c.y, c.width, c.height);
+        Display display(window.Handle());
+        WT_CHECK_EQ(ORVD_SetDisplayMode(display.Handle(), c.mode), ORVD_OK);
+        std::vector<uint8_t> bytes = QuadrantFrame(ORVD_FORMAT_RGB32, c.frame_width, c.frame_height);
+        ExpectShown(window, display.Handle(),
+                    {bytes.data(), 0, ORVD_FORMAT_RGB32, c.frame_width, c.frame_height}, c.probes, 4);
+    }
 }
 
 struct CallbackLog {
@@ -231,7 +208,7 @@ WT_TEST(dc_callback_draws_over_the_frame_with_gdi) {
     WT_CHECK_EQ(
         ORVD_RegisterDCCallback(display.Handle(), &DrawMarker, reinterpret_cast<intptr_t>(&log)),
         ORVD_OK);
-    std::vector<uint8_t> bytes = Rgb32Frame(kWidth, kHeight);
+    std::vector<uint8_t> bytes = QuadrantFrame(ORVD_FORMAT_RGB32, kWidth, kHeight);
     const Rgb yellow = {255, 255, 0};
     ExpectShown(window, display.Handle(), {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight},
                 {{70, 60, yellow}, {240, 180, kQuadrants[3]}, {240, 60, kQuadrants[1]}}, 6);
@@ -250,7 +227,7 @@ WT_TEST(dc_callback_draws_over_the_frame_with_gdi) {
 WT_TEST(hidden_window_is_refused) {
     wt::TestWindow window(64, 64, kWidth, kHeight, /*show=*/false);
     Display display(window.Handle());
-    std::vector<uint8_t> bytes = Rgb32Frame(kWidth, kHeight);
+    std::vector<uint8_t> bytes = QuadrantFrame(ORVD_FORMAT_RGB32, kWidth, kHeight);
     tagORVD_FRAME frame = {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight};
     WT_CHECK_EQ(ORVD_DisplayFrame(display.Handle(), &frame), ORVD_E_NOT_READY);
     WT_CHECK_EQ(ORVD_RefreshDisplay(display.Handle()), ORVD_E_NOT_READY);
