@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "orvenna.h"
-#include "test_window.h"
 #include "win_test.h"
 
 namespace {

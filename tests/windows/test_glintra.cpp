@@ -5,38 +5,28 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <string>
+#include <utility>
 #include <vector>
 
 #include "glintra.h"
-#include "test_window.h"
 #include "win_test.h"
 
 namespace {
 
+using wt::Probe;
 using wt::Rgb;
 
 // Four quadrants of known greys.
 const int kGreys[4] = {30, 90, 160, 230};
-
-std::vector<uint8_t> QuadrantPicture(int width, int height) {
-    std::vector<uint8_t> bytes;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            bytes.push_back(0x80);
-            bytes.push_back(static_cast<uint8_t>(kGreys[(y * 2 / height) * 2 + x * 2 / width]));
-        }
-    }
-    return bytes;
-}
+const Rgb kRed = {255, 0, 0};
+const Rgb kBlue = {0, 0, 255};
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
 
 Rgb Grey(int g) {
     return {g, g, g};
 }
-const Rgb kRed = {255, 0, 0};
-const Rgb kBlue = {0, 0, 255};
 
 // The overlay of the live view, plus a mark drawn through the callback's own device context.
 struct Overlay {
@@ -66,14 +56,18 @@ void DrawOverlay(void* user, int32_t, int32_t, int32_t width, int32_t height, in
     ++overlay->calls;
 }
 
-// One render handle set up as the program sets it up, showing a quadrant picture.
+// One render handle set up as the program sets it up, showing a picture of four grey quadrants.
 class Render {
   public:
-    explicit Render(int pictureWidth = 64, int pictureHeight = 48,
-                    int32_t filter = GLT_SCALE_BILINEAR)
-        : m_picture(QuadrantPicture(pictureWidth, pictureHeight)),
-          m_width(pictureWidth),
-          m_height(pictureHeight) {
+    explicit Render(int width = 64, int height = 48, int32_t filter = GLT_SCALE_BILINEAR)
+        : m_width(width), m_height(height) {
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                m_picture.push_back(0x80);
+                m_picture.push_back(
+                    static_cast<uint8_t>(kGreys[(y * 2 / height) * 2 + x * 2 / width]));
+            }
+        }
         m_handle = GLT_CreateHandle();
         WT_CHECK(m_handle != 0);
         WT_CHECK_EQ(GLT_Init(m_handle, GLT_FORMAT_GREY_UYVY, 0, filter), 1);
@@ -95,11 +89,7 @@ class Render {
         if (!GLT_UpdateFrameData(m_handle, m_picture.data(), m_width, m_height, 0)) return 0;
         return GLT_Display(m_handle, 0, reinterpret_cast<uintptr_t>(window));
     }
-    int32_t Destroy() {
-        const int32_t result = GLT_DestroyHandle(m_handle);
-        m_handle = 0;
-        return result;
-    }
+    int32_t Destroy() { return GLT_DestroyHandle(std::exchange(m_handle, 0)); }
 
   private:
     GLT_HANDLE m_handle = 0;
@@ -108,156 +98,102 @@ class Render {
     int m_height;
 };
 
-struct Probe {
-    int x, y;
-    Rgb expected;
-};
-
-// The centres of the four quadrants of a width x height client area.
-std::vector<Probe> QuadrantProbes(int width, int height) {
+// The centres of the four quadrants of a width x height client area; with `edges`, also the
+// corners a picture filling the window reaches.
+std::vector<Probe> QuadrantProbes(int width = kWidth, int height = kHeight, bool edges = false) {
     std::vector<Probe> probes;
     for (int q = 0; q < 4; ++q) {
         probes.push_back(
             {(q % 2) * width / 2 + width / 4, (q / 2) * height / 2 + height / 4, Grey(kGreys[q])});
     }
+    if (edges) {
+        probes.push_back({1, 1, Grey(kGreys[0])});
+        probes.push_back({width - 2, height - 2, Grey(kGreys[3])});
+    }
     return probes;
-}
-
-bool Matches(const wt::TestWindow& window, const std::vector<Probe>& probes) {
-    for (const Probe& p : probes) {
-        if (!wt::Near(window.Pixel(p.x, p.y), p.expected, 0)) return false;
-    }
-    return true;
-}
-
-// Waits until every probe has its colour exactly, calling `show` (if any) each round; reports the
-// probes that never matched. Without `show` the drawing thread must get there on its own.
-void ExpectShown(
-    const wt::TestWindow& window, const std::vector<Probe>& probes, int line,
-    const std::function<void()>& show = [] {}) {
-    if (wt::PollUntil(show, [&] { return Matches(window, probes); })) return;
-    for (const Probe& p : probes) {
-        const Rgb seen = window.Pixel(p.x, p.y);
-        if (wt::Near(seen, p.expected, 0)) continue;
-        const auto text = [](Rgb c) {
-            return "(" + std::to_string(c.r) + ", " + std::to_string(c.g) + ", " +
-                   std::to_string(c.b) + ")";
-        };
-        wt::Fail(__FILE__, line,
-                 "at (" + std::to_string(p.x) + ", " + std::to_string(p.y) + ") " + text(seen) +
-                     ", expected " + text(p.expected));
-    }
 }
 
 HWND ChildOf(HWND parent) {
     return FindWindowExW(parent, nullptr, L"GlintraView", nullptr);
 }
 
-constexpr int kWidth = 320;
-constexpr int kHeight = 240;
+WT_TEST(padded_rows_are_scaled_into_the_whole_window_unchanged) {
+    // 50 is not a multiple of 4: the rows are padded for GDI.
+    wt::TestWindow window(64, 64, kWidth, kHeight);
+    Render render(50, 30, GLT_SCALE_NEAREST);
+    WT_EXPECT_SHOWN(window, QuadrantProbes(kWidth, kHeight, true), 0,
+                    [&] { render.Show(window.Handle()); });
+}
 
-// A window showing the quadrant picture with the live view's overlay over it.
-struct Scene {
-    Scene() : window(64, 64, kWidth, kHeight) {
-        render.WithOverlay(overlay);
-        const auto show = [this] { render.Show(window.Handle()); };
-        ExpectShown(window, QuadrantProbes(kWidth, kHeight), __LINE__, show);
-    }
-    wt::TestWindow window;
+// One live view through its life: overlay, WM_PAINT, a resized parent, teardown.
+WT_TEST(overlay_paint_resize_and_destroy) {
+    wt::TestWindow window(64, 64, kWidth, kHeight);
     Render render;
     Overlay overlay;
-};
+    render.WithOverlay(overlay);
+    WT_EXPECT_SHOWN(window, QuadrantProbes(), 0, [&] { render.Show(window.Handle()); });
 
-WT_TEST(greys_are_scaled_into_the_window_unchanged) {
-    struct Case {
-        int width, height;  // 50 is not a multiple of 4: its rows are padded for GDI
-        int32_t filter;
-    };
-    for (const Case& c : {Case{64, 48, GLT_SCALE_BILINEAR}, Case{50, 30, GLT_SCALE_NEAREST}}) {
-        wt::TestWindow window(64, 64, kWidth, kHeight);
-        Render render(c.width, c.height, c.filter);
-        const auto show = [&] { render.Show(window.Handle()); };
-        ExpectShown(window, QuadrantProbes(kWidth, kHeight), __LINE__, show);
-        // The picture fills the window to its edges.
-        ExpectShown(window, {{1, 1, Grey(kGreys[0])}, {kWidth - 2, kHeight - 2, Grey(kGreys[3])}},
-                    __LINE__);
-    }
-}
-
-WT_TEST(overlay_draws_the_centre_box_and_with_its_device_context) {
-    Scene scene;
     // The box spans 0.45 to 0.55: x 144..175, y 108..131, one pixel wide.
-    ExpectShown(scene.window,
-                {{144, 120, kRed},
-                 {175, 120, kRed},
-                 {160, 108, kRed},
-                 {160, 131, kRed},
-                 {146, 125, Grey(kGreys[2])},
-                 {143, 125, Grey(kGreys[2])},
-                 {3, 3, kBlue},
-                 {10, 10, Grey(kGreys[0])}},
-                __LINE__);
+    WT_EXPECT_SHOWN(window,
+                    {{144, 120, kRed},
+                     {175, 120, kRed},
+                     {160, 108, kRed},
+                     {160, 131, kRed},
+                     {146, 125, Grey(kGreys[2])},
+                     {143, 125, Grey(kGreys[2])},
+                     {3, 3, kBlue},
+                     {10, 10, Grey(kGreys[0])}},
+                    0);
     // Half-transparent blue over grey 230 in the bottom-right corner.
-    WT_CHECK(wt::Near(scene.window.Pixel(kWidth - 4, kHeight - 4), {115, 115, 242}, 2));
-    WT_CHECK(scene.overlay.memoryDc);
-    WT_CHECK_EQ(scene.overlay.width, kWidth);
-    WT_CHECK_EQ(scene.overlay.height, kHeight);
+    WT_CHECK(wt::Near(window.Pixel(kWidth - 4, kHeight - 4), {115, 115, 242}, 2));
+    WT_CHECK(overlay.memoryDc);
+    WT_CHECK_EQ(overlay.width, kWidth);
+    WT_CHECK_EQ(overlay.height, kHeight);
     // Outside the callback there is nothing to draw into.
     const float all[4] = {0, 1, 0, 1};
-    WT_CHECK_EQ(GLT_DrawRect(scene.render.Handle(), all, all, 0), 0);
-}
+    WT_CHECK_EQ(GLT_DrawRect(render.Handle(), all, all, 0), 0);
 
-WT_TEST(wm_paint_redraws_the_last_picture) {
-    Scene scene;
-    HWND child = ChildOf(scene.window.Handle());
+    const HWND child = ChildOf(window.Handle());
     WT_CHECK(child != nullptr);
     // Scribbled over from outside, then invalidated: only the drawing thread's WM_PAINT can bring
     // the picture back, as no new one is given.
     HDC dc = GetDC(child);
-    const RECT all = {0, 0, kWidth, kHeight};
-    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    const RECT whole = {0, 0, kWidth, kHeight};
+    FillRect(dc, &whole, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     ReleaseDC(child, dc);
-    ExpectShown(scene.window, {{80, 60, Grey(255)}}, __LINE__);
+    WT_EXPECT_SHOWN(window, {{80, 60, Grey(255)}}, 0);
     InvalidateRect(child, nullptr, FALSE);
-    ExpectShown(scene.window, QuadrantProbes(kWidth, kHeight), __LINE__);
-}
+    WT_EXPECT_SHOWN(window, QuadrantProbes(), 0);
 
-WT_TEST(child_follows_the_parent_size) {
-    Scene scene;
-    SetWindowPos(scene.window.Handle(), nullptr, 0, 0, 480, 360, SWP_NOMOVE | SWP_NOZORDER);
     // No new picture: the drawing thread notices the size and draws the last one again.
-    ExpectShown(scene.window, QuadrantProbes(480, 360), __LINE__);
-    RECT child = {};
-    GetClientRect(ChildOf(scene.window.Handle()), &child);
-    WT_CHECK_EQ(child.right, 480);
-    WT_CHECK_EQ(child.bottom, 360);
-    WT_CHECK_EQ(scene.overlay.width, 480);
-    ExpectShown(scene.window, {{216, 162, kRed}}, __LINE__);  // the box's corner, new size
-}
+    SetWindowPos(window.Handle(), nullptr, 0, 0, 480, 360, SWP_NOMOVE | SWP_NOZORDER);
+    std::vector<Probe> resized = QuadrantProbes(480, 360);
+    resized.push_back({216, 162, kRed});  // the box's corner, new size
+    WT_EXPECT_SHOWN(window, resized, 0);
+    RECT area = {};
+    GetClientRect(child, &area);
+    WT_CHECK_EQ(area.right, 480);
+    WT_CHECK_EQ(area.bottom, 360);
+    WT_CHECK_EQ(overlay.width, 480);
 
-WT_TEST(destroy_ends_the_thread_and_removes_the_child) {
-    Scene scene;
-    HWND child = ChildOf(scene.window.Handle());
-    WT_CHECK(child != nullptr);
     const DWORD drawerId = GetWindowThreadProcessId(child, nullptr);
     WT_CHECK(drawerId != GetCurrentThreadId());
     HANDLE drawer = OpenThread(SYNCHRONIZE, FALSE, drawerId);
     WT_CHECK(drawer != nullptr);
-
-    WT_CHECK_EQ(scene.render.Destroy(), 1);
+    WT_CHECK_EQ(render.Destroy(), 1);
     WT_CHECK_EQ(WaitForSingleObject(drawer, 0), WAIT_OBJECT_0);
     CloseHandle(drawer);
     WT_CHECK(!IsWindow(child));
-    const int calls = scene.overlay.calls;
+    const int calls = overlay.calls;
     wt::PumpFor(200);
-    WT_CHECK_EQ(scene.overlay.calls, calls);
+    WT_CHECK_EQ(overlay.calls, calls);
 }
 
 WT_TEST(a_parent_that_goes_away_is_refused_without_a_hang) {
     Render render;
     auto window = std::make_unique<wt::TestWindow>(64, 64, kWidth, kHeight);
     const HWND gone = window->Handle();
-    ExpectShown(*window, QuadrantProbes(kWidth, kHeight), __LINE__, [&] { render.Show(gone); });
+    WT_EXPECT_SHOWN(*window, QuadrantProbes(kWidth, kHeight, true), 0, [&] { render.Show(gone); });
     window.reset();  // destroys the parent with the drawing thread's child in it
     WT_CHECK(wt::PollUntil([] {}, [&] { return render.Show(gone) == 0; }));
     // A handle that never was a window is refused the same way.
@@ -265,8 +201,7 @@ WT_TEST(a_parent_that_goes_away_is_refused_without_a_hang) {
     WT_CHECK(wt::PollUntil([] {}, [&] { return render.Show(never) == 0; }));
     // A real window afterwards shows the picture again.
     wt::TestWindow next(64, 64, kWidth, kHeight);
-    const auto show = [&] { render.Show(next.Handle()); };
-    ExpectShown(next, QuadrantProbes(kWidth, kHeight), __LINE__, show);
+    WT_EXPECT_SHOWN(next, QuadrantProbes(), 0, [&] { render.Show(next.Handle()); });
 }
 
 }  // namespace

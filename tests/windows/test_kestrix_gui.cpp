@@ -4,6 +4,8 @@
 // from a folder of its own whose info\rawdatapath.txt (code page 936) sends the files to a folder
 // with a Chinese name.
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -28,14 +30,6 @@ fs::path BuildPath(const char* path) {
     return fs::path(p);
 }
 
-bool WaitFor(const std::function<bool()>& done, int milliseconds = 15000) {
-    for (int waited = 0; waited < milliseconds; waited += 50) {
-        if (done()) return true;
-        Sleep(50);
-    }
-    return done();
-}
-
 std::wstring Text(HWND window) {
     wchar_t text[256] = {};
     // WM_GETTEXT with a time limit: a hung program fails the test instead of hanging it.
@@ -45,28 +39,34 @@ std::wstring Text(HWND window) {
     return text;
 }
 
-// The top-level window of process `pid` with `title` (and `className` when given).
-HWND FindWindowOf(DWORD pid, const wchar_t* title, const wchar_t* className = nullptr) {
+// Waits for the visible top-level window of process `pid` with `title` (and `className` when
+// given); returns it, or null when it did not come.
+HWND WaitForWindow(DWORD pid, const wchar_t* title, const wchar_t* className = nullptr,
+                   std::chrono::seconds limit = std::chrono::seconds(20)) {
     struct Search {
         DWORD pid;
         const wchar_t* title;
         const wchar_t* className;
         HWND found;
     } search{pid, title, className, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            wchar_t name[64] = {};
-            GetClassNameW(window, name, 64);
-            if (owner != s->pid || !IsWindowVisible(window) || Text(window) != s->title ||
-                (s->className && std::wstring(name) != s->className))
-                return TRUE;
-            s->found = window;
-            return FALSE;
+    const auto find = [](HWND window, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (owner != s->pid || !IsWindowVisible(window) || Text(window) != s->title ||
+            (s->className && std::wstring(name) != s->className))
+            return TRUE;
+        s->found = window;
+        return FALSE;
+    };
+    kx_test::WaitUntil(
+        [&] {
+            EnumWindows(find, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
         },
-        reinterpret_cast<LPARAM>(&search));
+        limit);
     return search.found;
 }
 
@@ -150,50 +150,44 @@ bool ShowsPictureWithCentreBox(HWND live) {
            redRight > cx && redTop < cy && redBottom > cy && redRight - redLeft < width / 3;
 }
 
-// The emulator that the test's fixture started: its port and its log lie in the working folder.
-class Emulator {
-  public:
-    int Port() const {
-        std::ifstream file("gui-camsim.port");
-        int port = 0;
-        file >> port;
-        return port;
-    }
-    int Count(const char* what) const {
-        std::ifstream file("gui-camsim.log", std::ios::binary);
-        const std::string log(std::istreambuf_iterator<char>(file), {});
-        int n = 0;
-        for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
-        return n;
-    }
-};
+std::string Content(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The logouts in the log of the emulator that the test's fixture started.
+int Logouts() {
+    const std::string log = Content("gui-camsim.log");
+    int n = 0;
+    for (size_t at = 0; (at = log.find("logged out", at)) != std::string::npos; ++at) ++n;
+    return n;
+}
 
 // Opens a dialog with `open`, finds it by `title`, pictures it, lets `check` see it and closes it
 // with `close`; true when it came and went.
 bool VisitDialog(DWORD pid, const std::function<void()>& open, const wchar_t* title,
                  const char* picture, const std::function<void(HWND)>& check, int close) {
     open();
-    HWND dialog = nullptr;
-    if (!WaitFor([&] { return (dialog = FindWindowOf(pid, title)) != nullptr; })) return false;
+    const HWND dialog = WaitForWindow(pid, title);
+    if (!dialog) return false;
     Screenshot(dialog, picture);
     check(dialog);
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(close, BN_CLICKED), 0);
-    return WaitFor([&] { return !IsWindow(dialog); });
+    return kx_test::WaitUntil([&] { return !IsWindow(dialog); });
 }
 
 // Camera -> Connect, the four fields, OK; true when the dialog closed.
 bool Connect(DWORD pid, HWND main, int port) {
     Command(main, kConnect);
-    HWND dialog = nullptr;
-    if (!WaitFor([&] { return (dialog = FindWindowOf(pid, L"Camera Connect")) != nullptr; }))
-        return false;
+    const HWND dialog = WaitForWindow(pid, L"Camera Connect");
+    if (!dialog) return false;
     SetDlgItemTextW(dialog, 1004, L"127.0.0.1");
     SetDlgItemTextW(dialog, 1005, L"admin");
     SetDlgItemTextW(dialog, 1006, L"qbxwz70413");
     SetDlgItemTextW(dialog, 1007, std::to_wstring(port).c_str());
     Screenshot(dialog, "kestrix-win-connect");
     Click(dialog, IDOK);
-    return WaitFor([&] { return !IsWindow(dialog); });
+    return kx_test::WaitUntil([&] { return !IsWindow(dialog); });
 }
 
 // The program's process and folder, ended and removed with the object.
@@ -223,9 +217,10 @@ std::vector<fs::path> FilesIn(const fs::path& folder, const std::wstring& extens
 }
 
 WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
-    const Emulator emulator;
-    WT_CHECK(emulator.Port() > 0);
-    if (emulator.Port() == 0) return;
+    // The port of the emulator that the test's fixture started.
+    const int port = std::atoi(Content("gui-camsim.port").c_str());
+    WT_CHECK(port > 0);
+    if (port <= 0) return;
 
     // The program in a folder of its own, its info folder beside it.
     wchar_t temp[MAX_PATH];
@@ -255,81 +250,76 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     WT_CHECK(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                             home.wstring().c_str(), &start, &program));
     const DWORD pid = program.dwProcessId;
-    HWND main = nullptr;
-    WT_CHECK(WaitFor([&] { return (main = FindWindowOf(pid, L"Brindlecap")) != nullptr; }, 30000));
-
+    const HWND main = WaitForWindow(pid, L"Brindlecap", nullptr, std::chrono::seconds(30));
+    WT_CHECK(main != nullptr);
     if (!main) return;
-    {
-        const HWND status = GetDlgItem(main, kStatus);
-        const HWND panel = FindWindowExW(GetDlgItem(main, kTab), nullptr, L"#32770", nullptr);
-        const HWND live = GetDlgItem(panel, kLiveView);
+    const HWND status = GetDlgItem(main, kStatus);
+    const HWND panel = FindWindowExW(GetDlgItem(main, kTab), nullptr, L"#32770", nullptr);
+    const HWND live = GetDlgItem(panel, kLiveView);
 
-        // The storage folder came from the path file; the About box hangs off the system menu.
-        WT_CHECK(VisitDialog(
-            pid, [&] { Command(main, kRawDataPath); }, L"设置原始数据存储路径",
-            "kestrix-win-storage-path",
-            [&](HWND dialog) { WT_CHECK(Text(GetDlgItem(dialog, 1001)) == records.wstring()); },
-            IDCANCEL));
-        WT_CHECK(VisitDialog(
-            pid, [&] { PostMessageW(main, WM_SYSCOMMAND, kAbout, 0); }, L"关于 Kestrix",
-            "kestrix-win-about", [](HWND) {}, IDOK));
+    // The storage folder came from the path file; the About box hangs off the system menu.
+    WT_CHECK(VisitDialog(
+        pid, [&] { Command(main, kRawDataPath); }, L"设置原始数据存储路径",
+        "kestrix-win-storage-path",
+        [&](HWND dialog) { WT_CHECK(Text(GetDlgItem(dialog, 1001)) == records.wstring()); },
+        IDCANCEL));
+    WT_CHECK(VisitDialog(
+        pid, [&] { PostMessageW(main, WM_SYSCOMMAND, kAbout, 0); }, L"关于 Kestrix",
+        "kestrix-win-about", [](HWND) {}, IDOK));
 
-        const bool connected = Connect(pid, main, emulator.Port());
-        WT_CHECK(connected);
-        if (!connected) return;
-        WT_CHECK(Text(status) == L"127.0.0.1 is connecting");
-        std::ifstream address(home / "info" / "ipaddress.txt", std::ios::binary);
-        WT_CHECK(std::string(std::istreambuf_iterator<char>(address), {}) == "127.0.0.1");
+    const bool connected = Connect(pid, main, port);
+    WT_CHECK(connected);
+    if (!connected) return;
+    WT_CHECK(Text(status) == L"127.0.0.1 is connecting");
+    WT_CHECK(Content(home / "info" / "ipaddress.txt") == "127.0.0.1");
 
-        WT_CHECK(WaitFor([&] {
-            for (int id = 1052; id <= 1058; ++id) {
-                if (Text(GetDlgItem(panel, id)).empty()) return false;
-            }
-            return true;
-        }));
-        WT_CHECK(WaitFor([&] { return ShowsPictureWithCentreBox(live); }));
-
-        // A record with the centre temperatures, one line every half second for two seconds.
-        WT_CHECK_EQ(SendDlgItemMessageW(panel, 1046, BM_GETCHECK, 0, 0), BST_CHECKED);
-        SetDlgItemTextW(panel, kCapturePeriod, L"500");
-        Click(panel, kVideoRecord);
-        WT_CHECK(WaitFor([&] { return Text(GetDlgItem(panel, kVideoRecord)) == L"Recording"; }));
-        Sleep(2000);
-        Screenshot(main, "kestrix-win-main-live");
-        Click(panel, kVideoRecord);
-        WT_CHECK(WaitFor([&] { return Text(GetDlgItem(panel, kVideoRecord)) == L"No Record"; }));
-        const std::vector<fs::path> texts = FilesIn(records, L".txt");
-        WT_CHECK_EQ(texts.size(), 1);
-        if (texts.size() == 1) {
-            std::ifstream record(texts[0], std::ios::binary);
-            const std::string content(std::istreambuf_iterator<char>(record), {});
-            const auto lines = std::count(content.begin(), content.end(), '\n');
-            WT_CHECK(lines >= 1 + 3 && lines <= 1 + 6);
+    WT_CHECK(kx_test::WaitUntil([&] {
+        for (int id = 1052; id <= 1058; ++id) {
+            if (Text(GetDlgItem(panel, id)).empty()) return false;
         }
+        return true;
+    }));
+    WT_CHECK(kx_test::WaitUntil([&] { return ShowsPictureWithCentreBox(live); }));
 
-        SetDlgItemTextW(panel, kSnapCount, L"3");
-        Click(panel, kSnapCap);
-        HWND box = nullptr;
-        WT_CHECK(
-            WaitFor([&] { return (box = FindWindowOf(pid, L"Kestrix", L"#32770")) != nullptr; }));
-        WT_CHECK(box && Text(GetDlgItem(box, 0xFFFF)) == L"SnapShot finished...");
-        WT_CHECK_EQ(FilesIn(records, L".raw").size(), 3);
-        if (box) Click(box, IDOK);
-        WT_CHECK(WaitFor([&] { return !IsWindow(box); }));
-
-        Command(main, kDisconnect);
-        WT_CHECK(WaitFor([&] { return Text(status) == L"Disconnected.."; }));
-        WT_CHECK(WaitFor([&] { return emulator.Count("logged out") == 1; }));
-
-        // Connected again, Exit is the teardown's logout.
-        WT_CHECK(Connect(pid, main, emulator.Port()));
-        Command(main, kExit);
+    // A record with the centre temperatures, one line every half second for two seconds.
+    WT_CHECK_EQ(SendDlgItemMessageW(panel, 1046, BM_GETCHECK, 0, 0), BST_CHECKED);
+    SetDlgItemTextW(panel, kCapturePeriod, L"500");
+    Click(panel, kVideoRecord);
+    WT_CHECK(
+        kx_test::WaitUntil([&] { return Text(GetDlgItem(panel, kVideoRecord)) == L"Recording"; }));
+    Sleep(2000);
+    Screenshot(main, "kestrix-win-main-live");
+    Click(panel, kVideoRecord);
+    WT_CHECK(
+        kx_test::WaitUntil([&] { return Text(GetDlgItem(panel, kVideoRecord)) == L"No Record"; }));
+    const std::vector<fs::path> texts = FilesIn(records, L".txt");
+    WT_CHECK_EQ(texts.size(), 1);
+    if (texts.size() == 1) {
+        const std::string content = Content(texts[0]);
+        const auto lines = std::count(content.begin(), content.end(), '\n');
+        WT_CHECK(lines >= 1 + 3 && lines <= 1 + 6);
     }
+
+    SetDlgItemTextW(panel, kSnapCount, L"3");
+    Click(panel, kSnapCap);
+    const HWND box = WaitForWindow(pid, L"Kestrix", L"#32770");
+    WT_CHECK(box && Text(GetDlgItem(box, 0xFFFF)) == L"SnapShot finished...");
+    WT_CHECK_EQ(FilesIn(records, L".raw").size(), 3);
+    if (box) Click(box, IDOK);
+    WT_CHECK(kx_test::WaitUntil([&] { return !IsWindow(box); }));
+
+    Command(main, kDisconnect);
+    WT_CHECK(kx_test::WaitUntil([&] { return Text(status) == L"Disconnected.."; }));
+    WT_CHECK(kx_test::WaitUntil([&] { return Logouts() == 1; }));
+
+    // Connected again, Exit is the teardown's logout.
+    WT_CHECK(Connect(pid, main, port));
+    Command(main, kExit);
     WT_CHECK_EQ(WaitForSingleObject(program.hProcess, 15000), WAIT_OBJECT_0);
     DWORD code = 1;
     GetExitCodeProcess(program.hProcess, &code);
     WT_CHECK_EQ(code, 0);
-    WT_CHECK(WaitFor([&] { return emulator.Count("logged out") == 2; }));
+    WT_CHECK(kx_test::WaitUntil([&] { return Logouts() == 2; }));
 }
 
 }  // namespace

@@ -6,9 +6,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 #include "tarnlink.h"
@@ -21,35 +22,20 @@ const char* g_portFile = "linux-camsim.port";
 uint16_t CameraPort() {
     std::ifstream in(g_portFile);
     unsigned port = 0;
-    if (!(in >> port) || port == 0 || port > 65535) {
-        wt::Fail(__FILE__, __LINE__, std::string("no camera port in ") + g_portFile);
-        WT_SKIP("no camera");
-    }
+    if (!(in >> port) || port == 0 || port > 65535)
+        throw std::runtime_error(std::string("no camera port in ") + g_portFile);
     return static_cast<uint16_t>(port);
 }
 
+// The data bytes of a stream; its header and contents are the Linux tests' business.
 struct Stream {
-    std::atomic<int> headers{0};
-    std::atomic<int> ends{0};
     std::atomic<size_t> bytes{0};
-    std::atomic<bool> goodHeader{false};
 
-    static void Callback(int32_t, uint32_t type, uint8_t* buffer, uint32_t size, void* user) {
-        auto* self = static_cast<Stream*>(user);
-        if (type == TLNK_STREAM_HEADER) {
-            ++self->headers;
-            self->goodHeader =
-                size == sizeof(TLNK_StreamHeader) && std::memcmp(buffer, "TLSH", 4) == 0;
-        } else if (type == TLNK_STREAM_DATA) {
-            self->bytes += size;
-        } else if (type == TLNK_STREAM_END) {
-            ++self->ends;
-        }
+    static void Callback(int32_t, uint32_t type, uint8_t*, uint32_t size, void* user) {
+        if (type == TLNK_STREAM_DATA) static_cast<Stream*>(user)->bytes += size;
     }
-    bool WaitForBytes(size_t wanted, DWORD timeoutMs) const {
-        const ULONGLONG end = GetTickCount64() + timeoutMs;
-        while (bytes.load() < wanted && GetTickCount64() < end) Sleep(5);
-        return bytes.load() >= wanted;
+    bool WaitForBytes(size_t wanted) const {
+        return kx_test::WaitUntil([&] { return bytes.load() >= wanted; }, std::chrono::seconds(5));
     }
 };
 
@@ -61,7 +47,7 @@ bool Cycle(uint16_t port, size_t wanted) {
     if (login < 0) return false;
     Stream stream;
     const int32_t play = TLNK_RealPlay_V30(login, &kPreview, Stream::Callback, &stream, 0);
-    const bool streamed = play >= 0 && stream.WaitForBytes(wanted, 5000);
+    const bool streamed = play >= 0 && stream.WaitForBytes(wanted);
     const bool stopped = play >= 0 && TLNK_StopRealPlay(play) == TLNK_TRUE;
     return TLNK_Logout(login) == TLNK_TRUE && streamed && stopped;
 }
@@ -100,6 +86,10 @@ DWORD HandleCount() {
 WT_TEST(LoginStreamStopAndLogout) {
     const uint16_t port = CameraPort();
     WT_CHECK_EQ(TLNK_Init(), TLNK_TRUE);
+    // The answer to the camera's challenge is hashed with the system's crypto: a wrong one is
+    // refused, the right one let in.
+    WT_CHECK(TLNK_Login("127.0.0.1", port, "admin", "qbxwz70414", nullptr) < 0);
+    WT_CHECK_EQ(TLNK_GetLastError(), TLNK_E_PASSWORD);
     DeviceInfo info{};
     const int32_t login = TLNK_Login("127.0.0.1", port, "admin", "qbxwz70413", &info);
     WT_CHECK(login >= 0);
@@ -109,28 +99,12 @@ WT_TEST(LoginStreamStopAndLogout) {
     const int32_t play = TLNK_RealPlay_V30(login, &kPreview, Stream::Callback, &stream, 0);
     WT_CHECK(play >= 0);
     // Two whole frames, so the data went on past the first chunk.
-    WT_CHECK(stream.WaitForBytes(2 * 2 * 640 * 512, 5000));
-    WT_CHECK_EQ(stream.headers.load(), 1);
-    WT_CHECK(stream.goodHeader.load());
+    WT_CHECK(stream.WaitForBytes(2 * 2 * 640 * 512));
     WT_CHECK_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
     const size_t afterStop = stream.bytes.load();
     Sleep(200);
     WT_CHECK_EQ(stream.bytes.load(), afterStop);  // nothing is delivered after the stop returned
     WT_CHECK_EQ(TLNK_Logout(login), TLNK_TRUE);
-    WT_CHECK_EQ(TLNK_Logout(login), TLNK_FALSE);
-    WT_CHECK_EQ(TLNK_GetLastError(), TLNK_E_INVALID_HANDLE);
-}
-
-WT_TEST(WrongCredentialsAreRefused) {
-    const uint16_t port = CameraPort();
-    const struct {
-        const char* user;
-        const char* password;
-    } cases[] = {{"admin", "qbxwz70414"}, {"admin", ""}, {"root", "qbxwz70413"}};
-    for (const auto& c : cases) {
-        WT_CHECK(TLNK_Login("127.0.0.1", port, c.user, c.password, nullptr) < 0);
-        WT_CHECK_EQ(TLNK_GetLastError(), TLNK_E_PASSWORD);
-    }
 }
 
 WT_TEST(FiftyCyclesLeaveNoHandleOrThread) {
@@ -143,16 +117,11 @@ WT_TEST(FiftyCyclesLeaveNoHandleOrThread) {
     int failed = 0;
     for (int i = 0; i < 50; ++i) failed += Cycle(port, 1) ? 0 : 1;
     WT_CHECK_EQ(failed, 0);
-    // A thread that returned may still be counted for a moment.
-    const ULONGLONG end = GetTickCount64() + 2000;
-    // Wine opens the odd handle of its own now and then; a handle left by each cycle shows as 50.
-    const DWORD slack = 4;
-    while ((HandleCount() > handles + slack || ThreadCount() > threads) &&
-           GetTickCount64() < end) {
-        Sleep(20);
-    }
-    WT_CHECK(HandleCount() <= handles + slack);
-    WT_CHECK(ThreadCount() <= threads);
+    // A thread that returned may still be counted for a moment. Wine opens the odd handle of its
+    // own now and then; a handle left by each cycle shows as 50.
+    WT_CHECK(
+        kx_test::WaitUntil([&] { return HandleCount() <= handles + 4; }, std::chrono::seconds(2)));
+    WT_CHECK(kx_test::WaitUntil([&] { return ThreadCount() <= threads; }, std::chrono::seconds(2)));
     std::printf("  handles %lu -> %lu, threads %lu -> %lu\n", handles, HandleCount(), threads,
                 ThreadCount());
 }

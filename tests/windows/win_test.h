@@ -1,17 +1,25 @@
-// A small test runner for the Windows programs that run under Wine: named cases run in the order
-// they are written, a failed check marks its case failed and carries on, WT_SKIP ends a case as
-// skipped with its reason. The closing line is "N passed, N failed, N skipped"; the exit code is
-// 0 only when nothing failed. An unhandled exception ends the process at once with exit code 3
-// (no crash dialog, no debugger), so ctest sees a failure instead of a hang.
+// A small test runner for the Windows programs that run under Wine, and the real windows that the
+// display tests draw into. Named cases run in the order they are written; a failed check marks its
+// case failed and carries on; WT_SKIP ends a case as skipped with its reason. The closing line is
+// "N passed, N failed, N skipped"; the exit code is 0 only when nothing failed. An unhandled
+// exception ends the process at once with exit code 3 (no crash dialog, no debugger), so ctest
+// sees a failure instead of a hang.
 #pragma once
 
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "../common/wait_until.h"
 
 namespace wt {
 
@@ -44,34 +52,25 @@ inline void Fail(const char* file, int line, const std::string& what) {
     ++FailureCount();
 }
 
-inline std::string Hex(long long value) {
-    char text[32];
-    std::snprintf(text, sizeof(text), "0x%llX",
-                  static_cast<unsigned long long>(value) & 0xFFFFFFFFull);
-    return text;
-}
-
-inline LONG WINAPI EndOnUnhandledException(EXCEPTION_POINTERS* info) {
-    std::printf("unhandled exception 0x%08lX at %p: the process ends\n",
-                info->ExceptionRecord->ExceptionCode, info->ExceptionRecord->ExceptionAddress);
+[[noreturn]] inline void EndProcess(const char* why) {
+    std::printf("%s: the process ends\n", why);
     std::fflush(stdout);
     TerminateProcess(GetCurrentProcess(), 3);
-    return EXCEPTION_EXECUTE_HANDLER;
+    std::abort();
 }
 
 // Runs every case whose name contains argv[1] (all without an argument).
 inline int RunAll(int argc, char** argv) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    SetUnhandledExceptionFilter(&EndOnUnhandledException);
-    std::set_terminate([] {
-        std::printf("std::terminate: the process ends\n");
-        std::fflush(stdout);
-        TerminateProcess(GetCurrentProcess(), 3);
+    SetUnhandledExceptionFilter([](EXCEPTION_POINTERS* info) -> LONG {
+        char why[64];
+        std::snprintf(why, sizeof(why), "unhandled exception 0x%08lX",
+                      info->ExceptionRecord->ExceptionCode);
+        EndProcess(why);
     });
+    std::set_terminate([] { EndProcess("std::terminate"); });
     const char* filter = argc > 1 ? argv[1] : "";
-    int passed = 0;
-    int failed = 0;
-    int skipped = 0;
+    int passed = 0, failed = 0, skipped = 0;
     for (const Case& c : Cases()) {
         if (std::strstr(c.name, filter) == nullptr) continue;
         std::printf("[ RUN  ] %s\n", c.name);
@@ -86,13 +85,9 @@ inline int RunAll(int argc, char** argv) {
         } catch (const std::exception& e) {
             Fail(__FILE__, __LINE__, std::string("exception: ") + e.what());
         }
-        if (FailureCount() != before) {
-            std::printf("[ FAIL ] %s\n", c.name);
-            ++failed;
-        } else {
-            std::printf("[  OK  ] %s\n", c.name);
-            ++passed;
-        }
+        const bool ok = FailureCount() == before;
+        std::printf(ok ? "[  OK  ] %s\n" : "[ FAIL ] %s\n", c.name);
+        ++(ok ? passed : failed);
         std::fflush(stdout);
     }
     std::printf("%d passed, %d failed, %d skipped\n", passed, failed, skipped);
@@ -100,7 +95,129 @@ inline int RunAll(int argc, char** argv) {
     return failed == 0 ? 0 : 1;
 }
 
+struct Rgb {
+    int r, g, b;
+};
+
+inline bool Near(Rgb a, Rgb b, int tolerance) {
+    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
+           std::abs(a.b - b.b) <= tolerance;
+}
+
+// Handles every queued message of this thread.
+inline void PumpMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+inline void PumpFor(DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    do {
+        PumpMessages();
+        Sleep(10);
+    } while (GetTickCount() - start < milliseconds);
+}
+
+// Calls `show` (which puts the picture on screen again) and then `matches` until `matches` is
+// true, for at most `milliseconds`; pumps messages meanwhile. returns: the last answer of
+// `matches`.
+inline bool PollUntil(const std::function<void()>& show, const std::function<bool()>& matches,
+                      DWORD milliseconds = 4000) {
+    return kx_test::WaitUntil(
+        [&] {
+            show();
+            PumpFor(100);
+            return matches();
+        },
+        std::chrono::milliseconds(milliseconds), PumpMessages);
+}
+
+// A real top-level window: borderless (client area = window rectangle), white background, placed
+// at a given screen position, and read back pixel by pixel.
+class TestWindow {
+  public:
+    // A window whose client area is (x, y, x + width, y + height) on the screen.
+    TestWindow(int x, int y, int width, int height, bool show = true) {
+        static const ATOM window_class = [] {
+            WNDCLASSW wc = {};
+            wc.lpfnWndProc = &DefWindowProcW;
+            wc.hInstance = GetModuleHandleW(nullptr);
+            wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+            wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+            wc.lpszClassName = L"KxTestWindow";
+            return RegisterClassW(&wc);
+        }();
+        m_hwnd = CreateWindowExW(WS_EX_TOPMOST,
+                                 reinterpret_cast<LPCWSTR>(static_cast<uintptr_t>(window_class)),
+                                 L"test window", WS_POPUP, x, y, width, height, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+        if (m_hwnd != nullptr && show) Show();
+    }
+    ~TestWindow() {
+        if (m_hwnd != nullptr) DestroyWindow(m_hwnd);
+        PumpMessages();
+    }
+    TestWindow(const TestWindow&) = delete;
+    TestWindow& operator=(const TestWindow&) = delete;
+
+    HWND Handle() const { return m_hwnd; }
+
+    void Show() {
+        ShowWindow(m_hwnd, SW_SHOWNOACTIVATE);
+        UpdateWindow(m_hwnd);
+        PumpFor(150);
+    }
+
+    // The colour shown at client point (x, y). It is read through the screen's device context:
+    // under Wine the window's own device context reads back only what GDI drew into the window,
+    // while DirectDraw's blits to the primary surface land on the screen.
+    Rgb Pixel(int x, int y) const {
+        POINT p = {x, y};
+        ClientToScreen(m_hwnd, &p);
+        HDC dc = GetDC(nullptr);
+        const COLORREF c = GetPixel(dc, p.x, p.y);
+        ReleaseDC(nullptr, dc);
+        return {GetRValue(c), GetGValue(c), GetBValue(c)};
+    }
+
+  private:
+    HWND m_hwnd = nullptr;
+};
+
+// A point of a window's client area and the colour it should show.
+struct Probe {
+    int x, y;
+    Rgb expected;
+};
+
+// Calls `show` (which puts the picture on screen again; without it the picture must come on its
+// own) until every probe of `window` has its colour within `tolerance`, for a few seconds; reports
+// each probe that never matched as a failure at file:line. Called through WT_EXPECT_SHOWN.
+inline void ExpectShown(
+    const char* file, int line, const TestWindow& window, const std::vector<Probe>& probes,
+    int tolerance, const std::function<void()>& show = [] {}) {
+    const auto matches = [&](const Probe& p) {
+        return Near(window.Pixel(p.x, p.y), p.expected, tolerance);
+    };
+    if (PollUntil(show, [&] { return std::all_of(probes.begin(), probes.end(), matches); })) return;
+    const auto text = [](Rgb c) {
+        return "(" + std::to_string(c.r) + ", " + std::to_string(c.g) + ", " + std::to_string(c.b) +
+               ")";
+    };
+    for (const Probe& p : probes) {
+        if (matches(p)) continue;
+        Fail(file, line,
+             "at (" + std::to_string(p.x) + ", " + std::to_string(p.y) + ") " +
+                 text(window.Pixel(p.x, p.y)) + ", expected " + text(p.expected));
+    }
+}
+
 }  // namespace wt
+
+#define WT_EXPECT_SHOWN(...) wt::ExpectShown(__FILE__, __LINE__, __VA_ARGS__)
 
 #define WT_CONCAT_(a, b) a##b
 #define WT_CONCAT(a, b) WT_CONCAT_(a, b)
@@ -115,15 +232,15 @@ inline int RunAll(int argc, char** argv) {
     } while (0)
 
 // Compares two integral values (result codes, handles) and prints both on a mismatch.
-#define WT_CHECK_EQ(actual, expected)                                                              \
-    do {                                                                                           \
-        const long long wt_a = static_cast<long long>(actual);                                     \
-        const long long wt_e = static_cast<long long>(expected);                                   \
-        if (wt_a != wt_e) {                                                                        \
-            wt::Fail(__FILE__, __LINE__,                                                           \
-                     std::string(#actual " is ") + wt::Hex(wt_a) + ", expected " #expected " = " + \
-                         wt::Hex(wt_e));                                                           \
-        }                                                                                          \
+#define WT_CHECK_EQ(actual, expected)                                                        \
+    do {                                                                                     \
+        const long long wt_a = static_cast<long long>(actual);                               \
+        const long long wt_e = static_cast<long long>(expected);                             \
+        if (wt_a != wt_e) {                                                                  \
+            wt::Fail(__FILE__, __LINE__,                                                     \
+                     #actual " is " + std::to_string(wt_a) + ", expected " #expected " = " + \
+                         std::to_string(wt_e));                                              \
+        }                                                                                    \
     } while (0)
 
 #define WT_SKIP(reason) \
