@@ -2,7 +2,6 @@
 // the window is, and must match the picture within a tolerance.
 #include <windows.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -60,12 +59,6 @@ std::vector<uint8_t> QuadrantFrame(uint32_t format, uint32_t width, uint32_t hei
     return bytes;
 }
 
-std::string Describe(Rgb c) {
-    char text[40];
-    std::snprintf(text, sizeof(text), "(%d, %d, %d)", c.r, c.g, c.b);
-    return text;
-}
-
 // One display handle on a window.
 class Display {
   public:
@@ -82,34 +75,15 @@ class Display {
     int32_t m_handle = -1;
 };
 
-struct Probe {
-    int x, y;
-    Rgb expected;
-};
+using wt::Probe;
 
 // Shows `frame` again and again until every probe point of `window` has its colour (within
-// `tolerance`) or a few seconds have passed; reports the points that never matched.
+// `tolerance`) or a few seconds have passed; the last frame must have been taken.
 void ExpectShown(const wt::TestWindow& window, int32_t handle, tagORVD_FRAME frame,
                  const std::vector<Probe>& probes, int tolerance) {
     int32_t result = ORVD_OK;
-    const bool matched =
-        wt::PollUntil([&] { result = ORVD_DisplayFrame(handle, &frame); },
-                      [&] {
-                          return result == ORVD_OK &&
-                                 std::all_of(probes.begin(), probes.end(), [&](const Probe& p) {
-                                     return wt::Near(window.Pixel(p.x, p.y), p.expected, tolerance);
-                                 });
-                      });
+    WT_EXPECT_SHOWN(window, probes, tolerance, [&] { result = ORVD_DisplayFrame(handle, &frame); });
     WT_CHECK_EQ(result, ORVD_OK);
-    if (matched) return;
-    for (const Probe& p : probes) {
-        const Rgb seen = window.Pixel(p.x, p.y);
-        if (!wt::Near(seen, p.expected, tolerance)) {
-            wt::Fail(__FILE__, __LINE__,
-                     "at (" + std::to_string(p.x) + ", " + std::to_string(p.y) + ") " +
-                         Describe(seen) + ", expected " + Describe(p.expected));
-        }
-    }
 }
 
 // The centres of the four quadrants of a width x height client area.
