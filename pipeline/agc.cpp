@@ -76,11 +76,29 @@ struct Sums {
     uint64_t weighted = 0;  // sum of value x pixels
 };
 
+// True when the eight counters from value v on are all 0. A small image fills few of the 16,384
+// counters, and a scene leaves long runs of them empty: the loops over value ranges below pass
+// over each aligned block of eight empty counters at once.
+bool EightEmpty(const uint16_t* hist, uint32_t v) {
+    uint64_t four[2];
+    std::memcpy(four, hist + v, sizeof four);
+    return (four[0] | four[1]) == 0;
+}
+
 Sums RangeSums(const uint16_t* hist, int32_t first, int32_t last) {
     Sums s;
-    for (int32_t v = std::max(first, 0); v <= last; ++v) {
-        s.count += hist[v];
-        s.weighted += static_cast<uint64_t>(v) * hist[v];
+    int32_t v = std::max(first, 0);
+    while (v <= last) {
+        // The rest of v's block of eight, within the range.
+        const int32_t end = std::min((v | 7) + 1, last + 1);
+        if (end - v == 8 && EightEmpty(hist, static_cast<uint32_t>(v))) {
+            v = end;
+            continue;
+        }
+        for (; v < end; ++v) {
+            s.count += hist[v];
+            s.weighted += static_cast<uint64_t>(v) * hist[v];
+        }
     }
     return s;
 }
@@ -101,16 +119,25 @@ void SpreadLevels(const uint16_t* hist, uint32_t first, uint32_t last, uint32_t 
     uint32_t step = 0;
     uint64_t next = (uint64_t{total} + levels - 1) / levels;
     uint8_t level = Clamp255(base);
-    for (uint32_t v = first; v <= last; ++v) {
-        sum += hist[v];
-        if (sum >= next) {
-            do {
-                ++step;
-                next = ((uint64_t{step} + 1) * total + levels - 1) / levels;
-            } while (sum >= next);
-            level = Clamp255(base + static_cast<int32_t>(step));
+    for (uint32_t v = first; v <= last;) {
+        const uint32_t end = std::min((v | 7) + 1, last + 1);
+        if (end - v == 8 && EightEmpty(hist, v)) {
+            // The sum stays below the next step: the level holds.
+            std::memset(lut + v, level, 8);
+            v = end;
+            continue;
         }
-        lut[v] = level;
+        for (; v < end; ++v) {
+            sum += hist[v];
+            if (sum >= next) {
+                do {
+                    ++step;
+                    next = ((uint64_t{step} + 1) * total + levels - 1) / levels;
+                } while (sum >= next);
+                level = Clamp255(base + static_cast<int32_t>(step));
+            }
+            lut[v] = level;
+        }
     }
 }
 
