@@ -431,6 +431,11 @@ BOOL X11Backend::IsWindow(HWND hwnd) {
     auto connection = Connection();
     if (!connection) return FALSE;
     std::lock_guard<std::recursive_mutex> guard(connection->lock);
+    if (!connection->pendingPuts.empty()) {
+        // A part of a window whose later part never came is shown now.
+        X11ErrorTrap trap(connection->display);
+        SendPendingPuts(*connection);
+    }
     connection->Sync();
     X11WindowState state;
     return connection->WindowState(hwnd, &state);

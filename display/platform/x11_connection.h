@@ -18,6 +18,8 @@
 
 namespace orvenna::platform {
 
+class X11Presenter;
+
 struct X11Monitor {
     RECT rect{};
     bool bPrimary = false;
@@ -46,6 +48,9 @@ struct X11Connection {
     std::vector<X11Monitor> observedLayout;
     bool bLayoutStale = false;  // an event has said that the layout may have changed
     X11WindowWatch windows;     // the windows asked about, kept from their events
+    // Presenters whose put waits to go with the next one, so that the parts of a window across
+    // several monitors cost one round trip together (x11_present.h).
+    std::vector<X11Presenter*> pendingPuts;
 
     X11Connection() = default;
     X11Connection(const X11Connection&) = delete;

@@ -316,6 +316,42 @@ TEST_F(X11DisplayTest, TheDrawingCallbackShowsOnScreen) {
     ORVD_Release(handle);
 }
 
+// Releases the handle on its second call, made for the window's part on the second monitor.
+void ReleaseOnSecondCall(int32_t handle, ORVD_HDC /*dc*/, intptr_t user) {
+    if (++*reinterpret_cast<int*>(user) == 2) ORVD_Release(handle);
+}
+
+TEST_F(X11DisplayTest, APartAcrossMonitorsWaitsForTheNextPartOrElseTheNextWindowCheck) {
+    Xrandr("--setmonitor left 512/135x768/203+0+0 screen");
+    Xrandr("--setmonitor right 512/135x768/203+512+0 none");
+    m_window = AddWindow(400, 300, 240, 180);
+    m_width = 240;
+    m_height = 180;
+    const int32_t handle = NewHandle();
+    // The first frames may meet the new layout and rebuild the devices.
+    for (int i = 0; i < 5 && Show(handle, ORVD_FORMAT_RGB32, 80, 60) != ORVD_OK; ++i) {
+    }
+    ASSERT_EQ(Show(handle, ORVD_FORMAT_RGB32, 80, 60), ORVD_OK);
+    XClearWindow(m_pDisplay, m_window);
+    int calls = 0;
+    ASSERT_EQ(ORVD_RegisterDCCallback(handle, &ReleaseOnSecondCall,
+                                      reinterpret_cast<intptr_t>(&calls)),
+              ORVD_OK);
+    // The left part's put waits to go out with the right part's, which never comes (a handle
+    // released during the call reports it).
+    ASSERT_EQ(Show(handle, ORVD_FORMAT_RGB32, 80, 60), ORVD_E_NOT_READY);
+    ASSERT_EQ(calls, 2);
+    const Rgb white{255, 255, 255};
+    EXPECT_EQ(Distance(At(ReadBack(), 8, 8), white), 0);
+    // The next call that checks a window sends it.
+    const int32_t other = NewHandle();
+    const auto pixels = ReadBack();
+    EXPECT_LE(Distance(At(pixels, 8, 8), Expected(ORVD_FORMAT_RGB32, 2, 2, 80, 60, 0)),
+              kTolerance + 8);
+    EXPECT_EQ(Distance(At(pixels, 230, 8), white), 0);
+    ORVD_Release(other);
+}
+
 struct PlacedWindow {
     int x, y, width, height;
 };
