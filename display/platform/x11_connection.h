@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/ddraw_layer.h"
+#include "platform/x11_convert.h"
 #include "platform/x11_windows.h"
 
 namespace orvenna::platform {
@@ -51,6 +52,10 @@ struct X11Connection {
     // Presenters whose put waits to go with the next one, so that the parts of a window across
     // several monitors cost one round trip together (x11_present.h).
     std::vector<X11Presenter*> pendingPuts;
+    // The conversions' working memory, one for every surface and presentation on the connection:
+    // the parts of a window across monitors are converted into the same memory one after the
+    // other, which stays in the processor's caches, instead of each into its own. lock.
+    ConvertScratch scratch;
 
     X11Connection() = default;
     X11Connection(const X11Connection&) = delete;

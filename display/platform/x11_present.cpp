@@ -241,7 +241,7 @@ HRESULT X11Presenter::Present(HWND window, const orvenna::SurfaceView& source, c
                            width, height};
     const RECT into{in_window.left - left, in_window.top - top, in_window.right - left,
                     in_window.bottom - top};
-    if (!ConvertAndScale(source, target, into, m_scratch)) return DDERR_INVALIDPIXELFORMAT;
+    if (!ConvertAndScale(source, target, into, connection.scratch)) return DDERR_INVALIDPIXELFORMAT;
 
     if (m_gc == nullptr || m_gcWindow != drawable) {
         if (m_gc != nullptr) XFreeGC(display, m_gc);

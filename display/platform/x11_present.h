@@ -83,7 +83,6 @@ class X11Presenter {
     XShmSegmentInfo m_shm{};  // the attached segment, when m_bShmAttached
     size_t m_nShmBytes = 0;
     std::vector<uint8_t> m_plain;  // image memory without shared memory
-    ConvertScratch m_scratch;
     std::optional<Put> m_pendingPut;  // listed in the connection's pendingPuts while set
 };
 
