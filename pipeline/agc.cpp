@@ -76,22 +76,25 @@ struct Sums {
     uint64_t weighted = 0;  // sum of value x pixels
 };
 
-// True when the eight counters from value v on are all 0. A small image fills few of the 16,384
-// counters, and a scene leaves long runs of them empty: the loops over value ranges below pass
-// over each aligned block of eight empty counters at once.
-bool EightEmpty(const uint16_t* hist, uint32_t v) {
-    uint64_t four[2];
-    std::memcpy(four, hist + v, sizeof four);
-    return (four[0] | four[1]) == 0;
+// A small image fills few of the 16,384 counters, and a scene leaves long runs of them empty: the
+// loops over value ranges below pass over each aligned block of kBlock empty counters at once.
+constexpr uint32_t kBlock = 16;
+
+// True when the kBlock counters from value v on are all 0.
+bool BlockEmpty(const uint16_t* hist, uint32_t v) {
+    uint64_t words[4];
+    static_assert(sizeof words == kBlock * sizeof *hist);
+    std::memcpy(words, hist + v, sizeof words);
+    return (words[0] | words[1] | words[2] | words[3]) == 0;
 }
 
 Sums RangeSums(const uint16_t* hist, int32_t first, int32_t last) {
     Sums s;
     int32_t v = std::max(first, 0);
     while (v <= last) {
-        // The rest of v's block of eight, within the range.
-        const int32_t end = std::min((v | 7) + 1, last + 1);
-        if (end - v == 8 && EightEmpty(hist, static_cast<uint32_t>(v))) {
+        // The rest of v's block, within the range.
+        const int32_t end = std::min((v | int32_t{kBlock - 1}) + 1, last + 1);
+        if (end - v == int32_t{kBlock} && BlockEmpty(hist, static_cast<uint32_t>(v))) {
             v = end;
             continue;
         }
@@ -120,10 +123,10 @@ void SpreadLevels(const uint16_t* hist, uint32_t first, uint32_t last, uint32_t 
     uint64_t next = (uint64_t{total} + levels - 1) / levels;
     uint8_t level = Clamp255(base);
     for (uint32_t v = first; v <= last;) {
-        const uint32_t end = std::min((v | 7) + 1, last + 1);
-        if (end - v == 8 && EightEmpty(hist, v)) {
+        const uint32_t end = std::min((v | (kBlock - 1)) + 1, last + 1);
+        if (end - v == kBlock && BlockEmpty(hist, v)) {
             // The sum stays below the next step: the level holds.
-            std::memset(lut + v, level, 8);
+            std::memset(lut + v, level, kBlock);
             v = end;
             continue;
         }
