@@ -76,11 +76,32 @@ struct Sums {
     uint64_t weighted = 0;  // sum of value x pixels
 };
 
+// A small image fills few of the 16,384 counters, and a scene leaves long runs of them empty: the
+// loops over value ranges below pass over each aligned block of kBlock empty counters at once.
+constexpr uint32_t kBlock = 16;
+
+// True when the kBlock counters from value v on are all 0.
+bool BlockEmpty(const uint16_t* hist, uint32_t v) {
+    uint64_t words[4];
+    static_assert(sizeof words == kBlock * sizeof *hist);
+    std::memcpy(words, hist + v, sizeof words);
+    return (words[0] | words[1] | words[2] | words[3]) == 0;
+}
+
 Sums RangeSums(const uint16_t* hist, int32_t first, int32_t last) {
     Sums s;
-    for (int32_t v = std::max(first, 0); v <= last; ++v) {
-        s.count += hist[v];
-        s.weighted += static_cast<uint64_t>(v) * hist[v];
+    int32_t v = std::max(first, 0);
+    while (v <= last) {
+        // The rest of v's block, within the range.
+        const int32_t end = std::min((v | int32_t{kBlock - 1}) + 1, last + 1);
+        if (end - v == int32_t{kBlock} && BlockEmpty(hist, static_cast<uint32_t>(v))) {
+            v = end;
+            continue;
+        }
+        for (; v < end; ++v) {
+            s.count += hist[v];
+            s.weighted += static_cast<uint64_t>(v) * hist[v];
+        }
     }
     return s;
 }
@@ -101,16 +122,25 @@ void SpreadLevels(const uint16_t* hist, uint32_t first, uint32_t last, uint32_t 
     uint32_t step = 0;
     uint64_t next = (uint64_t{total} + levels - 1) / levels;
     uint8_t level = Clamp255(base);
-    for (uint32_t v = first; v <= last; ++v) {
-        sum += hist[v];
-        if (sum >= next) {
-            do {
-                ++step;
-                next = ((uint64_t{step} + 1) * total + levels - 1) / levels;
-            } while (sum >= next);
-            level = Clamp255(base + static_cast<int32_t>(step));
+    for (uint32_t v = first; v <= last;) {
+        const uint32_t end = std::min((v | (kBlock - 1)) + 1, last + 1);
+        if (end - v == kBlock && BlockEmpty(hist, v)) {
+            // The sum stays below the next step: the level holds.
+            std::memset(lut + v, level, kBlock);
+            v = end;
+            continue;
         }
-        lut[v] = level;
+        for (; v < end; ++v) {
+            sum += hist[v];
+            if (sum >= next) {
+                do {
+                    ++step;
+                    next = ((uint64_t{step} + 1) * total + levels - 1) / levels;
+                } while (sum >= next);
+                level = Clamp255(base + static_cast<int32_t>(step));
+            }
+            lut[v] = level;
+        }
     }
 }
 

@@ -112,7 +112,8 @@ class X11Surface final : public ComObject<IDirectDrawSurface7> {
         if (source->m_memory.Locked() || m_memory.Locked()) return DDERR_SURFACEBUSY;
         if (!m_bPrimary) {
             const auto* clipper = dynamic_cast<X11Clipper*>(m_pClipper);
-            return BltToMemory(source->View(), View(), dest_rect, m_scratch,
+            std::lock_guard<std::recursive_mutex> guard(m_pConnection->lock);
+            return BltToMemory(source->View(), View(), dest_rect, m_pConnection->scratch,
                                clipper != nullptr ? clipper->ClipBounds() : nullptr);
         }
         HWND hwnd = 0;
@@ -242,7 +243,6 @@ class X11Surface final : public ComObject<IDirectDrawSurface7> {
     IDirectDrawClipper* m_pClipper = nullptr;  // one reference, while attached
     DDCOLORKEY m_srcColorKey{};
     std::unique_ptr<X11Presenter> m_pPresenter;  // primary surfaces: made on the first blit
-    ConvertScratch m_scratch;                    // blits into this memory surface
 };
 
 class X11DirectDraw final : public ComObject<IDirectDraw7> {
@@ -431,6 +431,11 @@ BOOL X11Backend::IsWindow(HWND hwnd) {
     auto connection = Connection();
     if (!connection) return FALSE;
     std::lock_guard<std::recursive_mutex> guard(connection->lock);
+    if (!connection->pendingPuts.empty()) {
+        // A part of a window whose later part never came is shown now.
+        X11ErrorTrap trap(connection->display);
+        SendPendingPuts(*connection);
+    }
     connection->Sync();
     X11WindowState state;
     return connection->WindowState(hwnd, &state);

@@ -14,9 +14,12 @@
 #include <vector>
 
 #include "platform/ddraw_layer.h"
+#include "platform/x11_convert.h"
 #include "platform/x11_windows.h"
 
 namespace orvenna::platform {
+
+class X11Presenter;
 
 struct X11Monitor {
     RECT rect{};
@@ -46,6 +49,13 @@ struct X11Connection {
     std::vector<X11Monitor> observedLayout;
     bool bLayoutStale = false;  // an event has said that the layout may have changed
     X11WindowWatch windows;     // the windows asked about, kept from their events
+    // Presenters whose put waits to go with the next one, so that the parts of a window across
+    // several monitors cost one round trip together (x11_present.h).
+    std::vector<X11Presenter*> pendingPuts;
+    // The conversions' working memory, one for every surface and presentation on the connection:
+    // the parts of a window across monitors are converted into the same memory one after the
+    // other, which stays in the processor's caches, instead of each into its own. lock.
+    ConvertScratch scratch;
 
     X11Connection() = default;
     X11Connection(const X11Connection&) = delete;

@@ -29,6 +29,7 @@ X11Presenter::X11Presenter(std::shared_ptr<X11Connection> connection)
 
 X11Presenter::~X11Presenter() {
     std::lock_guard<std::recursive_mutex> guard(m_pConnection->lock);
+    DropPendingPut();
     if (m_gc != nullptr) XFreeGC(m_pConnection->display, m_gc);
     DestroyImage();
     DetachSegment();
@@ -51,6 +52,61 @@ void X11Presenter::DetachSegment() {
     m_bShmAttached = false;
     m_shm = {};
     m_nShmBytes = 0;
+}
+
+void SendPendingPuts(X11Connection& connection) {
+    std::vector<X11Presenter*> waiting;
+    waiting.swap(connection.pendingPuts);
+    if (connection.bBroken) return;
+    for (X11Presenter* presenter : waiting) presenter->SendPendingPut();
+}
+
+void X11Presenter::SendPendingPut() {
+    if (!m_pendingPut) return;
+    const Put put = *m_pendingPut;
+    m_pendingPut.reset();
+    SendPut(put);
+}
+
+void X11Presenter::DropPendingPut() {
+    if (!m_pendingPut) return;
+    m_pendingPut.reset();
+    auto& waiting = m_pConnection->pendingPuts;
+    waiting.erase(std::remove(waiting.begin(), waiting.end(), this), waiting.end());
+}
+
+void X11Presenter::SendPut(const Put& put) {
+    Display* display = m_pConnection->display;
+    const auto width = static_cast<unsigned>(put.width);
+    const auto height = static_cast<unsigned>(put.height);
+    if (m_bShmAttached) {
+        XShmPutImage(display, put.window, m_gc, m_pImage, 0, 0, put.x, put.y, width, height, False);
+    } else {
+        XPutImage(display, put.window, m_gc, m_pImage, 0, 0, put.x, put.y, width, height);
+    }
+}
+
+bool X11Presenter::AnotherPartFollows(const X11WindowState& window, const RECT& clip) const {
+    // The engine presents on the devices in their order, which is the monitors' order; a
+    // monitor that shows the same rectangle as another counts as the last of them.
+    const std::vector<X11Monitor>& monitors = m_pConnection->monitors;
+    size_t after = monitors.size();
+    for (size_t i = 0; i < monitors.size(); ++i) {
+        const RECT& m = monitors[i].rect;
+        if (m.left == clip.left && m.top == clip.top && m.right == clip.right &&
+            m.bottom == clip.bottom) {
+            after = i + 1;
+        }
+    }
+    const int right = window.rootX + window.width;
+    const int bottom = window.rootY + window.height;
+    for (size_t i = after; i < monitors.size(); ++i) {
+        const RECT& m = monitors[i].rect;
+        if (window.rootY < m.bottom && bottom > m.top && right > m.left && window.rootX < m.right) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool X11Presenter::NeedsAttach(int width, int height) const {
@@ -149,6 +205,15 @@ HRESULT X11Presenter::Present(HWND window, const orvenna::SurfaceView& source, c
     // One trap for the frame, whose one round trip is the wait for the server at the end: a frame
     // should cost as few as it can. Only attaching a new shared segment needs a trap of its own.
     std::optional<X11ErrorTrap> trap(std::in_place, display);
+    // Puts that waited for this one go first, and this trap's wait covers them. Had this
+    // presenter's own put waited (its window's later part did not come), the server must have
+    // read the image before it is written again.
+    const bool own_put_waited = m_pendingPut.has_value();
+    SendPendingPuts(connection);
+    if (own_put_waited && trap->Failed()) {
+        m_window = 0;
+        return DDERR_INVALIDOBJECT;
+    }
     const int origin_x = state.rootX;
     const int origin_y = state.rootY;
     // The destination in window coordinates, and the part of it on the screen inside `clip`.
@@ -176,20 +241,21 @@ HRESULT X11Presenter::Present(HWND window, const orvenna::SurfaceView& source, c
                            width, height};
     const RECT into{in_window.left - left, in_window.top - top, in_window.right - left,
                     in_window.bottom - top};
-    if (!ConvertAndScale(source, target, into, m_scratch)) return DDERR_INVALIDPIXELFORMAT;
+    if (!ConvertAndScale(source, target, into, connection.scratch)) return DDERR_INVALIDPIXELFORMAT;
 
     if (m_gc == nullptr || m_gcWindow != drawable) {
         if (m_gc != nullptr) XFreeGC(display, m_gc);
         m_gc = XCreateGC(display, drawable, 0, nullptr);
         m_gcWindow = drawable;
     }
-    if (m_bShmAttached) {
-        XShmPutImage(display, drawable, m_gc, m_pImage, 0, 0, left, top,
-                     static_cast<unsigned>(width), static_cast<unsigned>(height), False);
-    } else {
-        XPutImage(display, drawable, m_gc, m_pImage, 0, 0, left, top, static_cast<unsigned>(width),
-                  static_cast<unsigned>(height));
+    if (connection.bBroken) return DDERR_SURFACELOST;
+    const Put put{drawable, left, top, width, height};
+    if (AnotherPartFollows(state, clip)) {
+        m_pendingPut = put;
+        connection.pendingPuts.push_back(this);
+        return DD_OK;
     }
+    SendPut(put);
     // The wait for the server also tells us that it has read the shared image, so the next
     // frame may be written into it.
     const bool failed = trap->Failed();

@@ -8,6 +8,7 @@
 #include <X11/extensions/XShm.h>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "pixel_formats.h"
@@ -26,7 +27,10 @@ class X11Presenter {
 
     // Draws the whole of `source`, scaled bilinearly to `dest` (screen coordinates), into the
     // part of `window` inside `clip` (screen coordinates; the screen's part of it); the server
-    // clips the drawing to the window and to what other windows leave visible. returns: DD_OK (also
+    // clips the drawing to the window and to what other windows leave visible. The put and a wait
+    // for the server end the call, unless a part of the window on a later monitor follows: then
+    // the put waits and goes out with that part's, before its wait (or with the next presentation
+    // or window check on the connection, should that part not come). returns: DD_OK (also
     // when nothing of `dest` is inside the window), DDERR_INVALIDPIXELFORMAT (no conversion for the
     // source), DDERR_INVALIDOBJECT (the window is gone), DDERR_UNSUPPORTED (a window whose visual
     // is not 24- or 32-bit TrueColor), DDERR_SURFACELOST (the server has gone).
@@ -36,7 +40,26 @@ class X11Presenter {
     // True while pictures go to the server through shared memory.
     bool UsesSharedMemory() const { return m_bShmAttached; }
 
+    // Sends the put that waits for the next presentation (see Present), if there is one.
+    void SendPendingPut();
+
   private:
+    // Where a put goes that has been made but not sent.
+    struct Put {
+        Window window = 0;
+        int x = 0;
+        int y = 0;
+        int width = 0;
+        int height = 0;
+    };
+
+    // True when a part of `window` lies on a monitor after the one of `clip` in the device order:
+    // that device presents it next, and this put can go with that one.
+    bool AnotherPartFollows(const X11WindowState& window, const RECT& clip) const;
+    void SendPut(const Put& put);
+    // Forgets this presenter's waiting put, unsent (its image is about to go).
+    void DropPendingPut();
+
     // True when an image of width × height needs a shared segment attached first (a server
     // request that can fail), false when it is made on our side alone.
     bool NeedsAttach(int width, int height) const;
@@ -60,8 +83,12 @@ class X11Presenter {
     XShmSegmentInfo m_shm{};  // the attached segment, when m_bShmAttached
     size_t m_nShmBytes = 0;
     std::vector<uint8_t> m_plain;  // image memory without shared memory
-    ConvertScratch m_scratch;
+    std::optional<Put> m_pendingPut;  // listed in the connection's pendingPuts while set
 };
+
+// Sends every put waiting on `connection`. Call with its lock and an error trap held: the
+// trap's wait for the server also covers them.
+void SendPendingPuts(X11Connection& connection);
 
 // A blit between memory surfaces: the whole of `source` converted and scaled onto `dest` (null:
 // the whole destination) of a 32-bit RGB `target`, written only inside `clip` when there is one.

@@ -202,6 +202,40 @@ TEST_F(X11DisplayTest, TheDrawingCallbackShowsOnScreen) {
     ORVD_Release(handle);
 }
 
+// Releases the handle on its second call, made for the window's part on the second monitor.
+void ReleaseOnSecondCall(int32_t handle, ORVD_HDC /*dc*/, intptr_t user) {
+    if (++*reinterpret_cast<int*>(user) == 2) ORVD_Release(handle);
+}
+
+TEST_F(X11DisplayTest, APartAcrossMonitorsWaitsForTheNextPartOrElseTheNextWindowCheck) {
+    Xrandr("--setmonitor left 512/135x768/203+0+0 screen");
+    Xrandr("--setmonitor right 512/135x768/203+512+0 none");
+    AddWindow(400, 300, 240, 180);
+    const int32_t handle = NewHandle();
+    // The first frames may meet the new layout and rebuild the devices.
+    for (int i = 0; i < 5 && Show(handle, ORVD_FORMAT_RGB32, 80, 60) != ORVD_OK; ++i) {
+    }
+    ASSERT_EQ(Show(handle, ORVD_FORMAT_RGB32, 80, 60), ORVD_OK);
+    XClearWindow(m_pDisplay, m_window);
+    int calls = 0;
+    ASSERT_EQ(ORVD_RegisterDCCallback(handle, &ReleaseOnSecondCall,
+                                      reinterpret_cast<intptr_t>(&calls)),
+              ORVD_OK);
+    // The left part's put waits to go out with the right part's, which never comes (a handle
+    // released during the call reports it).
+    ASSERT_EQ(Show(handle, ORVD_FORMAT_RGB32, 80, 60), ORVD_E_NOT_READY);
+    ASSERT_EQ(calls, 2);
+    EXPECT_EQ(kx_test::ReadWindow(m_pDisplay, m_window).At(8, 8), 0xFFFFFFu);  // still white
+    // The next call that checks a window sends it.
+    const int32_t other = NewHandle();
+    const kx_test::Screenshot shot = kx_test::ReadWindow(m_pDisplay, m_window);
+    ASSERT_FALSE(shot.Empty());
+    EXPECT_LE(Distance(Pixel(shot, 8, 8), Expected(ORVD_FORMAT_RGB32, 2, 2, 80, 60, 0)),
+              kTolerance + 8);
+    EXPECT_EQ(shot.At(230, 8), 0xFFFFFFu);
+    ORVD_Release(other);
+}
+
 // Three handles, left, right and across the middle of the 1024-wide screen: each shows and
 // refreshes in its own window, also while monitors are added and removed.
 TEST_F(X11DisplayTest, SeveralHandlesShowEachInItsOwnWindowWhileMonitorsComeAndGo) {
