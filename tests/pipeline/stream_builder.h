@@ -53,17 +53,13 @@ inline void Append(std::vector<uint8_t>& stream, const std::vector<uint8_t>& byt
     stream.insert(stream.end(), bytes.begin(), bytes.end());
 }
 
-// One listing line per frame: "format WxH eocc", and " live" once the live picture came.
-inline std::string ListingLine(const ReadoutUpdate& u) {
-    return std::to_string(u.format) + " " + std::to_string(u.width) + "x" +
-           std::to_string(u.height) + " " + u.texts.text[kEocc];
-}
-
+// Lists one line per frame, "format WxH eocc", and " live" once the live picture came.
 class RecordingSink : public FrameSink {
   public:
-    void UpdateReadouts(const ReadoutUpdate& update) override {
+    void UpdateReadouts(const ReadoutUpdate& u) override {
         std::lock_guard lock(m_mutex);
-        listing.push_back(ListingLine(update));
+        listing.push_back(std::to_string(u.format) + " " + std::to_string(u.width) + "x" +
+                          std::to_string(u.height) + " " + u.texts.text[kEocc]);
     }
     void ShowLiveFrame(const DisplayFrame& frame, const uint8_t* gray) override {
         std::lock_guard lock(m_mutex);
@@ -82,19 +78,22 @@ class RecordingSink : public FrameSink {
     std::vector<std::string> notices;
 };
 
+// A sink and a pipeline with its ring, driven on the calling thread.
+struct Rig {
+    RecordingSink sink;
+    FramePipeline pipeline{&sink};
+    Rig() { pipeline.PrepareRing(); }
+};
+
 // The worker's passes on the calling thread: `stream` goes to the stream callback in chunks, and
 // the ring is worked off after each until nothing is left to do.
 inline void RunStream(FramePipeline& pipeline, const std::vector<uint8_t>& stream, size_t chunk) {
-    auto drain = [&] {
-        while (pipeline.RunPass() != FramePipeline::PassResult::kIdle) {
-        }
-    };
     for (size_t off = 0; off < stream.size(); off += chunk) {
         StreamDataCallback(0, 2, const_cast<uint8_t*>(stream.data() + off),
                            static_cast<uint32_t>(std::min(chunk, stream.size() - off)), &pipeline);
-        drain();
+        while (pipeline.RunPass() != FramePipeline::PassResult::kIdle) {
+        }
     }
-    drain();
 }
 
 }  // namespace kestrix::testing

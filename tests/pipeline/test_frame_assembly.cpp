@@ -12,7 +12,6 @@ namespace kestrix {
 namespace {
 
 using testing::Append;
-using testing::FrameShape;
 using testing::IdFrame;
 using testing::MakeFrame;
 using testing::MakeImage;
@@ -20,17 +19,11 @@ using testing::RecordingSink;
 using testing::RunStream;
 using Listing = std::vector<std::string>;
 
-struct Harness {
-    RecordingSink sink;
-    FramePipeline pipeline{&sink};
-    Harness() { pipeline.PrepareRing(); }
-};
-
 // One pipeline for every stream (a new one costs its buffers): each stream runs as a new worker's
 // first pass, with the ring empty. "HightoLow" is ticked, so each frame's id in its listing line
 // also shows that the swap never reaches the readouts.
 Listing ListingOf(const std::vector<uint8_t>& stream, size_t chunk) {
-    static Harness h;
+    static testing::Rig h;
     h.pipeline.ResetWorkerState();
     h.sink.listing.clear();
     RunStream(h.pipeline, stream, chunk);
@@ -49,15 +42,11 @@ std::vector<uint8_t> BareHeader(int32_t width, int32_t height) {
     return header;
 }
 
+// What the random streams below cannot hold: chunk sizes around a header, sizes that are negative
+// or wrap, and the largest frame with more than a buffer of junk behind it.
 TEST(FrameAssembly, StreamsGiveTheirListings) {
-    const FrameShape noCrc{.withCrc = false}, wide{.width = 64, .height = 4};
-    auto badByte = IdFrame(2);
-    badByte[kFrameHeaderSize + 40] ^= 0x10;
-    auto inPixels = MakeImage(64, 4, 1, {0, 0, 0, 0, 1});  // a whole frame from byte 20 on
-    const auto inner = IdFrame(9, {.width = 4, .height = 2});
-    std::copy(inner.begin(), inner.end(), inPixels.begin() + 20);
-    // The largest frame fits the 2,000,000-byte assembly buffer; the junk behind it is more than
-    // a buffer, and the frames behind that still come through.
+    // The largest frame fits the 2,000,000-byte assembly buffer; the frames behind the junk still
+    // come through.
     auto largest = Concat({{1, 2, 3, 4, 5, 6, 7}, IdFrame(1, {.width = 999972, .height = 1})});
     largest.resize(largest.size() + 2100000, 0x11);
     Listing afterLargest = {"4 999972x1  live"};
@@ -75,35 +64,11 @@ TEST(FrameAssembly, StreamsGiveTheirListings) {
          Concat({{1, 2, 0x78, 0x56, 0x34, 9}, IdFrame(1), IdFrame(2), IdFrame(3)}),
          {1, 7, 55, 56, 57, 300, 2000, 100000},
          {"4 16x8 1 live", "4 16x8 2 live", "4 16x8 3 live"}},
-        {"one wrong image byte drops that frame only",
-         Concat({IdFrame(1), badByte, IdFrame(3)}),
-         {333},
-         {"4 16x8 1 live", "4 16x8 3 live"}},
-        {"a frame without CRC block is checked against the earlier CRC",
-         Concat({IdFrame(1), IdFrame(2, noCrc), IdFrame(3)}),
-         {4096},
-         {"4 16x8 1 live", "4 16x8 3 live"}},
-        {"a stream that never carried a CRC is not checked",
-         Concat({IdFrame(1, noCrc), IdFrame(2, noCrc)}),
-         {4096},
-         {"4 16x8 1 live", "4 16x8 2 live"}},
-        {"formats other than 4 and 8 update the readouts only",
-         Concat({IdFrame(1, {.format = 5}), IdFrame(2, {.format = 8})}),
-         {4096},
-         {"5 16x8 1", "8 16x8 2 live"}},
-        {"magic words inside pixels are taken for a header",
-         Concat({MakeFrame(wide, inPixels), IdFrame(2, wide)}),
-         {4096},
-         {"4 64x4 1 live", "4 4x2  live", "4 64x4 2 live"}},
         {"hostile sizes neither stop nor crash the worker",
          Concat({BareHeader(0, 8), BareHeader(-16, 8), BareHeader(1000000, 1000000),
                  BareHeader(999972, 2), IdFrame(1)}),
          {100},
          {"4 16x8 1 live"}},
-        {"too small for the parameter row: empty readouts",
-         IdFrame(1, {.width = 4, .height = 4, .withCrc = false}),
-         {4096},
-         {"4 4x4  live"}},
         {"the largest frame, then a buffer of junk", largest, {1999}, afterLargest},
     };
     for (const Row& r : rows) {
@@ -112,19 +77,6 @@ TEST(FrameAssembly, StreamsGiveTheirListings) {
             EXPECT_EQ(ListingOf(r.stream, chunk), r.listing);
         }
     }
-}
-
-TEST(FrameAssembly, AnIncompleteFrameWaitsHeaderFirst) {
-    const auto frame = IdFrame(1);
-    std::vector<uint8_t> stream = {9, 9, 9};
-    stream.insert(stream.end(), frame.begin(), frame.end() - 10);
-    Harness h;
-    RunStream(h.pipeline, stream, 4096);
-    EXPECT_TRUE(h.sink.listing.empty());
-    EXPECT_EQ(h.pipeline.m_nAssembled, static_cast<int32_t>(frame.size() - 10));
-    EXPECT_EQ(h.pipeline.Held()[0], 0x78);
-    RunStream(h.pipeline, std::vector<uint8_t>(frame.end() - 10, frame.end()), 4096);
-    EXPECT_EQ(h.sink.listing, Listing{"4 16x8 1 live"});
 }
 
 // The frame rules written out afresh, pass by pass: each pass takes up to 2,000 bytes of what
