@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "agc/agc_harness.h"
 #include "frame_pipeline.h"
 #include "recorder.h"
 #include "stream_builder.h"
@@ -23,7 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::MakeFrame;
 using testing::MakeImage;
-using testing::RecordingSink;
 using testing::RunStream;
 
 std::string ReadFile(const std::string& path) {
@@ -33,14 +33,11 @@ std::string ReadFile(const std::string& path) {
 
 const std::vector<uint16_t> kWords = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0xFFFF, 13, 14};
 
-struct Harness {
-    RecordingSink sink;
-    FramePipeline pipeline{&sink};
+struct Harness : testing::Rig {
     std::string dir;
     Harness() {
         char tmpl[] = "/tmp/kestrix-test-XXXXXX";
         dir = mkdtemp(tmpl);
-        pipeline.PrepareRing();
         pipeline.SetStoragePath(dir);
     }
     ~Harness() { fs::remove_all(dir); }
@@ -335,13 +332,8 @@ TEST(GainControlGlue, EachFrameIsConvertedAsChosenForIt) {
         }
         RunStream(h.pipeline, MakeFrame({.width = s.width, .height = s.height}, image), 4096);
 
-        std::vector<uint64_t> block(AGC_MEM_SIZE / sizeof(uint64_t));
-        const AgcParams params{s.width, s.height};
-        AgcHandle agc = nullptr;
-        ASSERT_EQ(AGC_Create(&params, block.data(), AGC_MEM_SIZE, &agc), AGC_OK);
-        ASSERT_EQ(AGC_SetMode(agc, mode), AGC_OK);
-        std::vector<uint8_t> gray(pixels), display;
-        AGC_Process(agc, samples.data(), gray.data());
+        const auto gray = kx::agc::testing::Block(s.width, s.height, mode).Process(samples);
+        std::vector<uint8_t> display;
         for (uint8_t g : gray) display.insert(display.end(), {0x80, g});
         EXPECT_EQ(h.sink.lastGray, gray);
         EXPECT_EQ(h.sink.lastDisplay, display);
