@@ -32,7 +32,6 @@ void ExpectSound(const std::string& what, uint32_t width, uint32_t height,
             SetWideKernels(wide);
             Block block(width, height, mode);
             gray[wide] = block.Process(image);
-            ASSERT_EQ(block.Result(), AGC_OK);
             lut[wide].assign(block.Lut(), block.Lut() + kValues);
             for (uint32_t v = 0; v < kValues; ++v) {
                 const uint16_t got = block.Hist()[v], want = counts[v];
@@ -43,13 +42,12 @@ void ExpectSound(const std::string& what, uint32_t width, uint32_t height,
             }
         }
         SetWideKernels(true);
-        EXPECT_EQ(FirstDifference(gray[1].data(), gray[0].data(), image.size()), "")
-            << "AVX2 picture";
-        EXPECT_EQ(FirstDifference(lut[1].data(), lut[0].data(), kValues), "") << "AVX2 table";
+        EXPECT_EQ(FirstDifference(gray[1], gray[0]), "") << "AVX2 picture";
+        EXPECT_EQ(FirstDifference(lut[1], lut[0]), "") << "AVX2 table";
         std::vector<uint8_t> mapped(image.size());
         for (size_t i = 0; i < image.size(); ++i)
             mapped[i] = lut[0][std::min<uint32_t>(image[i], kMaxValue)];
-        EXPECT_EQ(FirstDifference(gray[0].data(), mapped.data(), image.size()), "") << "picture";
+        EXPECT_EQ(FirstDifference(gray[0], mapped), "") << "picture";
         EXPECT_TRUE(std::is_sorted(lut[0].begin(), lut[0].end())) << "the table falls";
         // The bounds fit their definitions wherever the scans pass their thresholds.
         const Tuning t = testing::TuningAfterCreate(mode);
@@ -114,11 +112,8 @@ TEST(AgcFastPath, EveryShapeAndSize) {
 }
 
 TEST(AgcFastPath, CountersThatWrap) {
-    // 65,536 equal samples leave a zero counter; the scans then never pass their thresholds.
-    ExpectSound("flat, all wrapped", 256, 256, std::vector<uint16_t>(65536, 4000));
-    ExpectSound("black, all wrapped", 640, 512, std::vector<uint16_t>(size_t{640} * 512, 0));
-    ExpectSound("saturated, all wrapped", 640, 512,
-                std::vector<uint16_t>(size_t{640} * 512, 16383));
+    // Equal samples by the 65,536 (the flat shapes at 640 x 512 above) leave a zero counter; one
+    // more leaves 1.
     ExpectSound("flat, one left", 65537, 1, std::vector<uint16_t>(65537, 3000));
     // A dominant value wraps while the rest of the scene counts normally.
     for (uint32_t seed = 1; seed <= 3; ++seed) {
