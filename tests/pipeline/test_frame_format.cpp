@@ -136,26 +136,18 @@ TEST(FrameCrc, CheckValueEmptyInputAndFastPathAgreeWithTheTableMethod) {
 }
 
 TEST(DeviceParams, ReadoutTextsOfTheExampleWords) {
-    struct Case {
-        int field;
-        uint16_t word;
-        const char* text;
+    const struct {
+        DeviceParams params;
+        std::vector<std::string> texts;  // focal plane, cavity, PCB, VITEC, EOCC, TEC, B value
+    } rows[] = {
+        {{0x0929, 0x1FFF, 0x0000, 0xFFFF, 0x8000, 3, 0, 0, 0, 0, 0, 0xFFFF},
+         {"23.45℃", "81.91℃", "0.00℃", "655.35", "-32768", "3", "-1"}},
+        {{0x2929, 0, 0x2000}, {"-23.45℃", "0.00℃", "-0.00℃", "0.00", "0", "0", "0"}},
     };
-    const Case cases[] = {
-        {kFocalPlane, 0x0929, "23.45℃"}, {kFocalPlane, 0x2929, "-23.45℃"},
-        {kCavity, 0x1FFF, "81.91℃"},     {kPcb, 0x0000, "0.00℃"},
-        {kPcb, 0x2000, "-0.00℃"},        {kVitec, 0xFFFF, "655.35"},
-        {kEocc, 0x8000, "-32768"},       {kTec, 3, "3"},
-        {kBValue, 0xFFFF, "-1"},
-    };
-    for (const auto& c : cases) {
-        DeviceParams params{};
-        uint16_t* words = reinterpret_cast<uint16_t*>(&params);
-        const int wordIndex[] = {0, 1, 2, 3, 4, 5, 11};
-        words[wordIndex[c.field]] = c.word;
+    for (const auto& r : rows) {
         ReadoutTexts texts;
-        FormatReadouts(params, texts);
-        EXPECT_STREQ(texts.text[c.field], c.text) << "field " << c.field;
+        FormatReadouts(r.params, texts);
+        EXPECT_EQ(std::vector<std::string>(std::begin(texts.text), std::end(texts.text)), r.texts);
     }
 }
 
