@@ -28,11 +28,8 @@ std::vector<uint8_t> Header(std::initializer_list<Block> blocks, int64_t listLen
         std::memcpy(&h[at], k.tag, 4);
         std::memcpy(&h[at + 4], &k.length, 4);
         const uint32_t fields[] = {k.a, k.b, k.c};
-        if (k.tag == std::string("CRC_")) {
-            std::memcpy(&h[at + 12], &k.a, 4);
-        } else {
-            std::memcpy(&h[at + 8], fields, 12);
-        }
+        const bool crc = k.tag == std::string("CRC_");  // its field follows 4 bytes of flags
+        std::memcpy(&h[at + (crc ? 12 : 8)], fields, crc ? 4 : 12);
         at += 8 + std::max(0, k.length);
     }
     const auto length = static_cast<int32_t>(listLength >= 0 ? listLength : at - 12);

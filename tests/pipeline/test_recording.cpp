@@ -153,11 +153,9 @@ TEST(Recording, StoppingNeverWaitsForARecordBeingWritten) {
     const std::string name = h.pipeline.RecordFileName();
     EXPECT_EQ(fs::path(name).extension(), "") << "a raw record has no extension";
     int recordFd = -1;
-    for (int fd = 3; fd < 1024 && recordFd < 0; ++fd) {
-        char target[4096];
-        const ssize_t n =
-            readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
-        if (n > 0 && std::string(target, static_cast<size_t>(n)) == name) recordFd = fd;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code gone;  // the iterator's own descriptor
+        if (fs::read_symlink(fd, gone) == name) recordFd = std::stoi(fd.path().filename());
     }
     ASSERT_GE(recordFd, 0);
     int pipeFds[2];
@@ -308,14 +306,11 @@ TEST(GainControlGlue, EachFrameIsConvertedAsChosenForIt) {
         if (s.mode <= AGC_MODE_SPECIAL) mode = s.mode;
         h.pipeline.m_bHighToLow = s.highToLow;
         const size_t pixels = size_t(s.width) * s.height;
-        std::vector<uint8_t> image(2 * pixels);
-        std::vector<uint16_t> samples(pixels);
-        for (size_t i = 0; i < pixels; ++i) {
-            const auto v = static_cast<uint16_t>(7000 + (i * 37) % 400);
-            image[2 * i] = static_cast<uint8_t>(v >> 8);
-            image[2 * i + 1] = static_cast<uint8_t>(v);
-            samples[i] = s.highToLow ? v : __builtin_bswap16(v);
-        }
+        const auto image = MakeImage(s.width, s.height, 3);
+        std::vector<uint16_t> samples(pixels);  // the bytes as little-endian words, swapped if asked
+        std::memcpy(samples.data(), image.data(), image.size());
+        if (s.highToLow)
+            for (uint16_t& v : samples) v = __builtin_bswap16(v);
         RunStream(h.pipeline, MakeFrame({.width = s.width, .height = s.height}, image), 4096);
 
         const auto gray = kx::agc::testing::Block(s.width, s.height, mode).Process(samples);

@@ -65,16 +65,10 @@ TEST(RingBuffer, Script) {
 
 TEST(RingBuffer, InitAndRelease) {
     AutoResetEvent space, data;
-    struct Row {
-        int32_t unit;
-        AutoResetEvent *space, *data;
-    } const rows[] = {{0, &space, &data},
-                      {-5, &space, &data},
-                      {10, nullptr, &data},
-                      {10, &space, nullptr},
-                      {INT32_MAX / 10 + 1, &space, &data}};
-    for (const Row& r : rows)
-        EXPECT_EQ(FrameRingBuffer().Init(r.unit, r.space, r.data), -1) << r.unit;
+    for (int32_t unit : {0, -5, INT32_MAX / 10 + 1})
+        EXPECT_EQ(FrameRingBuffer().Init(unit, &space, &data), -1) << unit;
+    EXPECT_EQ(FrameRingBuffer().Init(10, nullptr, &data), -1);
+    EXPECT_EQ(FrameRingBuffer().Init(10, &space, nullptr), -1);
     FrameRingBuffer ring;
     EXPECT_EQ(ring.Release(), -1) << "never initialised";
     uint8_t buf[20] = {};
