@@ -17,16 +17,14 @@ inline std::vector<uint16_t> Thermal(uint32_t width, uint32_t height, uint32_t s
     std::mt19937 rng(seed);
     std::normal_distribution<double> jitter(0.0, noise);
     const double w = width, h = height;
+    const auto blob = [](double dx, double dy, double r, double peak) {
+        return peak * std::exp(-(dx * dx + dy * dy) / (2 * r * r));
+    };
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t x = 0; x < width; ++x) {
-            double v = 6000.0 + 1500.0 * x / w + 800.0 * y / h;
-            double dx = x - 0.3 * w, dy = y - 0.3 * h, r = 0.05 * w + 1;
-            v += 3000.0 * std::exp(-(dx * dx + dy * dy) / (2 * r * r));
-            dx = x - 0.78 * w;
-            dy = y - 0.74 * h;
-            r = 0.02 * w + 1;
-            v += 6000.0 * std::exp(-(dx * dx + dy * dy) / (2 * r * r));
-            v += jitter(rng);
+            const double v = 6000.0 + 1500.0 * x / w + 800.0 * y / h +
+                             blob(x - 0.3 * w, y - 0.3 * h, 0.05 * w + 1, 3000.0) +
+                             blob(x - 0.78 * w, y - 0.74 * h, 0.02 * w + 1, 6000.0) + jitter(rng);
             px[size_t{y} * width + x] = static_cast<uint16_t>(std::clamp(v, 0.0, 16383.0));
         }
     }

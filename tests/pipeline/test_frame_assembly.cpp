@@ -11,19 +11,14 @@
 namespace kestrix {
 namespace {
 
-using testing::Append;
-using testing::IdFrame;
-using testing::MakeFrame;
-using testing::MakeImage;
-using testing::RecordingSink;
-using testing::RunStream;
+using namespace testing;
 using Listing = std::vector<std::string>;
 
 // One pipeline for every stream (a new one costs its buffers): each stream runs as a new worker's
 // first pass, with the ring empty. "HightoLow" is ticked, so each frame's id in its listing line
 // also shows that the swap never reaches the readouts.
 Listing ListingOf(const std::vector<uint8_t>& stream, size_t chunk) {
-    static testing::Rig h;
+    static Rig h;
     h.pipeline.ResetWorkerState();
     h.sink.listing.clear();
     RunStream(h.pipeline, stream, chunk);

@@ -11,14 +11,14 @@ namespace {
 
 // A ring of ten 10-byte units (capacity 100) driven through a script. Pushes store the next bytes
 // of a running count and pops must give them back in order, across the end of the storage too;
-// after each row, the half-full events raised during it.
+// after each row, the half-full events raised during it: 's' space (below half after a pop), 'd'
+// data (above half after a push).
 TEST(RingBuffer, Script) {
     struct Step {
         const char* what;
         char op;  // '+' push, '-' pop, 'P' push from null, 'Q' pop to null
         int32_t n, times, result, fill;
-        const char*
-            events;  // 's' space (below half after a pop), 'd' data (above half after a push)
+        const char* events;
     } const steps[] = {
         {"an empty pop signals space", '-', 10, 1, 0, 0, "s"},
         {"exactly half: no data signal", '+', 10, 5, 10, 50, ""},
