@@ -2,7 +2,6 @@
 // AGC_Create, and the mode presets that AGC_SetMode reloads.
 #include <gtest/gtest.h>
 
-#include "agc_frames.h"
 #include "agc_harness.h"
 
 namespace kx::agc {
@@ -100,18 +99,6 @@ TEST(AgcApi, ProcessRefusesNullPointersAndWritesNothing) {
     EXPECT_EQ(AGC_Process(block.Handle(), image.data(), nullptr), AGC_E_NULLPTR);
     EXPECT_EQ(std::count(gray.begin(), gray.end(), 0x5A), 32);
     EXPECT_EQ(std::count(block.Bytes() + 128, block.Bytes() + AGC_MEM_SIZE, 0), AGC_MEM_SIZE - 128);
-}
-
-TEST(AgcApi, NoStateCarriesFromOneFrameToTheNext) {
-    const std::vector<uint16_t> first = frames::Uniform(64 * 48, 1, 0, 65535);
-    const std::vector<uint16_t> second = frames::Thermal(64, 48, 2);
-    for (int32_t mode : {AGC_MODE_LINE, AGC_MODE_HISTEQ, AGC_MODE_SPECIAL}) {
-        testing::Block fresh(64, 48, mode), used(64, 48, mode);
-        used.Process(first);
-        EXPECT_EQ(used.Process(second), fresh.Process(second)) << "mode " << mode;
-        EXPECT_TRUE(
-            std::equal(used.Bytes() + 128, used.Bytes() + AGC_MEM_SIZE, fresh.Bytes() + 128));
-    }
 }
 
 }  // namespace
