@@ -77,7 +77,6 @@ TEST(AgcApi, EachModeChoiceReloadsItsPreset) {
         {AGC_MODE_HISTEQ, {2, 20, 20, 96, 150, 160}},  // ... and as Special had it
         {AGC_MODE_LINE, {1, 20, 20, 100, 220, 160}},
         {AGC_MODE_LINE, {1, 20, 20, 100, 220, 160}},
-        {AGC_MODE_SPECIAL, {3, 10, 20, 80, 150, 120}},
     };
     for (const Step& s : steps) {
         h->brightness = 7;  // a stray change is undone by the reload
