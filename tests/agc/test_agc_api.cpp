@@ -17,25 +17,23 @@ TEST(AgcApi, CreateRefusesBadArgumentsAndLeavesTheBlockAlone) {
     EXPECT_EQ(AGC_GetMemSize(&vga, nullptr), AGC_E_NULLPTR);
     struct Row {
         const char* name;
-        int32_t width, height;
-        bool nullParams, nullBlock, nullHandle;
-        int32_t blockSize;
-        size_t misalign;
-        int32_t result;
+        int32_t width, height, blockSize, result;
+        bool nullParams = false, nullBlock = false, nullHandle = false;
+        size_t misalign = 0;
     } const rows[] = {
-        {"null params", 640, 512, true, false, false, AGC_MEM_SIZE, 0, AGC_E_NULLPTR},
-        {"null block", 640, 512, false, true, false, AGC_MEM_SIZE, 0, AGC_E_NULLPTR},
-        {"null handle", 640, 512, false, false, true, AGC_MEM_SIZE, 0, AGC_E_NULLPTR},
-        {"short block", 640, 512, false, false, false, AGC_MEM_SIZE - 1, 0, AGC_E_MEMSIZE},
-        {"negative size", 640, 512, false, false, false, -1, 0, AGC_E_MEMSIZE},
-        {"misaligned block", 640, 512, false, false, false, AGC_MEM_SIZE, 2, AGC_E_MEMSIZE},
-        {"zero width", 0, 512, false, false, false, AGC_MEM_SIZE, 0, AGC_E_SIZE},
-        {"zero height", 640, 0, false, false, false, AGC_MEM_SIZE, 0, AGC_E_SIZE},
-        {"negative width", -640, 512, false, false, false, AGC_MEM_SIZE, 0, AGC_E_SIZE},
-        {"product wraps 32 bits", 65536, 65536, false, false, false, AGC_MEM_SIZE, 0, AGC_E_SIZE},
-        {"one pixel too many", 4097, 4096, false, false, false, AGC_MEM_SIZE, 0, AGC_E_SIZE},
-        {"largest", 4096, 4096, false, false, false, AGC_MEM_SIZE, 0, AGC_OK},
-        {"longer block is fine", 1, 1, false, false, false, AGC_MEM_SIZE + 100, 0, AGC_OK},
+        {"null params", 640, 512, AGC_MEM_SIZE, AGC_E_NULLPTR, true},
+        {"null block", 640, 512, AGC_MEM_SIZE, AGC_E_NULLPTR, false, true},
+        {"null handle", 640, 512, AGC_MEM_SIZE, AGC_E_NULLPTR, false, false, true},
+        {"short block", 640, 512, AGC_MEM_SIZE - 1, AGC_E_MEMSIZE},
+        {"negative size", 640, 512, -1, AGC_E_MEMSIZE},
+        {"misaligned block", 640, 512, AGC_MEM_SIZE, AGC_E_MEMSIZE, false, false, false, 2},
+        {"zero width", 0, 512, AGC_MEM_SIZE, AGC_E_SIZE},
+        {"zero height", 640, 0, AGC_MEM_SIZE, AGC_E_SIZE},
+        {"negative width", -640, 512, AGC_MEM_SIZE, AGC_E_SIZE},
+        {"product wraps 32 bits", 65536, 65536, AGC_MEM_SIZE, AGC_E_SIZE},
+        {"one pixel too many", 4097, 4096, AGC_MEM_SIZE, AGC_E_SIZE},
+        {"largest", 4096, 4096, AGC_MEM_SIZE, AGC_OK},
+        {"longer block is fine", 1, 1, AGC_MEM_SIZE + 100, AGC_OK},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);

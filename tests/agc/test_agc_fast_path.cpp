@@ -112,9 +112,7 @@ TEST(AgcFastPath, EveryShapeAndSize) {
 }
 
 TEST(AgcFastPath, CountersThatWrap) {
-    // Equal samples by the 65,536 (the flat shapes at 640 x 512 above) leave a zero counter; one
-    // more leaves 1.
-    ExpectSound("flat, one left", 65537, 1, std::vector<uint16_t>(65537, 3000));
+    // Equal samples by the 65,536 (the flat shapes at 640 x 512 above) leave a zero counter.
     // A dominant value wraps while the rest of the scene counts normally.
     for (uint32_t seed = 1; seed <= 3; ++seed) {
         std::vector<uint16_t> image = frames::Thermal(320, 256, seed);

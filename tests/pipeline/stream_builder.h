@@ -49,8 +49,10 @@ inline std::vector<uint8_t> IdFrame(uint16_t id, const FrameShape& shape = {}) {
     return MakeFrame(shape, MakeImage(shape.width, shape.height, id, {0, 0, 0, 0, id}));
 }
 
-inline void Append(std::vector<uint8_t>& stream, const std::vector<uint8_t>& bytes) {
-    stream.insert(stream.end(), bytes.begin(), bytes.end());
+inline std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> stream;
+    for (const auto& part : parts) stream.insert(stream.end(), part.begin(), part.end());
+    return stream;
 }
 
 // Lists one line per frame, "format WxH eocc", and " live" once the live picture came.

@@ -25,12 +25,6 @@ Listing ListingOf(const std::vector<uint8_t>& stream, size_t chunk) {
     return h.sink.listing;
 }
 
-std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> stream;
-    for (const auto& part : parts) Append(stream, part);
-    return stream;
-}
-
 std::vector<uint8_t> BareHeader(int32_t width, int32_t height) {
     std::vector<uint8_t> header(kFrameHeaderSize);
     WriteFrameHeader(header.data(), 4, width, height, true, 0);
@@ -46,7 +40,7 @@ TEST(FrameAssembly, StreamsGiveTheirListings) {
     largest.resize(largest.size() + 2100000, 0x11);
     Listing afterLargest = {"4 999972x1  live"};
     for (uint16_t id = 2; id <= 9; ++id) {
-        Append(largest, IdFrame(id, {.width = 400, .height = 400}));
+        largest = Concat({largest, IdFrame(id, {.width = 400, .height = 400})});
         afterLargest.push_back("4 400x400 " + std::to_string(id) + " live");
     }
     struct Row {
@@ -205,7 +199,7 @@ TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
                 default:
                     piece = frame(id);
             }
-            Append(stream, piece);
+            stream = Concat({stream, piece});
         }
         const size_t chunks[] = {1, 7, 56, 57, 1000, 2000, 5000, 65536};
         const size_t chunk = pick(0, 1) ? chunks[pick(0, 7)] : pick(1, 3000);
@@ -227,7 +221,7 @@ TEST(Worker, RestsListsInOrderAndEndsWithinOnePass) {
     std::vector<uint8_t> stream;
     Listing want;
     for (uint16_t id = 1; id <= 20; ++id) {
-        Append(stream, IdFrame(id, {.width = 64, .height = 32}));
+        stream = Concat({stream, IdFrame(id, {.width = 64, .height = 32})});
         want.push_back("4 64x32 " + std::to_string(id) + " live");
     }
     std::thread producer([&] {
