@@ -12,8 +12,7 @@
 namespace kx::agc {
 namespace {
 
-using testing::Block;
-using testing::FirstDifference;
+using namespace testing;
 
 void ExpectSound(const std::string& what, uint32_t width, uint32_t height,
                  const std::vector<uint16_t>& image) {

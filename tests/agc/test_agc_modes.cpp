@@ -109,8 +109,7 @@ TEST(AgcModes, UniformFramesInEveryMode) {
         const std::vector<uint16_t> image(size_t{r.width} * r.height, r.value);
         const int want[] = {r.line, r.histeq, r.special};
         for (int32_t mode : {AGC_MODE_LINE, AGC_MODE_HISTEQ, AGC_MODE_SPECIAL}) {
-            Block block(r.width, r.height, mode);
-            const std::vector<uint8_t> gray = block.Process(image);
+            const std::vector<uint8_t> gray = Block(r.width, r.height, mode).Process(image);
             EXPECT_EQ(std::count(gray.begin(), gray.end(), want[mode - 1]), std::ssize(gray))
                 << "mode " << mode;
         }

@@ -70,9 +70,8 @@ TEST(TextRecord, HeaderLineIsTheExact118BytesInCodePage936) {
 
 TEST(TextRecord, DataLineHasFifteenNumbersAndTwentyEightTabs) {
     std::vector<uint8_t> image = MakeImage(16, 12, 1, kWords);
-    for (int y = 4; y <= 8; ++y) {  // centre block of a 16 x 12 image: rows 4..8, columns 6..10
+    for (int y = 4; y <= 8; ++y)  // centre block of a 16 x 12 image: rows 4..8, columns 6..10
         for (int x = 6; x <= 10; ++x) image[(y * 16 + x) * 2] = image[(y * 16 + x) * 2 + 1] = 0xFF;
-    }
     char line[kMaxTextRecordLine];
     const int n = FormatTextRecord(image.data(), 16, 12, line);
     EXPECT_EQ(
@@ -300,10 +299,9 @@ TEST(GainControlGlue, EachFrameIsConvertedAsChosenForIt) {
         h.pipeline.SetAgcMode(s.mode);
         if (s.mode <= AGC_MODE_SPECIAL) mode = s.mode;
         h.pipeline.m_bHighToLow = s.highToLow;
-        const size_t pixels = size_t(s.width) * s.height;
         const auto image = MakeImage(s.width, s.height, 3);
         // The bytes as little-endian words, swapped when asked.
-        std::vector<uint16_t> samples(pixels);
+        std::vector<uint16_t> samples(image.size() / 2);
         std::memcpy(samples.data(), image.data(), image.size());
         if (s.highToLow)
             for (uint16_t& v : samples) v = __builtin_bswap16(v);
