@@ -48,8 +48,6 @@ TEST_F(PanelTest, StartsWithItsDefaultsLaidOutInDialogUnits) {
     for (int id : {IDC_HIGH_TO_LOW, IDC_CENTER_AND_TEMP, IDC_AGC_LINE}) {
         EXPECT_TRUE(kestrix::Control<QAbstractButton>(m_panel, id)->isChecked()) << id;
     }
-    for (int id : kestrix::kReadoutControlIds) EXPECT_EQ(Text(m_panel, id), "") << id;
-    EXPECT_EQ(Text(m_panel, 1059), QString::fromUtf8("焦平面"));
     // The faces take the size of their bitmaps.
     EXPECT_EQ(m_panel->m_stFocusPlus->size(), QSize(97, 25));
     EXPECT_TRUE(Shows(m_panel->m_stFocusPlus, 139));
@@ -158,6 +156,10 @@ TEST_F(PanelTest, RecordButtonFollowsTheConnectionAndTheRecordFile) {
     EXPECT_FALSE(m_window->Pipeline()->SnapshotsPending());
 
     ASSERT_TRUE(PressConnectOk(*m_window));
+    SetText(m_panel, IDC_SNAP_COUNT, "-2");  // handed on unchanged
+    Click(IDC_SNAP_CAP);
+    EXPECT_TRUE(m_window->Pipeline()->SnapshotsPending());
+    EXPECT_EQ(m_window->Pipeline()->SnapshotsLeft(), -2);
     const QString missing = m_dir.path() + "/missing";
     m_window->SetStoragePath(missing.toStdString());
     Click(IDC_VIDEO_RECORD);
@@ -195,8 +197,7 @@ TEST_F(PanelTest, CapturePeriodTextSetsTheTimer) {
     const struct {
         const char* text;
         int interval;
-    } cases[] = {{"1000", 1000}, {"250", 250}, {"10", 10},    {"0", 10},
-                 {"abc", 10},    {"3", 10},    {"-5", kNever}};
+    } cases[] = {{"250", 250}, {"10", 10}, {"3", 10}, {"0", 10}, {"-5", kNever}};
     for (const auto& c : cases) {
         SetText(m_panel, IDC_CAPTURE_PERIOD, c.text);
         Click(IDC_VIDEO_RECORD);
@@ -208,20 +209,6 @@ TEST_F(PanelTest, CapturePeriodTextSetsTheTimer) {
     Click(IDC_VIDEO_RECORD);
     m_window->Pipeline()->m_bWritePending.store(false);
     EXPECT_TRUE(WaitFor([&] { return m_window->Pipeline()->m_bWritePending.load(); }));
-}
-
-TEST_F(PanelTest, SnapshotCountIsHandedOnUnchanged) {
-    ASSERT_TRUE(PressConnectOk(*m_window));
-    const struct {
-        const char* text;
-        int32_t count;
-    } cases[] = {{"3", 3}, {"0", 0}, {"-2", -2}, {"x", 0}};
-    for (const auto& c : cases) {
-        SetText(m_panel, IDC_SNAP_COUNT, c.text);
-        Click(IDC_SNAP_CAP);
-        EXPECT_TRUE(m_window->Pipeline()->SnapshotsPending()) << c.text;
-        EXPECT_EQ(m_window->Pipeline()->SnapshotsLeft(), c.count) << c.text;
-    }
 }
 
 TEST_F(PanelTest, OptionsAndGainModeReachThePipeline) {

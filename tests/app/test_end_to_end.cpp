@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QSet>
 #include <QTemporaryDir>
@@ -84,11 +83,8 @@ class EndToEnd : public ::testing::Test {
         kestrix::SetMessageBoxHandlerForTesting(nullptr);
         kestrix::SetProgramFolderForTesting({});
     }
-    // Connects `window` to the emulator and starts a recording; returns the record file's name.
-    QString ConnectAndRecord(CKestrixDlg& window, const char* period) {
-        window.SetStoragePath(dir.path().toStdString());
-        window.show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+    // Connects `window` to the emulator.
+    void Connect(CKestrixDlg& window) {
         CConnectDlg connect(&window, &window);
         connect.show();
         Save(connect.grab(), "kestrix-connect.png");
@@ -96,9 +92,6 @@ class EndToEnd : public ::testing::Test {
         connect.OnOK();
         EXPECT_EQ(connect.result(), QDialog::Accepted) << messages.join('|').toStdString();
         EXPECT_EQ(window.StatusText(), "127.0.0.1 is connecting");
-        kestrix::SetControlText(window.DisplayPanel(), IDC_CAPTURE_PERIOD, period);
-        Click(window.DisplayPanel(), IDC_VIDEO_RECORD);
-        return QString::fromStdString(window.Pipeline()->RecordFileName());
     }
     static QByteArray ReadBytes(const QString& path) {
         QFile file(path);
@@ -134,19 +127,17 @@ TEST_F(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
     QString record;
     {
         CKestrixDlg window;
-        record = ConnectAndRecord(window, "500");  // two seconds of text log, a line every 500 ms
-        ASSERT_FALSE(record.isEmpty());
+        window.SetStoragePath(dir.path().toStdString());
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        Connect(window);
         CDisplayDlg* panel = window.DisplayPanel();
-
-        // The readouts show the emulator's parameter row.
+        // Two seconds of text log, a line every 500 ms.
+        kestrix::SetControlText(panel, IDC_CAPTURE_PERIOD, "500");
+        Click(panel, IDC_VIDEO_RECORD);
+        record = QString::fromStdString(window.Pipeline()->RecordFileName());
+        ASSERT_FALSE(record.isEmpty());
         ASSERT_TRUE(WaitFor([&] { return !Text(panel, 1052).isEmpty(); }));
-        const QRegularExpression integer("^-?\\d+$"), decimal("^-?\\d+\\.\\d\\d$"),
-            temperature(QString::fromUtf8("^-?\\d+\\.\\d\\d℃$"));
-        for (int id = 1052; id <= 1058; ++id) {
-            const QRegularExpression& form = id == 1058 ? decimal : id % 2 ? integer : temperature;
-            EXPECT_TRUE(form.match(Text(panel, id)).hasMatch())
-                << id << Text(panel, id).toStdString();
-        }
         // The live view: the thermal picture with the red centre box, drawn by the render library.
         EXPECT_TRUE(WaitFor(
             [&] { return ShowsPictureWithCentreBox(kestrix::Control(panel, IDC_LIVE_VIEW)); }));
@@ -181,6 +172,7 @@ TEST_F(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
         }
         window.OnMenuCommand(ID_CAMERA_DISCONNECT);
         EXPECT_EQ(window.StatusText(), "Disconnected..");
+        Connect(window);  // a second cycle, ended by Exit
         window.OnMenuCommand(ID_CAMERA_EXIT);
         EXPECT_EQ(window.Pipeline(), nullptr);
     }
@@ -195,28 +187,6 @@ TEST_F(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
         << Entries("task").join(',').toStdString();
     EXPECT_EQ(Entries("fd").size(), fdsBefore.size())
         << fdsBefore.join(' ').toStdString() << " / " << Entries("fd").join(' ').toStdString();
-}
-
-TEST_F(EndToEnd, ACameraThatDiesWhileRecordingIsSeenAndTheRecordIsClosed) {
-    CKestrixDlg window;
-    const QString record = ConnectAndRecord(window, "100");
-    ASSERT_FALSE(record.isEmpty());
-    ASSERT_TRUE(WaitFor([&] { return ReadBytes(record).count('\n') >= 1 + 3; }));
-
-    emulator.Kill();
-    ASSERT_TRUE(WaitFor([&] { return !messages.isEmpty(); }));
-    QTest::qWait(200);  // a second notice would come now
-    EXPECT_EQ(messages, QStringList{"Camera connection is lost.."});
-    EXPECT_EQ(window.StatusText(), "Disconnected..");
-    EXPECT_EQ(Text(window.DisplayPanel(), IDC_VIDEO_RECORD), "No Record");
-    EXPECT_TRUE(window.Pipeline()->RecordFileName().empty());
-    // Closed, and whole: the header and complete lines only.
-    const QString target = QFileInfo(record).canonicalFilePath();
-    EXPECT_FALSE(Entries("fd").join(' ').contains(target)) << target.toStdString();
-    const QByteArray text = ReadBytes(record);
-    EXPECT_TRUE(text.endsWith("\r\n"));
-    EXPECT_GE(text.count('\n'), 1 + 3);
-    window.OnMenuCommand(ID_CAMERA_EXIT);
 }
 
 // LeakSanitizer: the session bus connection that Qt's X11 platform opens keeps a buffer of

@@ -76,14 +76,19 @@ TEST_F(AppTest, StartsDisconnectedAndItsMenuItemsOpenTheirDialogs) {
             EXPECT_EQ(ModalTitle([&] { action->trigger(); }), QString::fromUtf8(item.opens));
         }
     }
-    // Cancelled dialogs connect nothing; Disconnect while disconnected calls nothing either.
+    // Cancelled dialogs connect nothing; Disconnect while disconnected and closing call nothing.
+    window->show();
+    window->close();
     EXPECT_EQ(sdkdouble::Calls(), Calls{"TLNK_Init()"});
     EXPECT_EQ(window->StatusText(), "Disconnected..");
-    EXPECT_NE(window->Pipeline(), nullptr);
+    EXPECT_EQ(window->DisplayPanel(), nullptr);
+    EXPECT_EQ(window->Pipeline(), nullptr);
 }
 
-TEST_F(AppTest, ConnectLogsInStartsTheStreamAndSetsUpTheRendererUnderTheWaitCursor) {
+// Connect, connect again, then the stream ends: the SDK's calls, the wait cursor and the notice.
+TEST_F(AppTest, ConnectReconnectAndALostCamera) {
     auto window = MakeMainWindow();
+    sdkdouble::script.realPlayResult = 3;
     sdkdouble::ClearCalls();
     Calls waited;  // the SDK's calls made while the wait cursor showed
     sdkdouble::SetCallObserver([&](const std::string& call) {
@@ -92,44 +97,14 @@ TEST_F(AppTest, ConnectLogsInStartsTheStreamAndSetsUpTheRendererUnderTheWaitCurs
             waited.push_back(call.substr(0, call.find('(')));
         }
     });
-    EXPECT_TRUE(PressConnectOk(*window));
+    ASSERT_TRUE(PressConnectOk(*window));
     EXPECT_EQ(sdkdouble::Calls(), Join({{kLogin, kRealPlay, "GLT_CreateHandle()"}, kRenderSetUp}));
     EXPECT_EQ(window->StatusText(), "127.0.0.1 is connecting");
     EXPECT_EQ(sdkdouble::handed.streamUser, window->Pipeline());
     EXPECT_EQ(sdkdouble::handed.overlayUser, static_cast<kestrix::KestrixLogic*>(window.get()));
-    EXPECT_TRUE(window->Pipeline()->IsWorkerRunning());
-    window->OnMenuCommand(ID_CAMERA_DISCONNECT);
-    EXPECT_EQ(waited,
-              (Calls{"TLNK_Login", "TLNK_RealPlay_V30", "TLNK_StopRealPlay", "TLNK_Logout"}));
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-}
-
-TEST_F(AppTest, LostCameraDisconnectsEndsTheRecordingAndSaysSoOnce) {
-    auto window = MakeMainWindow();
-    ASSERT_TRUE(PressConnectOk(*window));
-    Click(window->DisplayPanel(), IDC_VIDEO_RECORD);
-    ASSERT_FALSE(window->Pipeline()->RecordFileName().empty());
-    Deliver({0}, TLNK_STREAM_END, 5);  // a stream that is no longer the running one
-    QApplication::processEvents();
-    EXPECT_EQ(window->StatusText(), "127.0.0.1 is connecting");
-    sdkdouble::ClearCalls();
-    Deliver({0}, TLNK_STREAM_END);
-    Deliver({0}, TLNK_STREAM_END);
-    EXPECT_TRUE(WaitFor([&] { return !m_messages.isEmpty(); }));
-    QApplication::processEvents();
-    EXPECT_EQ(m_messages, QStringList{"Camera connection is lost.."});
-    EXPECT_EQ(sdkdouble::Calls(), (Calls{"TLNK_StopRealPlay(0)", "TLNK_Logout(0)"}));
-    EXPECT_EQ(window->StatusText(), "Disconnected..");
-    EXPECT_FALSE(window->GetRecording());
-    EXPECT_TRUE(window->Pipeline()->RecordFileName().empty());
-    EXPECT_EQ(Text(window->DisplayPanel(), IDC_VIDEO_RECORD), "No Record");
-}
-
-TEST_F(AppTest, ReconnectStopsAndLogsOutFirstAndKeepsTheRenderHandle) {
-    auto window = MakeMainWindow();
-    sdkdouble::script.realPlayResult = 3;
-    ASSERT_TRUE(PressConnectOk(*window));
     const kestrix::FrameRingBuffer* ring = window->Pipeline()->Ring();
+
+    // Again: the old stream and login go first; the ring and the render handle stay.
     sdkdouble::ClearCalls();
     sdkdouble::script.loginResult = 5;
     ASSERT_TRUE(PressConnectOk(*window));
@@ -140,11 +115,27 @@ TEST_F(AppTest, ReconnectStopsAndLogsOutFirstAndKeepsTheRenderHandle) {
     EXPECT_EQ(window->Pipeline()->Ring(), ring);
     EXPECT_EQ(window->RenderHandle(), 7);
 
+    // The end of the running stream, twice, while recording; the end of another stream is no news.
+    Click(window->DisplayPanel(), IDC_VIDEO_RECORD);
+    ASSERT_FALSE(window->Pipeline()->RecordFileName().empty());
+    Deliver({0}, TLNK_STREAM_END, 5);
+    QApplication::processEvents();
+    EXPECT_EQ(window->StatusText(), "127.0.0.1 is connecting");
     sdkdouble::ClearCalls();
-    window->OnMenuCommand(ID_CAMERA_DISCONNECT);
+    Deliver({0}, TLNK_STREAM_END, 3);
+    Deliver({0}, TLNK_STREAM_END, 3);
+    EXPECT_TRUE(WaitFor([&] { return !m_messages.isEmpty(); }));
+    QApplication::processEvents();
+    EXPECT_EQ(m_messages, QStringList{"Camera connection is lost.."});
     EXPECT_EQ(sdkdouble::Calls(), (Calls{"TLNK_StopRealPlay(3)", "TLNK_Logout(5)"}));
     EXPECT_EQ(window->StatusText(), "Disconnected..");
+    EXPECT_FALSE(window->GetRecording());
+    EXPECT_TRUE(window->Pipeline()->RecordFileName().empty());
+    EXPECT_EQ(Text(window->DisplayPanel(), IDC_VIDEO_RECORD), "No Record");
     EXPECT_TRUE(window->Pipeline()->IsWorkerRunning());  // kept for the next stream
+    const Calls cycle = {"TLNK_Login", "TLNK_RealPlay_V30", "TLNK_StopRealPlay", "TLNK_Logout"};
+    EXPECT_EQ(waited, Join({cycle, cycle}));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(AppTest, FailedConnectionStepKeepsTheDialogOpenAndDisconnectReleasesWhatWasTaken) {
@@ -230,16 +221,6 @@ TEST_F(AppTest, RefusedFrameIsNotDisplayed) {
     EXPECT_TRUE(WaitFor([&] { return !sdkdouble::Calls("GLT_UpdateFrameData").empty(); }));
     window->OnClose();  // the worker has ended: nothing more comes
     EXPECT_TRUE(sdkdouble::Calls("GLT_Display").empty());
-}
-
-TEST_F(AppTest, ClosingBeforeAnyConnectionReleasesOnlyWhatExists) {
-    auto window = MakeMainWindow();
-    window->show();
-    window->close();
-    EXPECT_EQ(window->StatusText(), "Disconnected..");
-    EXPECT_EQ(sdkdouble::Calls(), Calls{"TLNK_Init()"});
-    EXPECT_EQ(window->DisplayPanel(), nullptr);
-    EXPECT_EQ(window->Pipeline(), nullptr);
 }
 
 TEST_F(AppTest, EndingWhileStreamingAndRecordingTearsDownInOrder) {

@@ -1,9 +1,29 @@
-// The connection dialog: its template, the settings it hands on, the port text and the address
-// file.
+// The connection and storage path dialogs: their templates, the settings they hand on, the port
+// text, the folder chooser and the two settings files.
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 
 #include "app_fixture.h"
+#include "set_cap_path_dlg.h"
+
+namespace {
+
+// A chooser that answers with `answer` and remembers what it was asked.
+struct ScriptedChooser {
+    std::optional<QString> answer;
+    QStringList asked;  // title and start folder of each call
+    explicit ScriptedChooser(std::optional<QString> a) : answer(std::move(a)) {
+        CSetCapPathDlg::SetFolderChooserForTesting(
+            [this](QWidget*, const QString& t, const QString& s) {
+                asked << t << s;
+                return answer;
+            });
+    }
+    ~ScriptedChooser() { CSetCapPathDlg::SetFolderChooserForTesting(nullptr); }
+};
+
+}  // namespace
 
 // Its default fields are seen in the scenarios below.
 TEST_F(AppTest, ConnectDialogShowsThePasswordAndTakesTabsInOrderWithTheFocusOnOk) {
@@ -101,21 +121,83 @@ TEST_F(AppTest, PortTextReachesTheSdkAsItsLow16Bits) {
     }
 }
 
-TEST_F(AppTest, AddressFileFirstLineIsTheAddress) {
+// Both files give their first line; an empty path names no folder, an empty address is shown.
+TEST_F(AppTest, SettingsFilesGiveTheirFirstLine) {
+    const QString home = QDir::homePath(), chinese = QString::fromUtf8("/data/原始数据");
     const struct {
         const char* content;
-        const char* address;
+        QString address, storage;
     } cases[] = {
-        {"10.1.2.3", "10.1.2.3"},
-        {"10.1.2.3\r\n10.9.9.9\r\n", "10.1.2.3"},
-        {"10.1.2.3\n10.9.9.9", "10.1.2.3"},
-        {"\n10.9.9.9\n", ""},
-        {"", ""},
-        {"camera-\xd6\xd0\n", "camera-中"},  // GB18030 text
+        {"/", "/", "/"},
+        {"10.1.2.3\r\n10.9.9.9\r\n", "10.1.2.3", "10.1.2.3"},
+        {"10.1.2.3\n10.9.9.9", "10.1.2.3", "10.1.2.3"},
+        {"\n10.9.9.9\n", "", home},
+        {"", "", home},
+        {"/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd\r\n", chinese, chinese},  // GB18030 text
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.content);
         SetInfoFile("ipaddress.txt", c.content);
-        CConnectDlg dialog(nullptr, nullptr);
-        EXPECT_EQ(Text(&dialog, IDC_CAMERA_IP), QString::fromUtf8(c.address)) << c.content;
+        ASSERT_TRUE(QFile::copy(InfoPath("ipaddress.txt"), InfoPath("rawdatapath.txt")));
+        CKestrixDlg window;
+        CConnectDlg dialog(&window, &window);
+        EXPECT_EQ(Text(&dialog, IDC_CAMERA_IP), c.address);
+        EXPECT_EQ(window.StoragePath(), c.storage.toStdString());
+        EXPECT_EQ(window.Pipeline()->StoragePath(), c.storage.toStdString());
     }
+}
+
+TEST_F(AppTest, BrowseSetsTheFolderEverywhereAndKeepsItInThePathFile) {
+    const QString home = QDir::homePath(), chinese = QString::fromUtf8("/data/原始数据");
+    const QByteArray gbChinese("/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd");  // in GB18030
+    const struct {
+        const char* scenario;
+        bool infoFolder;
+        std::optional<QString> answer;
+        QStringList messages;
+        QString path;     // the folder then shown and used
+        QByteArray file;  // rawdatapath.txt after
+        QString next;     // the folder of the next start
+    } cases[] = {
+        {"chosen", true, chinese, {}, chinese, gbChinese, chinese},
+        {"chosen without info folder", false, "/chosen", {}, "/chosen", "<missing>", home},
+        {"cancelled", true, std::nullopt, {}, "/kept", "/kept", "/kept"},
+        {"empty", true, QString(), {"Please select the true path!"}, "/kept", "/kept", "/kept"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        m_messages.clear();
+        SetInfoFile("rawdatapath.txt", c.infoFolder ? "/kept" : nullptr);
+        CKestrixDlg window;
+        const QString start = c.infoFolder ? "/kept" : home;
+        ScriptedChooser chooser(c.answer);
+        CSetCapPathDlg dialog(&window, &window);
+        EXPECT_EQ(Text(&dialog, IDC_STORAGE_PATH), start);
+        Click(&dialog, IDC_BROWSE);
+        EXPECT_EQ(chooser.asked, (QStringList{"Please select raw data path:", start}));
+        EXPECT_EQ(m_messages, c.messages);
+        EXPECT_EQ(Text(&dialog, IDC_STORAGE_PATH), c.path);
+        EXPECT_EQ(window.StoragePath(), c.path.toStdString());
+        EXPECT_EQ(window.Pipeline()->StoragePath(), c.path.toStdString());
+        EXPECT_EQ(ReadBytes(InfoPath("rawdatapath.txt")), c.file);
+        EXPECT_EQ(CKestrixDlg().StoragePath(), c.next.toStdString());
+    }
+}
+
+TEST_F(AppTest, StorageDialogEndsOnEnterUnlessTheBrowseButtonHasTheFocus) {
+    ScriptedChooser chooser(std::nullopt);
+    CSetCapPathDlg dialog(nullptr, nullptr);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    QWidget* browse = kestrix::Control(&dialog, IDC_BROWSE);
+    browse->setFocus();
+    QTest::keyClick(browse, Qt::Key_Return);
+    EXPECT_EQ(chooser.asked.size(), 2);
+    EXPECT_TRUE(dialog.isVisible());
+    auto* field = kestrix::Control<QLineEdit>(&dialog, IDC_STORAGE_PATH);
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(chooser.asked.size(), 2);
+    EXPECT_TRUE(field->isReadOnly());
 }
