@@ -15,7 +15,6 @@
 #include "common/child_process.h"
 #include "connect_dlg.h"
 #include "display_dlg.h"
-#include "frame_format.h"
 #include "kestrix_dlg.h"
 #include "message_box.h"
 #include "qt_helpers.h"
@@ -69,43 +68,27 @@ void Save(const QPixmap& pixmap, const char* name) {
     if (!folder.isEmpty()) pixmap.save(folder + u'/' + QString::fromLatin1(name));
 }
 
-// A program folder of its own, the message boxes caught in `messages` and an emulator running.
-class EndToEnd : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (!HaveDisplay()) GTEST_SKIP() << "needs an X display";
-        ASSERT_TRUE(dir.isValid());
-        kestrix::SetProgramFolderForTesting(dir.path().toStdString());
-        kestrix::SetMessageBoxHandlerForTesting([this](const QString& text) { messages << text; });
-        ASSERT_TRUE(emulator.Start(KX_CAMSIM, {"--fps", "25"}));
-    }
-    void TearDown() override {
-        kestrix::SetMessageBoxHandlerForTesting(nullptr);
-        kestrix::SetProgramFolderForTesting({});
-    }
-    // Connects `window` to the emulator.
-    void Connect(CKestrixDlg& window) {
-        CConnectDlg connect(&window, &window);
-        connect.show();
-        Save(connect.grab(), "kestrix-connect.png");
-        kestrix::SetControlText(&connect, IDC_PORT, std::to_string(emulator.Port()));
-        connect.OnOK();
-        EXPECT_EQ(connect.result(), QDialog::Accepted) << messages.join('|').toStdString();
-        EXPECT_EQ(window.StatusText(), "127.0.0.1 is connecting");
-    }
-    static QByteArray ReadBytes(const QString& path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    QTemporaryDir dir;
-    QStringList messages;
-    kx_test::EmulatorProcess emulator;
-};
-
 }  // namespace
 
-TEST_F(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
+TEST(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
+    if (!HaveDisplay()) GTEST_SKIP() << "needs an X display";
+    QTemporaryDir dir;  // the program folder
+    ASSERT_TRUE(dir.isValid());
+    kestrix::SetProgramFolderForTesting(dir.path().toStdString());
+    QStringList messages;
+    kestrix::SetMessageBoxHandlerForTesting([&](const QString& text) { messages << text; });
+    kx_test::EmulatorProcess emulator;
+    ASSERT_TRUE(emulator.Start(KX_CAMSIM, {"--fps", "25"}));
+    const auto connect = [&](CKestrixDlg& window) {
+        CConnectDlg dialog(&window, &window);
+        dialog.show();
+        Save(dialog.grab(), "kestrix-connect.png");
+        kestrix::SetControlText(&dialog, IDC_PORT, std::to_string(emulator.Port()));
+        dialog.OnOK();
+        EXPECT_EQ(dialog.result(), QDialog::Accepted) << messages.join('|').toStdString();
+        EXPECT_EQ(window.StatusText(), "127.0.0.1 is connecting");
+    };
+
     // Qt starts some threads and connections of its own on first use (the session bus among them):
     // one round of the windows without a camera brings them up before the counts are taken.
     {
@@ -113,9 +96,9 @@ TEST_F(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
         ShowsPictureWithCentreBox(kestrix::Control(window.DisplayPanel(), IDC_LIVE_VIEW));
-        CConnectDlg connect(&window, &window);
-        connect.show();
-        connect.grab();
+        CConnectDlg dialog(&window, &window);
+        dialog.show();
+        dialog.grab();
         CSetCapPathDlg storage(&window, &window);
         storage.show();
         storage.grab();
@@ -130,7 +113,7 @@ TEST_F(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
         window.SetStoragePath(dir.path().toStdString());
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-        Connect(window);
+        connect(window);
         CDisplayDlg* panel = window.DisplayPanel();
         // Two seconds of text log, a line every 500 ms.
         kestrix::SetControlText(panel, IDC_CAPTURE_PERIOD, "500");
@@ -147,20 +130,13 @@ TEST_F(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
         Click(panel, IDC_VIDEO_RECORD);
         EXPECT_EQ(Text(panel, IDC_VIDEO_RECORD), "No Record");
 
-        // Three snapshots, then the notice; they hold the raw images whose rows the readouts show.
+        // Three snapshots of the raw image, then the notice.
         kestrix::SetControlText(panel, IDC_SNAP_COUNT, "3");
         Click(panel, IDC_SNAP_CAP);
         ASSERT_TRUE(WaitFor([&] { return messages == QStringList{"SnapShot finished..."}; }));
-        const QStringList snapshots =
-            QDir(dir.path()).entryList({"snapshot_*.raw"}, QDir::Files, QDir::Name);
+        const QFileInfoList snapshots = QDir(dir.path()).entryInfoList({"snapshot_*.raw"});
         ASSERT_EQ(snapshots.size(), 3);
-        const QByteArray image = ReadBytes(dir.path() + u'/' + snapshots.first());
-        ASSERT_EQ(image.size(), 640 * 512 * 2);
-        const auto params = kestrix::ReadDeviceParams(
-            reinterpret_cast<const uint8_t*>(image.constData()), 640, 512);
-        ASSERT_TRUE(params.has_value());
-        EXPECT_NEAR(Text(panel, 1052).chopped(1).toDouble(),
-                    kestrix::DecodeTemperature(params->focalPlaneTemp), 1.0);
+        EXPECT_EQ(snapshots.first().size(), 640 * 512 * 2);
 
         {
             CSetCapPathDlg storage(&window, &window);
@@ -172,21 +148,24 @@ TEST_F(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
         }
         window.OnMenuCommand(ID_CAMERA_DISCONNECT);
         EXPECT_EQ(window.StatusText(), "Disconnected..");
-        Connect(window);  // a second cycle, ended by Exit
+        connect(window);  // a second cycle, ended by Exit
         window.OnMenuCommand(ID_CAMERA_EXIT);
         EXPECT_EQ(window.Pipeline(), nullptr);
     }
     QApplication::processEvents();
 
-    // The text log: its header line and one line per period (give or take the edges).
-    const qsizetype lines = ReadBytes(record).count('\n');
-    EXPECT_TRUE(lines >= 1 + 3 && lines <= 1 + 6) << lines;
     // Worker, SDK and render threads have ended; sockets, X connections and files are closed.
     EXPECT_TRUE(WaitFor([&] { return Entries("task").size() == threadsBefore.size(); }))
         << threadsBefore.join(',').toStdString() << " / "
         << Entries("task").join(',').toStdString();
     EXPECT_EQ(Entries("fd").size(), fdsBefore.size())
         << fdsBefore.join(' ').toStdString() << " / " << Entries("fd").join(' ').toStdString();
+    kestrix::SetMessageBoxHandlerForTesting(nullptr);
+    // The text log: its header line and one line per period (give or take the edges).
+    QFile file(record);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const qsizetype lines = file.readAll().count('\n');
+    EXPECT_TRUE(lines >= 1 + 3 && lines <= 1 + 6) << lines;
 }
 
 // LeakSanitizer: the session bus connection that Qt's X11 platform opens keeps a buffer of

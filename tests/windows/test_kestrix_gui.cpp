@@ -1,30 +1,104 @@
-// kestrix.exe end to end, driven by window messages as a user would drive it: against the camera
-// emulator (started by the test's fixture) it connects, shows the live picture with its centre box
-// and the readouts, records, takes snapshots, disconnects and ends, logging out. The program runs
-// from a folder of its own whose info\rawdatapath.txt (code page 936) sends the files to a folder
-// with a Chinese name.
+// kestrix.exe's windows. In process: each item of templates 102, 132, 133 and 134 sits at
+// MapDialogRect of its template rectangle, and the main window carries menu 131 and the About item
+// in its system menu. End to end, driven by window messages as a user would drive it: against the
+// camera emulator (started by the test's fixture) it connects, shows the live picture with its
+// centre box and the readouts, records, takes snapshots, disconnects and ends, logging out. The
+// program runs from a folder of its own whose info\rawdatapath.txt (code page 936) sends the files
+// to a folder with a Chinese name.
+#include <windows.h>
+
+#include <commctrl.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 
+#include "connect_dlg.h"
+#include "kestrix_dlg.h"
+#include "set_cap_path_dlg.h"
 #include "win_test.h"
 
 namespace fs = std::filesystem;
+using namespace kestrix;
 
 namespace {
 
-constexpr int kConnect = 32781, kDisconnect = 32783, kExit = 32777, kRawDataPath = 32774,
-              kAbout = 0x0010;
-constexpr int kTab = 1000, kStatus = 1009, kLiveView = 1005, kVideoRecord = 1008, kSnapCount = 1010,
-              kSnapCap = 1043, kCapturePeriod = 1048;
+// Items in template order; a bitmap static takes its bitmap's size, so only its place counts.
+void CheckItems(HWND dialog, const DialogTemplate& layout) {
+    WT_CHECK(dialog != nullptr);
+    HWND item = GetWindow(dialog, GW_CHILD);
+    for (const ControlTemplate& t : layout.controls) {
+        if (!item) {
+            wt::Fail(__FILE__, __LINE__,
+                     "template " + std::to_string(layout.id) + " has too few items");
+            return;
+        }
+        RECT expected{t.x, t.y, t.cx, t.cy};
+        MapDialogRect(dialog, &expected);
+        RECT actual;
+        GetWindowRect(item, &actual);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&actual), 2);
+        const bool image = t.kind == ControlKind::Static &&
+                           (GetWindowLongPtrW(item, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP;
+        const std::string where = "template " + std::to_string(layout.id) + " item " +
+                                  std::to_string(t.id) + " (" + t.text + ")";
+        if (t.id != -1 && GetDlgCtrlID(item) != t.id)
+            wt::Fail(__FILE__, __LINE__, where + ": wrong ID");
+        if (actual.left != expected.left || actual.top != expected.top)
+            wt::Fail(__FILE__, __LINE__, where + ": wrong place");
+        if (!image && (actual.right - actual.left != expected.right ||
+                       actual.bottom - actual.top != expected.bottom))
+            wt::Fail(__FILE__, __LINE__, where + ": wrong size");
+        item = GetWindow(item, GW_HWNDNEXT);
+    }
+}
+
+WT_TEST(ItemsSitAtTheirDialogUnitsAndTheMenusCarryTheirCommands) {
+    CKestrixDlg window;
+    const HWND main = window.Create(nullptr);
+    CheckItems(main, kTemplate102);
+    CheckItems(window.DisplayPanel()->Handle(), kTemplate134);
+    CConnectDlg connect(nullptr);
+    CheckItems(connect.Create(nullptr), kTemplate133);
+    CSetCapPathDlg storage(nullptr);
+    CheckItems(storage.Create(nullptr), kTemplate132);
+
+    // The client area is the template's size; the menu bar lies above it.
+    RECT client;
+    GetClientRect(main, &client);
+    RECT expected{0, 0, kTemplate102.cx, kTemplate102.cy};
+    MapDialogRect(main, &expected);
+    WT_CHECK_EQ(client.right, expected.right);
+    WT_CHECK_EQ(client.bottom, expected.bottom);
+
+    const HMENU menu = GetMenu(main), camera = GetSubMenu(menu, 0);
+    const HMENU system = GetSystemMenu(main, FALSE);
+    WT_CHECK_EQ(GetMenuItemCount(menu), 2);
+    const struct {
+        HMENU menu;
+        int position;
+        int id;
+    } items[] = {{camera, 0, ID_CAMERA_CONNECT},
+                 {camera, 1, ID_CAMERA_DISCONNECT},
+                 {camera, 3, ID_CAMERA_EXIT},
+                 {GetSubMenu(menu, 1), 0, ID_SETTING_RAWDATAPATH},
+                 {system, GetMenuItemCount(system) - 1, IDM_ABOUTBOX}};
+    for (const auto& i : items) WT_CHECK_EQ(GetMenuItemID(i.menu, i.position), i.id);
+
+    wchar_t tab[32] = {};
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = tab;
+    item.cchTextMax = 32;
+    TabCtrl_GetItem(GetDlgItem(main, IDC_TAB), 0, &item);
+    WT_CHECK(std::wstring(tab) == L"Display");
+}
 
 // A path of the build (a Linux path under Wine's Z: drive, or a Windows one).
-fs::path BuildPath(const char* path) {
-    std::string p = path;
+fs::path BuildPath(std::string p) {
     if (!p.empty() && p[0] == '/') p = "Z:" + p;
     std::replace(p.begin(), p.end(), '/', '\\');
     return fs::path(p);
@@ -39,35 +113,14 @@ std::wstring Text(HWND window) {
     return text;
 }
 
-// Waits for the visible top-level window of process `pid` with `title` (and `className` when
-// given); returns it, or null when it did not come.
-HWND WaitForWindow(DWORD pid, const wchar_t* title, const wchar_t* className = nullptr,
-                   std::chrono::seconds limit = std::chrono::seconds(20)) {
-    struct Search {
-        DWORD pid;
-        const wchar_t* title;
-        const wchar_t* className;
-        HWND found;
-    } search{pid, title, className, nullptr};
-    const auto find = [](HWND window, LPARAM data) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(data);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        wchar_t name[64] = {};
-        GetClassNameW(window, name, 64);
-        if (owner != s->pid || !IsWindowVisible(window) || Text(window) != s->title ||
-            (s->className && std::wstring(name) != s->className))
-            return TRUE;
-        s->found = window;
-        return FALSE;
+// Waits for the visible top-level window with `title` (and `className` when given); returns it, or
+// null when it did not come. The test itself has no windows left by then.
+HWND WaitForWindow(const wchar_t* title, const wchar_t* className = nullptr, int seconds = 20) {
+    HWND found = nullptr;
+    const auto visible = [&] {
+        return (found = FindWindowW(className, title)) && IsWindowVisible(found);
     };
-    kx_test::WaitUntil(
-        [&] {
-            EnumWindows(find, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
-        },
-        limit);
-    return search.found;
+    return kx_test::WaitUntil(visible, std::chrono::seconds(seconds)) ? found : nullptr;
 }
 
 void Click(HWND dialog, int id) {
@@ -75,8 +128,16 @@ void Click(HWND dialog, int id) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-void Command(HWND window, int id) {
-    PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+// Presses button `id` of `dialog`; true when the dialog then went.
+bool Press(HWND dialog, int id) {
+    Click(dialog, id);
+    return kx_test::WaitUntil([&] { return !IsWindow(dialog); });
+}
+
+// Posts `message` with `command` to `main`; returns the dialog titled `title` that it opens.
+HWND Open(HWND main, UINT message, int command, const wchar_t* title) {
+    PostMessageW(main, message, command, 0);
+    return WaitForWindow(title);
 }
 
 // The screen inside `window`, as 32-bit pixels, top row first.
@@ -124,10 +185,9 @@ void Screenshot(HWND window, const char* name) {
 bool ShowsPictureWithCentreBox(HWND live) {
     int width = 0, height = 0;
     const std::vector<uint32_t> pixels = Grab(live, width, height);
-    if (width < 16 || height < 16) return false;
     bool greys[256] = {};
     int background = 0;
-    int redLeft = width, redRight = -1, redTop = height, redBottom = -1;
+    RECT red{width, height, -1, -1};
     for (int y = 2; y < height - 2; ++y) {
         for (int x = 2; x < width - 2; ++x) {
             const uint32_t p = pixels[static_cast<size_t>(y) * width + x];
@@ -137,17 +197,15 @@ bool ShowsPictureWithCentreBox(HWND live) {
                 background += r == 190;
             }
             if (r > 200 && g < 60 && b < 60) {
-                redLeft = std::min(redLeft, x);
-                redRight = std::max(redRight, x);
-                redTop = std::min(redTop, y);
-                redBottom = std::max(redBottom, y);
+                red = {std::min<LONG>(red.left, x), std::min<LONG>(red.top, y),
+                       std::max<LONG>(red.right, x), std::max<LONG>(red.bottom, y)};
             }
         }
     }
     const int levels = static_cast<int>(std::count(std::begin(greys), std::end(greys), true));
     const int cx = width / 2, cy = height / 2;
-    return levels > 32 && background < width * height / 2 && redRight >= 0 && redLeft < cx &&
-           redRight > cx && redTop < cy && redBottom > cy && redRight - redLeft < width / 3;
+    return levels > 32 && background < width * height / 2 && red.left < cx && red.right > cx &&
+           red.top < cy && red.bottom > cy && red.right - red.left < width / 3;
 }
 
 std::string Content(const fs::path& file) {
@@ -163,31 +221,13 @@ int Logouts() {
     return n;
 }
 
-// Opens a dialog with `open`, finds it by `title`, pictures it, lets `check` see it and closes it
-// with `close`; true when it came and went.
-bool VisitDialog(DWORD pid, const std::function<void()>& open, const wchar_t* title,
-                 const char* picture, const std::function<void(HWND)>& check, int close) {
-    open();
-    const HWND dialog = WaitForWindow(pid, title);
+// Camera -> Connect with the emulator's port, OK; true when the dialog closed.
+bool Connect(HWND main, int port) {
+    const HWND dialog = Open(main, WM_COMMAND, ID_CAMERA_CONNECT, L"Camera Connect");
     if (!dialog) return false;
-    Screenshot(dialog, picture);
-    check(dialog);
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(close, BN_CLICKED), 0);
-    return kx_test::WaitUntil([&] { return !IsWindow(dialog); });
-}
-
-// Camera -> Connect, the four fields, OK; true when the dialog closed.
-bool Connect(DWORD pid, HWND main, int port) {
-    Command(main, kConnect);
-    const HWND dialog = WaitForWindow(pid, L"Camera Connect");
-    if (!dialog) return false;
-    SetDlgItemTextW(dialog, 1004, L"127.0.0.1");
-    SetDlgItemTextW(dialog, 1005, L"admin");
-    SetDlgItemTextW(dialog, 1006, L"qbxwz70413");
-    SetDlgItemTextW(dialog, 1007, std::to_wstring(port).c_str());
+    SetDlgItemTextW(dialog, IDC_PORT, std::to_wstring(port).c_str());
     Screenshot(dialog, "kestrix-win-connect");
-    Click(dialog, IDOK);
-    return kx_test::WaitUntil([&] { return !IsWindow(dialog); });
+    return Press(dialog, IDOK);
 }
 
 // The program's process and folder, ended and removed with the object.
@@ -249,25 +289,23 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     std::wstring command = L"\"" + (home / "kestrix.exe").wstring() + L"\"";
     WT_CHECK(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                             home.wstring().c_str(), &start, &program));
-    const DWORD pid = program.dwProcessId;
-    const HWND main = WaitForWindow(pid, L"Brindlecap", nullptr, std::chrono::seconds(30));
+    const HWND main = WaitForWindow(L"Brindlecap", nullptr, 30);
     WT_CHECK(main != nullptr);
     if (!main) return;
-    const HWND status = GetDlgItem(main, kStatus);
-    const HWND panel = FindWindowExW(GetDlgItem(main, kTab), nullptr, L"#32770", nullptr);
-    const HWND live = GetDlgItem(panel, kLiveView);
+    const HWND status = GetDlgItem(main, IDC_STATUS);
+    const HWND panel = FindWindowExW(GetDlgItem(main, IDC_TAB), nullptr, L"#32770", nullptr);
+    const HWND live = GetDlgItem(panel, IDC_LIVE_VIEW);
 
     // The storage folder came from the path file; the About box hangs off the system menu.
-    WT_CHECK(VisitDialog(
-        pid, [&] { Command(main, kRawDataPath); }, L"设置原始数据存储路径",
-        "kestrix-win-storage-path",
-        [&](HWND dialog) { WT_CHECK(Text(GetDlgItem(dialog, 1001)) == records.wstring()); },
-        IDCANCEL));
-    WT_CHECK(VisitDialog(
-        pid, [&] { PostMessageW(main, WM_SYSCOMMAND, kAbout, 0); }, L"关于 Kestrix",
-        "kestrix-win-about", [](HWND) {}, IDOK));
+    const HWND storage = Open(main, WM_COMMAND, ID_SETTING_RAWDATAPATH, L"设置原始数据存储路径");
+    WT_CHECK(storage && Text(GetDlgItem(storage, IDC_STORAGE_PATH)) == records.wstring());
+    Screenshot(storage, "kestrix-win-storage-path");
+    WT_CHECK(Press(storage, IDCANCEL));
+    const HWND about = Open(main, WM_SYSCOMMAND, IDM_ABOUTBOX, L"关于 Kestrix");
+    Screenshot(about, "kestrix-win-about");
+    WT_CHECK(about && Press(about, IDOK));
 
-    const bool connected = Connect(pid, main, port);
+    const bool connected = Connect(main, port);
     WT_CHECK(connected);
     if (!connected) return;
     WT_CHECK(Text(status) == L"127.0.0.1 is connecting");
@@ -282,16 +320,15 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     WT_CHECK(kx_test::WaitUntil([&] { return ShowsPictureWithCentreBox(live); }));
 
     // A record with the centre temperatures, one line every half second for two seconds.
-    WT_CHECK_EQ(SendDlgItemMessageW(panel, 1046, BM_GETCHECK, 0, 0), BST_CHECKED);
-    SetDlgItemTextW(panel, kCapturePeriod, L"500");
-    Click(panel, kVideoRecord);
-    WT_CHECK(
-        kx_test::WaitUntil([&] { return Text(GetDlgItem(panel, kVideoRecord)) == L"Recording"; }));
+    WT_CHECK_EQ(SendDlgItemMessageW(panel, IDC_CENTER_AND_TEMP, BM_GETCHECK, 0, 0), BST_CHECKED);
+    SetDlgItemTextW(panel, IDC_CAPTURE_PERIOD, L"500");
+    Click(panel, IDC_VIDEO_RECORD);
+    const HWND record = GetDlgItem(panel, IDC_VIDEO_RECORD);
+    WT_CHECK(kx_test::WaitUntil([&] { return Text(record) == L"Recording"; }));
     Sleep(2000);
     Screenshot(main, "kestrix-win-main-live");
-    Click(panel, kVideoRecord);
-    WT_CHECK(
-        kx_test::WaitUntil([&] { return Text(GetDlgItem(panel, kVideoRecord)) == L"No Record"; }));
+    Click(panel, IDC_VIDEO_RECORD);
+    WT_CHECK(kx_test::WaitUntil([&] { return Text(record) == L"No Record"; }));
     const std::vector<fs::path> texts = FilesIn(records, L".txt");
     WT_CHECK_EQ(texts.size(), 1);
     if (texts.size() == 1) {
@@ -300,21 +337,20 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
         WT_CHECK(lines >= 1 + 3 && lines <= 1 + 6);
     }
 
-    SetDlgItemTextW(panel, kSnapCount, L"3");
-    Click(panel, kSnapCap);
-    const HWND box = WaitForWindow(pid, L"Kestrix", L"#32770");
+    SetDlgItemTextW(panel, IDC_SNAP_COUNT, L"3");
+    Click(panel, IDC_SNAP_CAP);
+    const HWND box = WaitForWindow(L"Kestrix", L"#32770");
     WT_CHECK(box && Text(GetDlgItem(box, 0xFFFF)) == L"SnapShot finished...");
     WT_CHECK_EQ(FilesIn(records, L".raw").size(), 3);
-    if (box) Click(box, IDOK);
-    WT_CHECK(kx_test::WaitUntil([&] { return !IsWindow(box); }));
+    WT_CHECK(box && Press(box, IDOK));
 
-    Command(main, kDisconnect);
+    PostMessageW(main, WM_COMMAND, ID_CAMERA_DISCONNECT, 0);
     WT_CHECK(kx_test::WaitUntil([&] { return Text(status) == L"Disconnected.."; }));
     WT_CHECK(kx_test::WaitUntil([&] { return Logouts() == 1; }));
 
     // Connected again, Exit is the teardown's logout.
-    WT_CHECK(Connect(pid, main, port));
-    Command(main, kExit);
+    WT_CHECK(Connect(main, port));
+    PostMessageW(main, WM_COMMAND, ID_CAMERA_EXIT, 0);
     WT_CHECK_EQ(WaitForSingleObject(program.hProcess, 15000), WAIT_OBJECT_0);
     DWORD code = 1;
     GetExitCodeProcess(program.hProcess, &code);
@@ -324,4 +360,8 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
 
 }  // namespace
 
-WT_MAIN
+int main(int argc, char** argv) {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    return wt::RunAll(argc, argv);
+}
