@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <type_traits>
 
 namespace sdkdouble {
 
@@ -12,36 +13,35 @@ Callbacks handed;
 namespace {
 
 // The calls come from the worker's thread too.
-struct State {
-    std::mutex lock;
-    std::vector<std::string> calls;
-    std::function<void(const std::string&)> observer;
-} g_state;
+std::mutex g_lock;
+std::vector<std::string> g_calls;
+std::function<void(const std::string&)> g_observer;
 
-std::string Text(long long v) {
-    return std::to_string(v);
-}
-std::string Text(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", v);
-    return text;
-}
-std::string Text(const char* s) {
-    return s ? s : "(null)";
+template <typename T>
+std::string Text(T v) {
+    if constexpr (std::is_floating_point_v<T>) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2f", v);
+        return text;
+    } else if constexpr (std::is_arithmetic_v<T>) {
+        return std::to_string(v);
+    } else {
+        return v;
+    }
 }
 
 // Records NAME(args) and returns `result`.
 template <typename Result, typename... Args>
-Result Record(Result result, const char* name, const Args&... args) {
+Result Record(Result result, const char* name, Args... args) {
     std::string call = std::string(name) + "(";
     ((call += Text(args) + ","), ...);
     if (call.back() == ',') call.pop_back();
     call += ")";
     std::function<void(const std::string&)> observer;
     {
-        std::lock_guard lock(g_state.lock);
-        g_state.calls.push_back(call);
-        observer = g_state.observer;
+        std::lock_guard lock(g_lock);
+        g_calls.push_back(call);
+        observer = g_observer;
     }
     if (observer) observer(call);
     return result;
@@ -52,35 +52,34 @@ Result Record(Result result, const char* name, const Args&... args) {
 void Reset(const Script& start) {
     script = start;
     handed = {};
-    std::lock_guard lock(g_state.lock);
-    g_state.calls.clear();
-    g_state.observer = nullptr;
+    std::lock_guard lock(g_lock);
+    g_calls.clear();
+    g_observer = nullptr;
 }
 
 std::vector<std::string> Calls(const std::string& prefix) {
-    std::lock_guard lock(g_state.lock);
+    std::lock_guard lock(g_lock);
     std::vector<std::string> out;
-    for (const std::string& call : g_state.calls) {
+    for (const std::string& call : g_calls) {
         if (call.rfind(prefix, 0) == 0) out.push_back(call);
     }
     return out;
 }
 
 void ClearCalls() {
-    std::lock_guard lock(g_state.lock);
-    g_state.calls.clear();
+    std::lock_guard lock(g_lock);
+    g_calls.clear();
 }
 
 void SetCallObserver(std::function<void(const std::string&)> observer) {
-    std::lock_guard lock(g_state.lock);
-    g_state.observer = std::move(observer);
+    std::lock_guard lock(g_lock);
+    g_observer = std::move(observer);
 }
 
 }  // namespace sdkdouble
 
 using sdkdouble::handed;
 using sdkdouble::Record;
-using L = long long;
 
 extern "C" {
 
@@ -90,7 +89,7 @@ int32_t TLNK_Init(void) {
 
 int32_t TLNK_Login(const char* address, uint16_t port, const char* user, const char* password,
                    DeviceInfo*) {
-    return Record(sdkdouble::script.loginResult, "TLNK_Login", address, L{port}, user, password);
+    return Record(sdkdouble::script.loginResult, "TLNK_Login", address, port, user, password);
 }
 
 uint32_t TLNK_GetLastError(void) {
@@ -102,67 +101,65 @@ int32_t TLNK_RealPlay_V30(int32_t userId, const PreviewInfo* preview, TLNK_Strea
                           void* user, int32_t reserved) {
     handed.stream = callback;
     handed.streamUser = user;
-    return Record(sdkdouble::script.realPlayResult, "TLNK_RealPlay_V30", L{userId},
-                  L{preview->channel}, L{preview->waitSeconds}, L{preview->blocked}, L{reserved});
+    return Record(sdkdouble::script.realPlayResult, "TLNK_RealPlay_V30", userId, preview->channel,
+                  preview->waitSeconds, preview->blocked, reserved);
 }
 
 int32_t TLNK_StopRealPlay(int32_t playHandle) {
     handed.stream = nullptr;
-    return Record(TLNK_TRUE, "TLNK_StopRealPlay", L{playHandle});
+    return Record(TLNK_TRUE, "TLNK_StopRealPlay", playHandle);
 }
 
 int32_t TLNK_Logout(int32_t userId) {
-    return Record(TLNK_TRUE, "TLNK_Logout", L{userId});
+    return Record(TLNK_TRUE, "TLNK_Logout", userId);
 }
 
 int32_t TLNK_PTZControl_Other(int32_t userId, int32_t channel, uint32_t command, uint32_t stop) {
-    return Record(TLNK_TRUE, "TLNK_PTZControl_Other", L{userId}, L{channel}, L{command}, L{stop});
+    return Record(TLNK_TRUE, "TLNK_PTZControl_Other", userId, channel, command, stop);
 }
 
 GLT_HANDLE GLT_CreateHandle(void) {
-    return Record(sdkdouble::script.createHandleResult, "GLT_CreateHandle");
+    return Record(GLT_HANDLE{7}, "GLT_CreateHandle");
 }
 
 int32_t GLT_Init(GLT_HANDLE handle, int32_t format, int32_t reserved, int32_t scaleFilter) {
-    return Record(sdkdouble::script.initResult, "GLT_Init", L{handle}, L{format}, L{reserved},
-                  L{scaleFilter});
+    return Record(sdkdouble::script.initResult, "GLT_Init", handle, format, reserved, scaleFilter);
 }
 
 int32_t GLT_AddSubPort(GLT_HANDLE handle, int32_t subPort, int32_t reserved) {
-    return Record(1, "GLT_AddSubPort", L{handle}, L{subPort}, L{reserved});
+    return Record(1, "GLT_AddSubPort", handle, subPort, reserved);
 }
 
 int32_t GLT_SetCallBack(GLT_HANDLE handle, int32_t subPort, int32_t kind, GLT_DRAWCALLBACK callback,
                         void* user) {
     handed.overlay = callback;
     handed.overlayUser = user;
-    return Record(1, "GLT_SetCallBack", L{handle}, L{subPort}, L{kind});
+    return Record(1, "GLT_SetCallBack", handle, subPort, kind);
 }
 
 // Recorded with the image's first byte.
 int32_t GLT_UpdateFrameData(GLT_HANDLE handle, const uint8_t* image, int32_t width, int32_t height,
                             int32_t reserved) {
-    return Record(sdkdouble::script.updateFrameResult, "GLT_UpdateFrameData", L{handle},
-                  L{image[0]}, L{width}, L{height}, L{reserved});
+    return Record(sdkdouble::script.updateFrameResult, "GLT_UpdateFrameData", handle, image[0],
+                  width, height, reserved);
 }
 
 int32_t GLT_Display(GLT_HANDLE handle, int32_t subPort, uint64_t window) {
-    return Record(1, "GLT_Display", L{handle}, L{subPort}, window ? "window" : "0");
+    return Record(1, "GLT_Display", handle, subPort, window ? "window" : "0");
 }
 
 int32_t GLT_DrawRect(GLT_HANDLE handle, const float rect[4], const float colour[4],
                      int32_t lineWidth) {
-    return Record(1, "GLT_DrawRect", L{handle}, double{rect[0]}, double{rect[1]}, double{rect[2]},
-                  double{rect[3]}, double{colour[0]}, double{colour[1]}, double{colour[2]},
-                  double{colour[3]}, L{lineWidth});
+    return Record(1, "GLT_DrawRect", handle, rect[0], rect[1], rect[2], rect[3], colour[0],
+                  colour[1], colour[2], colour[3], lineWidth);
 }
 
 int32_t GLT_DelSubPort(GLT_HANDLE handle, int32_t subPort) {
-    return Record(1, "GLT_DelSubPort", L{handle}, L{subPort});
+    return Record(1, "GLT_DelSubPort", handle, subPort);
 }
 
 int32_t GLT_DestroyHandle(GLT_HANDLE handle) {
-    return Record(1, "GLT_DestroyHandle", L{handle});
+    return Record(1, "GLT_DestroyHandle", handle);
 }
 
 }  // extern "C"

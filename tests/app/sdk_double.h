@@ -17,7 +17,6 @@ struct Script {
     int32_t loginResult = 0;  // user id, or negative
     uint32_t lastError = 0;
     int32_t realPlayResult = 0;  // play handle, or negative
-    GLT_HANDLE createHandleResult = 7;
     int32_t initResult = 1;
     int32_t updateFrameResult = 1;
 };
