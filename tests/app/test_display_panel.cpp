@@ -3,7 +3,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QTest>
-#include <limits>
+#include <climits>
 
 #include "app_fixture.h"
 #include "display_dlg.h"
@@ -66,7 +66,7 @@ TEST_F(PanelTest, ReadoutsDrawTheDegreeSign) {
     EXPECT_GT(dark, 4);
 }
 
-TEST_F(PanelTest, HoldingAFocusFaceDrivesTheMotorWhileConnectedUntilReleasedAnywhere) {
+TEST_F(PanelTest, HeldFocusFaceDrivesTheMotorUntilReleasedAnywhereOrTheLogoutOrANotice) {
     const struct {
         QLabel* face;
         int up, down;
@@ -105,10 +105,7 @@ TEST_F(PanelTest, HoldingAFocusFaceDrivesTheMotorWhileConnectedUntilReleasedAnyw
             EXPECT_TRUE(Shows(f.face, f.up));
         }
     }
-}
-
-TEST_F(PanelTest, HeldFocusStopsBeforeTheLogoutAndBeforeANotice) {
-    ASSERT_TRUE(PressConnectOk(*m_window));
+    // A face still held stops before the logout and before a notice.
     QTest::mousePress(m_panel->m_stFocusPlus, Qt::LeftButton, {}, QPoint(10, 10));
     sdkdouble::ClearCalls();
     m_window->OnMenuCommand(ID_CAMERA_DISCONNECT);
@@ -141,7 +138,7 @@ TEST_F(PanelTest, EnterAndEscapeOnThePageCloseNothing) {
     EXPECT_TRUE(sdkdouble::Calls().empty());
 }
 
-TEST_F(PanelTest, RecordButtonFollowsTheConnectionAndTheRecordFile) {
+TEST_F(PanelTest, RecordButtonFollowsTheConnectionAndTheRecordFileAndTimesTheRecords) {
     // The caption, the timer, the period field and the record file agree.
     const auto expectState = [&](const char* caption, bool timer, bool recording) {
         EXPECT_EQ(Text(m_panel, IDC_VIDEO_RECORD), caption);
@@ -189,22 +186,19 @@ TEST_F(PanelTest, RecordButtonFollowsTheConnectionAndTheRecordFile) {
     ASSERT_TRUE(PressConnectOk(*m_window));
     Click(IDC_VIDEO_RECORD);
     expectState("Recording", true, true);
-}
+    Click(IDC_VIDEO_RECORD);
 
-TEST_F(PanelTest, CapturePeriodTextSetsTheTimer) {
-    const int kNever = std::numeric_limits<int>::max();
-    ASSERT_TRUE(PressConnectOk(*m_window));
+    // The period field sets the timer; a tick marks one record due.
     const struct {
         const char* text;
         int interval;
-    } cases[] = {{"250", 250}, {"10", 10}, {"3", 10}, {"0", 10}, {"-5", kNever}};
+    } cases[] = {{"250", 250}, {"10", 10}, {"3", 10}, {"0", 10}, {"-5", INT_MAX}};
     for (const auto& c : cases) {
         SetText(m_panel, IDC_CAPTURE_PERIOD, c.text);
         Click(IDC_VIDEO_RECORD);
         EXPECT_EQ(m_panel->RecordTimer().interval(), c.interval) << c.text;
         Click(IDC_VIDEO_RECORD);
     }
-    // A tick marks one record due.
     SetText(m_panel, IDC_CAPTURE_PERIOD, "20");
     Click(IDC_VIDEO_RECORD);
     m_window->Pipeline()->m_bWritePending.store(false);
