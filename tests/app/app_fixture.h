@@ -19,6 +19,7 @@
 #include "message_box.h"
 #include "qt_helpers.h"
 #include "sdk_double.h"
+#include "set_cap_path_dlg.h"
 #include "settings_files.h"
 
 using Calls = std::vector<std::string>;
@@ -36,6 +37,7 @@ class AppTest : public ::testing::Test {
         kestrix::SetMessageBoxHandlerForTesting(nullptr);
         kestrix::SetProgramFolderForTesting({});
         sdkdouble::SetCallObserver(nullptr);
+        CSetCapPathDlg::SetFolderChooserForTesting(nullptr);
     }
 
     // The info folder with one settings file in it, or (content null) without the folder.
