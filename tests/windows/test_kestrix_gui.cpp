@@ -26,6 +26,12 @@ using namespace kestrix;
 
 namespace {
 
+// The program's command and control IDs, as a user's tool would know them.
+constexpr int kConnect = 32781, kDisconnect = 32783, kExit = 32777, kRawDataPath = 32774,
+              kAbout = 0x0010;
+constexpr int kTab = 1000, kStatus = 1009, kLiveView = 1005, kVideoRecord = 1008, kSnapCount = 1010,
+              kSnapCap = 1043, kCapturePeriod = 1048;
+
 // Items in template order; a bitmap static takes its bitmap's size, so only its place counts.
 void CheckItems(HWND dialog, const DialogTemplate& layout) {
     WT_CHECK(dialog != nullptr);
@@ -81,11 +87,11 @@ WT_TEST(ItemsSitAtTheirDialogUnitsAndTheMenusCarryTheirCommands) {
         HMENU menu;
         int position;
         int id;
-    } items[] = {{camera, 0, ID_CAMERA_CONNECT},
-                 {camera, 1, ID_CAMERA_DISCONNECT},
-                 {camera, 3, ID_CAMERA_EXIT},
-                 {GetSubMenu(menu, 1), 0, ID_SETTING_RAWDATAPATH},
-                 {system, GetMenuItemCount(system) - 1, IDM_ABOUTBOX}};
+    } items[] = {{camera, 0, kConnect},
+                 {camera, 1, kDisconnect},
+                 {camera, 3, kExit},
+                 {GetSubMenu(menu, 1), 0, kRawDataPath},
+                 {system, GetMenuItemCount(system) - 1, kAbout}};
     for (const auto& i : items) WT_CHECK_EQ(GetMenuItemID(i.menu, i.position), i.id);
 }
 
@@ -215,9 +221,9 @@ int Logouts() {
 
 // Camera -> Connect with the emulator's port, OK; true when the dialog closed.
 bool Connect(HWND main, int port) {
-    const HWND dialog = Open(main, WM_COMMAND, ID_CAMERA_CONNECT, L"Camera Connect");
+    const HWND dialog = Open(main, WM_COMMAND, kConnect, L"Camera Connect");
     if (!dialog) return false;
-    SetDlgItemTextW(dialog, IDC_PORT, std::to_wstring(port).c_str());
+    SetDlgItemTextW(dialog, 1007, std::to_wstring(port).c_str());
     Screenshot(dialog, "kestrix-win-connect");
     return Press(dialog, IDOK);
 }
@@ -284,16 +290,16 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     const HWND main = WaitForWindow(L"Brindlecap", nullptr, 30);
     WT_CHECK(main != nullptr);
     if (!main) return;
-    const HWND status = GetDlgItem(main, IDC_STATUS);
-    const HWND panel = FindWindowExW(GetDlgItem(main, IDC_TAB), nullptr, L"#32770", nullptr);
-    const HWND live = GetDlgItem(panel, IDC_LIVE_VIEW);
+    const HWND status = GetDlgItem(main, kStatus);
+    const HWND panel = FindWindowExW(GetDlgItem(main, kTab), nullptr, L"#32770", nullptr);
+    const HWND live = GetDlgItem(panel, kLiveView);
 
     // The storage folder came from the path file; the About box hangs off the system menu.
-    const HWND storage = Open(main, WM_COMMAND, ID_SETTING_RAWDATAPATH, L"设置原始数据存储路径");
-    WT_CHECK(storage && Text(GetDlgItem(storage, IDC_STORAGE_PATH)) == records.wstring());
+    const HWND storage = Open(main, WM_COMMAND, kRawDataPath, L"设置原始数据存储路径");
+    WT_CHECK(storage && Text(GetDlgItem(storage, 1001)) == records.wstring());
     Screenshot(storage, "kestrix-win-storage-path");
     WT_CHECK(Press(storage, IDCANCEL));
-    const HWND about = Open(main, WM_SYSCOMMAND, IDM_ABOUTBOX, L"关于 Kestrix");
+    const HWND about = Open(main, WM_SYSCOMMAND, kAbout, L"关于 Kestrix");
     Screenshot(about, "kestrix-win-about");
     WT_CHECK(about && Press(about, IDOK));
 
@@ -307,14 +313,14 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     WT_CHECK(kx_test::WaitUntil([&] { return ShowsPictureWithCentreBox(live); }));
 
     // A record with the centre temperatures, one line every half second for two seconds.
-    WT_CHECK_EQ(SendDlgItemMessageW(panel, IDC_CENTER_AND_TEMP, BM_GETCHECK, 0, 0), BST_CHECKED);
-    SetDlgItemTextW(panel, IDC_CAPTURE_PERIOD, L"500");
-    Click(panel, IDC_VIDEO_RECORD);
-    const HWND record = GetDlgItem(panel, IDC_VIDEO_RECORD);
+    WT_CHECK_EQ(SendDlgItemMessageW(panel, 1046, BM_GETCHECK, 0, 0), BST_CHECKED);
+    SetDlgItemTextW(panel, kCapturePeriod, L"500");
+    Click(panel, kVideoRecord);
+    const HWND record = GetDlgItem(panel, kVideoRecord);
     WT_CHECK(kx_test::WaitUntil([&] { return Text(record) == L"Recording"; }));
     Sleep(2000);
     Screenshot(main, "kestrix-win-main-live");
-    Click(panel, IDC_VIDEO_RECORD);
+    Click(panel, kVideoRecord);
     WT_CHECK(kx_test::WaitUntil([&] { return Text(record) == L"No Record"; }));
     const std::vector<fs::path> texts = FilesIn(records, L".txt");
     WT_CHECK_EQ(texts.size(), 1);
@@ -324,20 +330,20 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
         WT_CHECK(lines >= 1 + 3 && lines <= 1 + 6);
     }
 
-    SetDlgItemTextW(panel, IDC_SNAP_COUNT, L"3");
-    Click(panel, IDC_SNAP_CAP);
+    SetDlgItemTextW(panel, kSnapCount, L"3");
+    Click(panel, kSnapCap);
     const HWND box = WaitForWindow(L"Kestrix", L"#32770");
     WT_CHECK(box && Text(GetDlgItem(box, 0xFFFF)) == L"SnapShot finished...");
     WT_CHECK_EQ(FilesIn(records, L".raw").size(), 3);
     WT_CHECK(box && Press(box, IDOK));
 
-    PostMessageW(main, WM_COMMAND, ID_CAMERA_DISCONNECT, 0);
+    PostMessageW(main, WM_COMMAND, kDisconnect, 0);
     WT_CHECK(kx_test::WaitUntil([&] { return Text(status) == L"Disconnected.."; }));
     WT_CHECK(kx_test::WaitUntil([&] { return Logouts() == 1; }));
 
     // Connected again, Exit is the teardown's logout.
     WT_CHECK(Connect(main, port));
-    PostMessageW(main, WM_COMMAND, ID_CAMERA_EXIT, 0);
+    PostMessageW(main, WM_COMMAND, kExit, 0);
     WT_CHECK_EQ(WaitForSingleObject(program.hProcess, 15000), WAIT_OBJECT_0);
     DWORD code = 1;
     GetExitCodeProcess(program.hProcess, &code);
