@@ -1,6 +1,5 @@
 // The display panel: its template, the focus press-and-hold, Enter and Escape, recording with its
 // timer, snapshots and the options it hands to the pipeline.
-#include <QCheckBox>
 #include <QLabel>
 #include <QTest>
 #include <climits>
