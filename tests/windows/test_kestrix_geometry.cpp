@@ -16,12 +16,11 @@ using kestrix::DialogTemplate;
 
 // Items in template order; a bitmap static takes its bitmap's size, so only its place counts.
 void CheckItems(HWND dialog, const DialogTemplate& layout) {
-    WT_CHECK(dialog != nullptr);
+    EXPECT_TRUE(dialog != nullptr);
     HWND item = GetWindow(dialog, GW_CHILD);
     for (const kestrix::ControlTemplate& t : layout.controls) {
         if (!item) {
-            wt::Fail(__FILE__, __LINE__,
-                     "template " + std::to_string(layout.id) + " has too few items");
+            ADD_FAILURE() << "template " + std::to_string(layout.id) + " has too few items";
             return;
         }
         RECT expected{t.x, t.y, t.cx, t.cy};
@@ -34,17 +33,17 @@ void CheckItems(HWND dialog, const DialogTemplate& layout) {
         const std::string where = "template " + std::to_string(layout.id) + " item " +
                                   std::to_string(t.id) + " (" + t.text + ")";
         if (t.id != -1 && GetDlgCtrlID(item) != t.id)
-            wt::Fail(__FILE__, __LINE__, where + ": wrong ID");
+            ADD_FAILURE() << where + ": wrong ID";
         if (actual.left != expected.left || actual.top != expected.top)
-            wt::Fail(__FILE__, __LINE__, where + ": wrong place");
+            ADD_FAILURE() << where + ": wrong place";
         if (!image && (actual.right - actual.left != expected.right ||
                        actual.bottom - actual.top != expected.bottom))
-            wt::Fail(__FILE__, __LINE__, where + ": wrong size");
+            ADD_FAILURE() << where + ": wrong size";
         item = GetWindow(item, GW_HWNDNEXT);
     }
 }
 
-WT_TEST(MainWindowAndPanelItemsSitAtTheirDialogUnits) {
+TEST(KestrixGeometry, MainWindowAndPanelItemsSitAtTheirDialogUnits) {
     CKestrixDlg window;
     const HWND main = window.Create(nullptr);
     CheckItems(main, kestrix::kTemplate102);
@@ -55,18 +54,18 @@ WT_TEST(MainWindowAndPanelItemsSitAtTheirDialogUnits) {
     GetClientRect(main, &client);
     RECT expected{0, 0, kestrix::kTemplate102.cx, kestrix::kTemplate102.cy};
     MapDialogRect(main, &expected);
-    WT_CHECK_EQ(client.right, expected.right);
-    WT_CHECK_EQ(client.bottom, expected.bottom);
+    EXPECT_EQ(client.right, expected.right);
+    EXPECT_EQ(client.bottom, expected.bottom);
 
     const HMENU menu = GetMenu(main);
-    WT_CHECK_EQ(GetMenuItemCount(menu), 2);
+    EXPECT_EQ(GetMenuItemCount(menu), 2);
     const HMENU camera = GetSubMenu(menu, 0);
-    WT_CHECK_EQ(GetMenuItemID(camera, 0), kestrix::ID_CAMERA_CONNECT);
-    WT_CHECK_EQ(GetMenuItemID(camera, 1), kestrix::ID_CAMERA_DISCONNECT);
-    WT_CHECK_EQ(GetMenuItemID(camera, 3), kestrix::ID_CAMERA_EXIT);
-    WT_CHECK_EQ(GetMenuItemID(GetSubMenu(menu, 1), 0), kestrix::ID_SETTING_RAWDATAPATH);
+    EXPECT_EQ(GetMenuItemID(camera, 0), kestrix::ID_CAMERA_CONNECT);
+    EXPECT_EQ(GetMenuItemID(camera, 1), kestrix::ID_CAMERA_DISCONNECT);
+    EXPECT_EQ(GetMenuItemID(camera, 3), kestrix::ID_CAMERA_EXIT);
+    EXPECT_EQ(GetMenuItemID(GetSubMenu(menu, 1), 0), kestrix::ID_SETTING_RAWDATAPATH);
     const HMENU system = GetSystemMenu(main, FALSE);
-    WT_CHECK_EQ(GetMenuItemID(system, GetMenuItemCount(system) - 1), kestrix::IDM_ABOUTBOX);
+    EXPECT_EQ(GetMenuItemID(system, GetMenuItemCount(system) - 1), kestrix::IDM_ABOUTBOX);
 
     wchar_t tab[32] = {};
     TCITEMW item{};
@@ -74,10 +73,10 @@ WT_TEST(MainWindowAndPanelItemsSitAtTheirDialogUnits) {
     item.pszText = tab;
     item.cchTextMax = 32;
     TabCtrl_GetItem(GetDlgItem(main, kestrix::IDC_TAB), 0, &item);
-    WT_CHECK(std::wstring(tab) == L"Display");
+    EXPECT_TRUE(std::wstring(tab) == L"Display");
 }
 
-WT_TEST(ConnectAndStoragePathItemsSitAtTheirDialogUnits) {
+TEST(KestrixGeometry, ConnectAndStoragePathItemsSitAtTheirDialogUnits) {
     CConnectDlg connect(nullptr);
     CheckItems(connect.Create(nullptr), kestrix::kTemplate133);
     CSetCapPathDlg storage(nullptr);

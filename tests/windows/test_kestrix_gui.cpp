@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -216,10 +217,10 @@ std::vector<fs::path> FilesIn(const fs::path& folder, const std::wstring& extens
     return found;
 }
 
-WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
+TEST(KestrixGui, ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     // The port of the emulator that the test's fixture started.
     const int port = std::atoi(Content("gui-camsim.port").c_str());
-    WT_CHECK(port > 0);
+    EXPECT_TRUE(port > 0);
     if (port <= 0) return;
 
     // The program in a folder of its own, its info folder beside it.
@@ -247,79 +248,79 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     start.cb = sizeof(start);
     PROCESS_INFORMATION& program = run.process;
     std::wstring command = L"\"" + (home / "kestrix.exe").wstring() + L"\"";
-    WT_CHECK(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                             home.wstring().c_str(), &start, &program));
     const DWORD pid = program.dwProcessId;
     const HWND main = WaitForWindow(pid, L"Brindlecap", nullptr, std::chrono::seconds(30));
-    WT_CHECK(main != nullptr);
+    EXPECT_TRUE(main != nullptr);
     if (!main) return;
     const HWND status = GetDlgItem(main, kStatus);
     const HWND panel = FindWindowExW(GetDlgItem(main, kTab), nullptr, L"#32770", nullptr);
     const HWND live = GetDlgItem(panel, kLiveView);
 
     // The storage folder came from the path file; the About box hangs off the system menu.
-    WT_CHECK(VisitDialog(
+    EXPECT_TRUE(VisitDialog(
         pid, [&] { Command(main, kRawDataPath); }, L"设置原始数据存储路径",
         "kestrix-win-storage-path",
-        [&](HWND dialog) { WT_CHECK(Text(GetDlgItem(dialog, 1001)) == records.wstring()); },
+        [&](HWND dialog) { EXPECT_TRUE(Text(GetDlgItem(dialog, 1001)) == records.wstring()); },
         IDCANCEL));
-    WT_CHECK(VisitDialog(
+    EXPECT_TRUE(VisitDialog(
         pid, [&] { PostMessageW(main, WM_SYSCOMMAND, kAbout, 0); }, L"关于 Kestrix",
         "kestrix-win-about", [](HWND) {}, IDOK));
 
     const bool connected = Connect(pid, main, port);
-    WT_CHECK(connected);
+    EXPECT_TRUE(connected);
     if (!connected) return;
-    WT_CHECK(Text(status) == L"127.0.0.1 is connecting");
-    WT_CHECK(Content(home / "info" / "ipaddress.txt") == "127.0.0.1");
+    EXPECT_TRUE(Text(status) == L"127.0.0.1 is connecting");
+    EXPECT_TRUE(Content(home / "info" / "ipaddress.txt") == "127.0.0.1");
 
-    WT_CHECK(kx_test::WaitUntil([&] {
+    EXPECT_TRUE(kx_test::WaitUntil([&] {
         for (int id = 1052; id <= 1058; ++id) {
             if (Text(GetDlgItem(panel, id)).empty()) return false;
         }
         return true;
     }));
-    WT_CHECK(kx_test::WaitUntil([&] { return ShowsPictureWithCentreBox(live); }));
+    EXPECT_TRUE(kx_test::WaitUntil([&] { return ShowsPictureWithCentreBox(live); }));
 
     // A record with the centre temperatures, one line every half second for two seconds.
-    WT_CHECK_EQ(SendDlgItemMessageW(panel, 1046, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(SendDlgItemMessageW(panel, 1046, BM_GETCHECK, 0, 0), BST_CHECKED);
     SetDlgItemTextW(panel, kCapturePeriod, L"500");
     Click(panel, kVideoRecord);
-    WT_CHECK(
+    EXPECT_TRUE(
         kx_test::WaitUntil([&] { return Text(GetDlgItem(panel, kVideoRecord)) == L"Recording"; }));
     Sleep(2000);
     Screenshot(main, "kestrix-win-main-live");
     Click(panel, kVideoRecord);
-    WT_CHECK(
+    EXPECT_TRUE(
         kx_test::WaitUntil([&] { return Text(GetDlgItem(panel, kVideoRecord)) == L"No Record"; }));
     const std::vector<fs::path> texts = FilesIn(records, L".txt");
-    WT_CHECK_EQ(texts.size(), 1);
+    EXPECT_EQ(texts.size(), 1);
     if (texts.size() == 1) {
         const std::string content = Content(texts[0]);
         const auto lines = std::count(content.begin(), content.end(), '\n');
-        WT_CHECK(lines >= 1 + 3 && lines <= 1 + 6);
+        EXPECT_TRUE(lines >= 1 + 3 && lines <= 1 + 6);
     }
 
     SetDlgItemTextW(panel, kSnapCount, L"3");
     Click(panel, kSnapCap);
     const HWND box = WaitForWindow(pid, L"Kestrix", L"#32770");
-    WT_CHECK(box && Text(GetDlgItem(box, 0xFFFF)) == L"SnapShot finished...");
-    WT_CHECK_EQ(FilesIn(records, L".raw").size(), 3);
+    EXPECT_TRUE(box && Text(GetDlgItem(box, 0xFFFF)) == L"SnapShot finished...");
+    EXPECT_EQ(FilesIn(records, L".raw").size(), 3);
     if (box) Click(box, IDOK);
-    WT_CHECK(kx_test::WaitUntil([&] { return !IsWindow(box); }));
+    EXPECT_TRUE(kx_test::WaitUntil([&] { return !IsWindow(box); }));
 
     Command(main, kDisconnect);
-    WT_CHECK(kx_test::WaitUntil([&] { return Text(status) == L"Disconnected.."; }));
-    WT_CHECK(kx_test::WaitUntil([&] { return Logouts() == 1; }));
+    EXPECT_TRUE(kx_test::WaitUntil([&] { return Text(status) == L"Disconnected.."; }));
+    EXPECT_TRUE(kx_test::WaitUntil([&] { return Logouts() == 1; }));
 
     // Connected again, Exit is the teardown's logout.
-    WT_CHECK(Connect(pid, main, port));
+    EXPECT_TRUE(Connect(pid, main, port));
     Command(main, kExit);
-    WT_CHECK_EQ(WaitForSingleObject(program.hProcess, 15000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(program.hProcess, 15000), WAIT_OBJECT_0);
     DWORD code = 1;
     GetExitCodeProcess(program.hProcess, &code);
-    WT_CHECK_EQ(code, 0);
-    WT_CHECK(kx_test::WaitUntil([&] { return Logouts() == 2; }));
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(kx_test::WaitUntil([&] { return Logouts() == 2; }));
 }
 
 }  // namespace
