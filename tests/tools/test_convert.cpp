@@ -1,9 +1,6 @@
-// kestrix-convert as a user runs it: the pictures it writes, read back with libpng, its parameter
+// kestrix-convert as a user runs it: the pictures it writes, read back by libpng, its parameter
 // CSV against the text record of the same frames, and what it refuses.
-#include <png.h>
-
 #include <algorithm>
-#include <csetjmp>
 #include <cstdio>
 #include <random>
 
@@ -13,43 +10,6 @@
 namespace {
 
 using namespace kx_tools_test;
-
-struct Png {
-    int width = 0, height = 0, depth = 0, colour = -1;
-    std::vector<uint8_t> bytes;  // rows one after another, as the file stores them
-};
-
-Png ReadPngFrom(FILE* f) {
-    Png result;
-    png_structp reader = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(reader);
-    if (setjmp(png_jmpbuf(reader))) {
-        png_destroy_read_struct(&reader, &info, nullptr);
-        return Png{};
-    }
-    png_init_io(reader, f);
-    png_read_png(reader, info, PNG_TRANSFORM_IDENTITY, nullptr);
-    result.width = static_cast<int>(png_get_image_width(reader, info));
-    result.height = static_cast<int>(png_get_image_height(reader, info));
-    result.depth = png_get_bit_depth(reader, info);
-    result.colour = png_get_color_type(reader, info);
-    const size_t rowBytes = png_get_rowbytes(reader, info);
-    png_bytepp rows = png_get_rows(reader, info);
-    for (int y = 0; y < result.height; ++y) {
-        result.bytes.insert(result.bytes.end(), rows[y], rows[y] + rowBytes);
-    }
-    png_destroy_read_struct(&reader, &info, nullptr);
-    return result;
-}
-
-// What libpng reads from `path`; colour -1 when it is no PNG.
-Png ReadPng(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return Png{};
-    Png result = ReadPngFrom(f);
-    std::fclose(f);
-    return result;
-}
 
 std::vector<uint16_t> RandomSamples(size_t count, unsigned seed) {
     std::mt19937 random(seed);
@@ -103,14 +63,11 @@ TEST_F(ConvertTest, SixteenBitPngHoldsThePixelValuesInEitherByteOrder) {
 
         for (size_t i = 0; i < c.outputs.size(); ++i) {
             const Png png = ReadPng(dir + "/" + c.outputs[i]);
-            ASSERT_EQ(png.colour, PNG_COLOR_TYPE_GRAY) << c.outputs[i];
-            ASSERT_EQ(png.depth, 16);
+            ASSERT_EQ(png.format, PNG_FORMAT_LINEAR_Y) << c.outputs[i] << " is not 16-bit grey";
             ASSERT_EQ(png.width, c.width);
             ASSERT_EQ(png.height, c.height);
             const uint16_t* frame = samples.data() + (c.firstFrame + i) * pixels;
-            for (size_t p = 0; p < pixels; ++p) {
-                ASSERT_EQ(png.bytes[2 * p] << 8 | png.bytes[2 * p + 1], frame[p]) << "pixel " << p;
-            }
+            EXPECT_EQ(png.Samples(), std::vector<uint16_t>(frame, frame + pixels));
         }
         EXPECT_EQ(Files(dir).size(), 3 + c.outputs.size()) << "input, stdout, stderr and the PNGs";
         RunTool({"/bin/sh", "-c", "rm -f " + dir + "/*"}, "/tmp");
@@ -133,20 +90,19 @@ TEST_F(ConvertTest, GainControlledPicturesMatchTheProgramsOwnGainControl) {
 
     struct Case {
         const char* palette;
-        int colour;
+        uint32_t format;
     };
-    for (const Case& c : {Case{"grey", PNG_COLOR_TYPE_GRAY}, Case{"iron", PNG_COLOR_TYPE_RGB},
-                          Case{"rainbow", PNG_COLOR_TYPE_RGB}}) {
+    for (const Case& c : {Case{"grey", PNG_FORMAT_GRAY}, Case{"iron", PNG_FORMAT_RGB},
+                          Case{"rainbow", PNG_FORMAT_RGB}}) {
         SCOPED_TRACE(c.palette);
         const Result r = RunTool({KX_CONVERT, "--size", "40x30", "--agc", "histeq", "--palette",
                                   c.palette, "--out", dir + "/" + c.palette, dir + "/rec"},
                                  dir);
         ASSERT_EQ(r.status, 0) << r.err;
         const Png png = ReadPng(dir + "/" + c.palette + "/rec.png");
-        ASSERT_EQ(png.colour, c.colour);
-        ASSERT_EQ(png.depth, 8);
+        ASSERT_EQ(png.format, c.format);
         // The grey picture is the gain control's output byte for byte; a palette gives RGB.
-        if (c.colour == PNG_COLOR_TYPE_GRAY) {
+        if (c.format == PNG_FORMAT_GRAY) {
             EXPECT_EQ(png.bytes, gray);
         } else {
             EXPECT_EQ(png.bytes.size(), 3 * gray.size());

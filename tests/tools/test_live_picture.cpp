@@ -1,9 +1,5 @@
 // kestrix-capture's live picture without a drawing library (the Windows build's) against Glintra's
 // X11 picture path, pixel for pixel, and the encoder without libpng read back by libpng.
-#include <png.h>
-
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <random>
 #include <string>
@@ -13,20 +9,12 @@
 #include "live_picture.h"
 #include "picture.h"
 #include "png_encode.h"
+#include "tool_runner.h"
 
 namespace {
 
-// libpng's reading of `path` in `format`; empty when it is no PNG.
-std::vector<uint8_t> ReadPng(const std::string& path, uint32_t format, png_image& image) {
-    image = {};
-    image.version = PNG_IMAGE_VERSION;
-    std::vector<uint8_t> pixels;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return pixels;
-    image.format = format;
-    pixels.resize(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) pixels.clear();
-    return pixels;
-}
+using kx_tools_test::Png;
+using kx_tools_test::ReadPng;
 
 glintra::GreyPicture RandomGrey(int width, int height) {
     glintra::GreyPicture grey;
@@ -48,9 +36,11 @@ TEST(LivePicture, PlainPictureEqualsGlintrasPicturePath) {
         SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
         const glintra::GreyPicture grey = RandomGrey(size.width, size.height);
         ASSERT_TRUE(kestrix::WriteLivePicture(grey, path));
-        png_image image;
-        const std::vector<uint8_t> plain = ReadPng(path, PNG_FORMAT_RGB, image);
-        ASSERT_EQ(plain.size(), 3 * grey.pixels.size());
+        const Png png = ReadPng(path);
+        ASSERT_EQ(png.format, PNG_FORMAT_RGB);
+        ASSERT_EQ(png.width, size.width);
+        ASSERT_EQ(png.height, size.height);
+        const std::vector<uint8_t>& plain = png.bytes;
 
         std::vector<uint32_t> argb(grey.pixels.size());
         const glintra::RgbTarget target{reinterpret_cast<uint8_t*>(argb.data()), 4 * size.width,

@@ -1,5 +1,5 @@
 // Running the command-line tools as processes from a test: the exit status and what they print,
-// in a scratch folder of the test's own.
+// in a scratch folder of the test's own; the PNG files they write, read back by libpng.
 #pragma once
 
 #include <dirent.h>
@@ -8,8 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <png.h>
+
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -69,6 +72,34 @@ inline std::vector<std::string> Files(const std::string& dir) {
 inline off_t FileSize(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+// A PNG as libpng reads it: the file's format (PNG_FORMAT_GRAY, PNG_FORMAT_RGB, PNG_FORMAT_LINEAR_Y
+// for 16-bit grey) and its pixels in that format, 16-bit samples in host order. No pixels and
+// format ~0 when it is no PNG.
+struct Png {
+    int width = 0, height = 0;
+    uint32_t format = ~0u;
+    std::vector<uint8_t> bytes;
+
+    std::vector<uint16_t> Samples() const {
+        std::vector<uint16_t> samples(bytes.size() / 2);
+        std::memcpy(samples.data(), bytes.data(), 2 * samples.size());
+        return samples;
+    }
+};
+
+inline Png ReadPng(const std::string& path) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    Png png;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return png;
+    png.bytes.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, png.bytes.data(), 0, nullptr)) return Png{};
+    png.width = static_cast<int>(image.width);
+    png.height = static_cast<int>(image.height);
+    png.format = image.format;
+    return png;
 }
 
 class ScratchDirTest : public ::testing::Test {

@@ -32,69 +32,69 @@ void ORVD_CALL IgnoreDC(int32_t, ORVD_HDC, intptr_t) {}
 
 int32_t NewHandle() {
     int32_t handle = -1;
-    WT_CHECK_EQ(TheApi().InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+    EXPECT_EQ(TheApi().InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
     return handle;
 }
 
-WT_TEST(handles_outside_the_table_are_refused_before_anything_else) {
+TEST(OrvennaApi, handles_outside_the_table_are_refused_before_anything_else) {
     const Api& api = TheApi();
     tagRECT rect = {0, 0, 10, 10};
     for (const int32_t handle : {-1, ORVD_MAX_HANDLES, INT32_MIN, INT32_MAX}) {
-        WT_CHECK_EQ(api.SetDisplayWindow(handle, GetDesktopWindow()), ORVD_E_HANDLE);
-        WT_CHECK_EQ(api.SetDisplayRect(handle, &rect), ORVD_E_HANDLE);
-        WT_CHECK_EQ(api.DisplayFrame(handle, nullptr), ORVD_E_HANDLE);
-        WT_CHECK_EQ(api.RefreshDisplay(handle), ORVD_E_HANDLE);
-        WT_CHECK_EQ(api.Release(handle), ORVD_E_HANDLE);
-        WT_CHECK_EQ(api.SetRotationAngle(handle, 0), ORVD_E_HANDLE);
-        WT_CHECK_EQ(api.RegisterDCCallback(handle, &IgnoreDC, 0), ORVD_E_HANDLE);
-        WT_CHECK_EQ(api.SetDisplayMode(handle, 0), ORVD_E_HANDLE);
+        EXPECT_EQ(api.SetDisplayWindow(handle, GetDesktopWindow()), ORVD_E_HANDLE);
+        EXPECT_EQ(api.SetDisplayRect(handle, &rect), ORVD_E_HANDLE);
+        EXPECT_EQ(api.DisplayFrame(handle, nullptr), ORVD_E_HANDLE);
+        EXPECT_EQ(api.RefreshDisplay(handle), ORVD_E_HANDLE);
+        EXPECT_EQ(api.Release(handle), ORVD_E_HANDLE);
+        EXPECT_EQ(api.SetRotationAngle(handle, 0), ORVD_E_HANDLE);
+        EXPECT_EQ(api.RegisterDCCallback(handle, &IgnoreDC, 0), ORVD_E_HANDLE);
+        EXPECT_EQ(api.SetDisplayMode(handle, 0), ORVD_E_HANDLE);
     }
     // The last index is in range: it is filled on demand and stays occupied until released.
-    WT_CHECK_EQ(api.SetDisplayMode(ORVD_MAX_HANDLES - 1, 1), ORVD_OK);
-    WT_CHECK_EQ(api.RefreshDisplay(ORVD_MAX_HANDLES - 1), ORVD_E_NOT_READY);
-    WT_CHECK_EQ(api.Release(ORVD_MAX_HANDLES - 1), ORVD_OK);
+    EXPECT_EQ(api.SetDisplayMode(ORVD_MAX_HANDLES - 1, 1), ORVD_OK);
+    EXPECT_EQ(api.RefreshDisplay(ORVD_MAX_HANDLES - 1), ORVD_E_NOT_READY);
+    EXPECT_EQ(api.Release(ORVD_MAX_HANDLES - 1), ORVD_OK);
 }
 
-WT_TEST(setters_check_their_arguments_and_keep_the_old_value_on_refusal) {
+TEST(OrvennaApi, setters_check_their_arguments_and_keep_the_old_value_on_refusal) {
     const Api& api = TheApi();
     wt::TestWindow window(40, 40, 64, 64);
     const int32_t handle = NewHandle();
     tagRECT rect = {0, 0, 100, 100};
-    WT_CHECK_EQ(api.SetDisplayRect(handle, &rect), ORVD_OK);
-    WT_CHECK_EQ(api.SetDisplayRect(handle, nullptr), ORVD_OK);
+    EXPECT_EQ(api.SetDisplayRect(handle, &rect), ORVD_OK);
+    EXPECT_EQ(api.SetDisplayRect(handle, nullptr), ORVD_OK);
     tagRECT negative = {0, 0, 10, INT32_MIN};
-    WT_CHECK_EQ(api.SetDisplayRect(handle, &negative), ORVD_E_PARAM);
-    WT_CHECK_EQ(api.SetRotationAngle(handle, 90), ORVD_E_UNSUPPORTED);
-    WT_CHECK_EQ(api.SetDisplayWindow(handle, nullptr), ORVD_E_PARAM);
-    WT_CHECK_EQ(api.SetDisplayWindow(handle, reinterpret_cast<HWND>(0x7FFF1234)), ORVD_E_PARAM);
-    WT_CHECK_EQ(api.DisplayFrame(handle, nullptr), ORVD_E_PARAM);
+    EXPECT_EQ(api.SetDisplayRect(handle, &negative), ORVD_E_PARAM);
+    EXPECT_EQ(api.SetRotationAngle(handle, 90), ORVD_E_UNSUPPORTED);
+    EXPECT_EQ(api.SetDisplayWindow(handle, nullptr), ORVD_E_PARAM);
+    EXPECT_EQ(api.SetDisplayWindow(handle, reinterpret_cast<HWND>(0x7FFF1234)), ORVD_E_PARAM);
+    EXPECT_EQ(api.DisplayFrame(handle, nullptr), ORVD_E_PARAM);
     // No window yet, then a real one.
     std::vector<uint8_t> pixels(64 * 64 * 4, 0x80);
     tagORVD_FRAME frame = {pixels.data(), 0, ORVD_FORMAT_RGB32, 64, 64};
-    WT_CHECK_EQ(api.DisplayFrame(handle, &frame), ORVD_E_NOT_READY);
-    WT_CHECK_EQ(api.SetDisplayWindow(handle, window.Handle()), ORVD_OK);
-    WT_CHECK_EQ(api.DisplayFrame(handle, &frame), ORVD_OK);
+    EXPECT_EQ(api.DisplayFrame(handle, &frame), ORVD_E_NOT_READY);
+    EXPECT_EQ(api.SetDisplayWindow(handle, window.Handle()), ORVD_OK);
+    EXPECT_EQ(api.DisplayFrame(handle, &frame), ORVD_OK);
     tagORVD_FRAME no_bytes = {nullptr, 0, ORVD_FORMAT_RGB32, 64, 64};
-    WT_CHECK_EQ(api.DisplayFrame(handle, &no_bytes), ORVD_E_PARAM);
+    EXPECT_EQ(api.DisplayFrame(handle, &no_bytes), ORVD_E_PARAM);
     api.Release(handle);
 }
 
-WT_TEST(a_released_handle_answers_as_a_slot_without_engine_until_handed_out_again) {
+TEST(OrvennaApi, a_released_handle_answers_as_a_slot_without_engine_until_handed_out_again) {
     const Api& api = TheApi();
     const int32_t handle = NewHandle();
-    WT_CHECK_EQ(api.Release(handle), ORVD_OK);
-    WT_CHECK_EQ(api.SetDisplayWindow(handle, GetDesktopWindow()), ORVD_E_NOT_READY);
-    WT_CHECK_EQ(api.DisplayFrame(handle, nullptr), ORVD_E_NOT_READY);
-    WT_CHECK_EQ(api.RefreshDisplay(handle), ORVD_E_NOT_READY);
-    WT_CHECK_EQ(api.SetRotationAngle(handle, 90), ORVD_E_NOT_READY);
-    WT_CHECK_EQ(api.SetDisplayMode(handle, 1), ORVD_OK);
-    WT_CHECK_EQ(api.RegisterDCCallback(handle, &IgnoreDC, 0), ORVD_OK);
-    WT_CHECK_EQ(api.Release(handle), ORVD_OK);
-    WT_CHECK_EQ(NewHandle(), handle);  // released, not occupied by the calls in between
+    EXPECT_EQ(api.Release(handle), ORVD_OK);
+    EXPECT_EQ(api.SetDisplayWindow(handle, GetDesktopWindow()), ORVD_E_NOT_READY);
+    EXPECT_EQ(api.DisplayFrame(handle, nullptr), ORVD_E_NOT_READY);
+    EXPECT_EQ(api.RefreshDisplay(handle), ORVD_E_NOT_READY);
+    EXPECT_EQ(api.SetRotationAngle(handle, 90), ORVD_E_NOT_READY);
+    EXPECT_EQ(api.SetDisplayMode(handle, 1), ORVD_OK);
+    EXPECT_EQ(api.RegisterDCCallback(handle, &IgnoreDC, 0), ORVD_OK);
+    EXPECT_EQ(api.Release(handle), ORVD_OK);
+    EXPECT_EQ(NewHandle(), handle);  // released, not occupied by the calls in between
     api.Release(handle);
 }
 
-WT_TEST(a_full_table_refuses_the_next_engine_without_writing_the_handle) {
+TEST(OrvennaApi, a_full_table_refuses_the_next_engine_without_writing_the_handle) {
     const Api& api = TheApi();
     std::vector<int32_t> handles;
     for (int i = 0; i < ORVD_MAX_HANDLES; ++i) {
@@ -102,13 +102,13 @@ WT_TEST(a_full_table_refuses_the_next_engine_without_writing_the_handle) {
         if (api.InitByDisEngine(&handle, ORVD_ENGINE_DDRAW) != ORVD_OK) break;
         handles.push_back(handle);
     }
-    WT_CHECK_EQ(handles.size(), ORVD_MAX_HANDLES);
-    WT_CHECK_EQ(handles.back(), ORVD_MAX_HANDLES - 1);
+    EXPECT_EQ(handles.size(), ORVD_MAX_HANDLES);
+    EXPECT_EQ(handles.back(), ORVD_MAX_HANDLES - 1);
     int32_t handle = 4321;
-    WT_CHECK_EQ(api.InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_E_FAIL);
-    WT_CHECK_EQ(handle, 4321);
-    for (const int32_t h : handles) WT_CHECK_EQ(api.Release(h), ORVD_OK);
-    WT_CHECK_EQ(NewHandle(), 0);
+    EXPECT_EQ(api.InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_E_FAIL);
+    EXPECT_EQ(handle, 4321);
+    for (const int32_t h : handles) EXPECT_EQ(api.Release(h), ORVD_OK);
+    EXPECT_EQ(NewHandle(), 0);
     api.Release(0);
 }
 

@@ -61,20 +61,20 @@ std::vector<std::string> ExportedNames(HMODULE module) {
     for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
         names.emplace_back(reinterpret_cast<const char*>(base + name_rvas[i]));
     }
-    WT_CHECK_EQ(exports->NumberOfFunctions, exports->NumberOfNames);  // no exports by ordinal only
+    EXPECT_EQ(exports->NumberOfFunctions, exports->NumberOfNames);  // no exports by ordinal only
     std::sort(names.begin(), names.end());
     return names;
 }
 
 // Runs after the shared cases (registration order), so they still see a fresh table.
-WT_TEST(the_dll_exports_exactly_the_nine_functions_by_their_plain_names) {
+TEST(OrvennaByName, the_dll_exports_exactly_the_nine_functions_by_their_plain_names) {
     TheApi();
     const std::vector<std::string> expected = {
         "ORVD_DisplayFrame",       "ORVD_InitByDisEngine",  "ORVD_RefreshDisplay",
         "ORVD_RegisterDCCallback", "ORVD_Release",          "ORVD_SetDisplayMode",
         "ORVD_SetDisplayRect",     "ORVD_SetDisplayWindow", "ORVD_SetRotationAngle"};
     const std::vector<std::string> names = ExportedNames(Library());
-    WT_CHECK(names == expected);
+    EXPECT_TRUE(names == expected);
     for (const std::string& name : names) std::printf("  export %s\n", name.c_str());
 }
 
@@ -107,37 +107,37 @@ void WithinTime(DWORD milliseconds, const char* what, void (*body)()) {
 }
 
 // The last case: it unloads the library that the others use.
-WT_TEST(unloading_with_live_handles_releases_everything_and_loading_again_starts_afresh) {
+TEST(OrvennaByName, unloading_with_live_handles_releases_everything_and_loading_again_starts_afresh) {
     static wt::TestWindow* window = nullptr;
     wt::TestWindow shown(300, 300, 160, 120);
     window = &shown;
     WithinTime(10000, "showing a frame and unloading orvenna.dll", [] {
         const Api& api = TheApi();
         int32_t handle = -1;
-        WT_CHECK_EQ(api.InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
-        WT_CHECK_EQ(api.SetDisplayWindow(handle, window->Handle()), ORVD_OK);
-        WT_CHECK_EQ(api.RegisterDCCallback(handle, &IgnoreDC, 0), ORVD_OK);
+        EXPECT_EQ(api.InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+        EXPECT_EQ(api.SetDisplayWindow(handle, window->Handle()), ORVD_OK);
+        EXPECT_EQ(api.RegisterDCCallback(handle, &IgnoreDC, 0), ORVD_OK);
         std::vector<uint8_t> pixels(160 * 120 * 2, 0x80);
         tagORVD_FRAME frame = {pixels.data(), 0, ORVD_FORMAT_UYVY, 160, 120};
         const int32_t shown_result = api.DisplayFrame(handle, &frame);
-        WT_CHECK(shown_result == ORVD_OK || shown_result == ORVD_E_UNSUPPORTED);
+        EXPECT_TRUE(shown_result == ORVD_OK || shown_result == ORVD_E_UNSUPPORTED);
         // Handle left live on purpose: unloading releases its surfaces and the devices.
-        WT_CHECK(FreeLibrary(Library()));
-        WT_CHECK(GetModuleHandleW(L"orvenna.dll") == nullptr);
+        EXPECT_TRUE(FreeLibrary(Library()));
+        EXPECT_TRUE(GetModuleHandleW(L"orvenna.dll") == nullptr);
     });
     WithinTime(10000, "loading orvenna.dll again", [] {
         HMODULE again = LoadLibraryW(L"orvenna.dll");
-        WT_CHECK(again != nullptr);
+        EXPECT_TRUE(again != nullptr);
         if (again == nullptr) return;
         auto init = reinterpret_cast<decltype(&ORVD_InitByDisEngine)>(
             reinterpret_cast<void (*)()>(GetProcAddress(again, "ORVD_InitByDisEngine")));
         auto release = reinterpret_cast<decltype(&ORVD_Release)>(
             reinterpret_cast<void (*)()>(GetProcAddress(again, "ORVD_Release")));
         int32_t handle = -1;
-        WT_CHECK_EQ(init(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
-        WT_CHECK_EQ(handle, 0);  // a fresh table
+        EXPECT_EQ(init(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+        EXPECT_EQ(handle, 0);  // a fresh table
         release(handle);
-        WT_CHECK(FreeLibrary(again));
+        EXPECT_TRUE(FreeLibrary(again));
     });
 }
 

@@ -63,8 +63,8 @@ std::vector<uint8_t> QuadrantFrame(uint32_t format, uint32_t width, uint32_t hei
 class Display {
   public:
     explicit Display(HWND hwnd) {
-        WT_CHECK_EQ(ORVD_InitByDisEngine(&m_handle, ORVD_ENGINE_DDRAW), ORVD_OK);
-        WT_CHECK_EQ(ORVD_SetDisplayWindow(m_handle, hwnd), ORVD_OK);
+        EXPECT_EQ(ORVD_InitByDisEngine(&m_handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+        EXPECT_EQ(ORVD_SetDisplayWindow(m_handle, hwnd), ORVD_OK);
     }
     ~Display() { ORVD_Release(m_handle); }
     Display(const Display&) = delete;
@@ -83,7 +83,7 @@ void ExpectShown(const wt::TestWindow& window, int32_t handle, tagORVD_FRAME fra
                  const std::vector<Probe>& probes, int tolerance) {
     int32_t result = ORVD_OK;
     WT_EXPECT_SHOWN(window, probes, tolerance, [&] { result = ORVD_DisplayFrame(handle, &frame); });
-    WT_CHECK_EQ(result, ORVD_OK);
+    EXPECT_EQ(result, ORVD_OK);
 }
 
 // The centres of the four quadrants of a width x height client area.
@@ -100,7 +100,7 @@ constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 
 // Each format shown into a window, at the window's size or scaled up by two.
-WT_TEST(frames_of_each_format_fill_the_window) {
+TEST(OrvennaWindow, frames_of_each_format_fill_the_window) {
     struct Case {
         uint32_t format;
         uint32_t width, height;
@@ -128,7 +128,7 @@ WT_TEST(frames_of_each_format_fill_the_window) {
 
 // Mode 1 in a window too wide for 4:3 (bars left and right), mode 2 in a square one (above and
 // below).
-WT_TEST(fitted_modes_show_the_picture_between_black_bars) {
+TEST(OrvennaWindow, fitted_modes_show_the_picture_between_black_bars) {
     struct Case {
         uint32_t mode;
         int x, y, width, height;
@@ -150,7 +150,7 @@ WT_TEST(fitted_modes_show_the_picture_between_black_bars) {
         std::printf("  mode %u\n", c.mode);
         wt::TestWindow window(c.x, c.y, c.width, c.height);
         Display display(window.Handle());
-        WT_CHECK_EQ(ORVD_SetDisplayMode(display.Handle(), c.mode), ORVD_OK);
+        EXPECT_EQ(ORVD_SetDisplayMode(display.Handle(), c.mode), ORVD_OK);
         std::vector<uint8_t> bytes = QuadrantFrame(ORVD_FORMAT_RGB32, c.frame_width, c.frame_height);
         ExpectShown(window, display.Handle(),
                     {bytes.data(), 0, ORVD_FORMAT_RGB32, c.frame_width, c.frame_height}, c.probes, 4);
@@ -175,42 +175,42 @@ void ORVD_CALL DrawMarker(int32_t handle, ORVD_HDC hdc, intptr_t user) {
     DeleteObject(brush);
 }
 
-WT_TEST(dc_callback_draws_over_the_frame_with_gdi) {
+TEST(OrvennaWindow, dc_callback_draws_over_the_frame_with_gdi) {
     wt::TestWindow window(64, 600, kWidth, kHeight);
     Display display(window.Handle());
     CallbackLog log;
-    WT_CHECK_EQ(
+    EXPECT_EQ(
         ORVD_RegisterDCCallback(display.Handle(), &DrawMarker, reinterpret_cast<intptr_t>(&log)),
         ORVD_OK);
     std::vector<uint8_t> bytes = QuadrantFrame(ORVD_FORMAT_RGB32, kWidth, kHeight);
     const Rgb yellow = {255, 255, 0};
     ExpectShown(window, display.Handle(), {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight},
                 {{70, 60, yellow}, {240, 180, kQuadrants[3]}, {240, 60, kQuadrants[1]}}, 6);
-    WT_CHECK(log.calls > 0);
-    WT_CHECK_EQ(log.handle, display.Handle());
-    WT_CHECK(log.dc_valid);
+    EXPECT_TRUE(log.calls > 0);
+    EXPECT_EQ(log.handle, display.Handle());
+    EXPECT_TRUE(log.dc_valid);
 
     // Without the callback the marker is gone again.
-    WT_CHECK_EQ(ORVD_RegisterDCCallback(display.Handle(), nullptr, 0), ORVD_OK);
+    EXPECT_EQ(ORVD_RegisterDCCallback(display.Handle(), nullptr, 0), ORVD_OK);
     const int calls = log.calls;
     ExpectShown(window, display.Handle(), {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight},
                 {{70, 60, kQuadrants[0]}}, 4);
-    WT_CHECK_EQ(log.calls, calls);
+    EXPECT_EQ(log.calls, calls);
 }
 
-WT_TEST(hidden_window_is_refused) {
+TEST(OrvennaWindow, hidden_window_is_refused) {
     wt::TestWindow window(64, 64, kWidth, kHeight, /*show=*/false);
     Display display(window.Handle());
     std::vector<uint8_t> bytes = QuadrantFrame(ORVD_FORMAT_RGB32, kWidth, kHeight);
     tagORVD_FRAME frame = {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight};
-    WT_CHECK_EQ(ORVD_DisplayFrame(display.Handle(), &frame), ORVD_E_NOT_READY);
-    WT_CHECK_EQ(ORVD_RefreshDisplay(display.Handle()), ORVD_E_NOT_READY);
+    EXPECT_EQ(ORVD_DisplayFrame(display.Handle(), &frame), ORVD_E_NOT_READY);
+    EXPECT_EQ(ORVD_RefreshDisplay(display.Handle()), ORVD_E_NOT_READY);
     // Shown, the same frame is accepted.
     window.Show();
-    WT_CHECK_EQ(ORVD_DisplayFrame(display.Handle(), &frame), ORVD_OK);
+    EXPECT_EQ(ORVD_DisplayFrame(display.Handle(), &frame), ORVD_OK);
     ShowWindow(window.Handle(), SW_HIDE);
     wt::PumpFor(50);
-    WT_CHECK_EQ(ORVD_DisplayFrame(display.Handle(), &frame), ORVD_E_NOT_READY);
+    EXPECT_EQ(ORVD_DisplayFrame(display.Handle(), &frame), ORVD_E_NOT_READY);
 }
 
 }  // namespace

@@ -69,9 +69,9 @@ class Render {
             }
         }
         m_handle = GLT_CreateHandle();
-        WT_CHECK(m_handle != 0);
-        WT_CHECK_EQ(GLT_Init(m_handle, GLT_FORMAT_GREY_UYVY, 0, filter), 1);
-        WT_CHECK_EQ(GLT_AddSubPort(m_handle, 0, 0), 1);
+        EXPECT_TRUE(m_handle != 0);
+        EXPECT_EQ(GLT_Init(m_handle, GLT_FORMAT_GREY_UYVY, 0, filter), 1);
+        EXPECT_EQ(GLT_AddSubPort(m_handle, 0, 0), 1);
     }
     ~Render() {
         if (m_handle) GLT_DestroyHandle(m_handle);
@@ -82,7 +82,7 @@ class Render {
     GLT_HANDLE Handle() const { return m_handle; }
     void WithOverlay(Overlay& overlay) {
         overlay.handle = m_handle;
-        WT_CHECK_EQ(GLT_SetCallBack(m_handle, 0, GLT_CALLBACK_OVERLAY, &DrawOverlay, &overlay), 1);
+        EXPECT_EQ(GLT_SetCallBack(m_handle, 0, GLT_CALLBACK_OVERLAY, &DrawOverlay, &overlay), 1);
     }
     // Hands the picture over and shows it in `window`, as the worker does per frame.
     int32_t Show(HWND window) {
@@ -117,7 +117,7 @@ HWND ChildOf(HWND parent) {
     return FindWindowExW(parent, nullptr, L"GlintraView", nullptr);
 }
 
-WT_TEST(padded_rows_are_scaled_into_the_whole_window_unchanged) {
+TEST(GlintraWindow, padded_rows_are_scaled_into_the_whole_window_unchanged) {
     // 50 is not a multiple of 4: the rows are padded for GDI.
     wt::TestWindow window(64, 64, kWidth, kHeight);
     Render render(50, 30, GLT_SCALE_NEAREST);
@@ -126,7 +126,7 @@ WT_TEST(padded_rows_are_scaled_into_the_whole_window_unchanged) {
 }
 
 // One live view through its life: overlay, WM_PAINT, a resized parent, teardown.
-WT_TEST(overlay_paint_resize_and_destroy) {
+TEST(GlintraWindow, overlay_paint_resize_and_destroy) {
     wt::TestWindow window(64, 64, kWidth, kHeight);
     Render render;
     Overlay overlay;
@@ -145,16 +145,16 @@ WT_TEST(overlay_paint_resize_and_destroy) {
                      {10, 10, Grey(kGreys[0])}},
                     0);
     // Half-transparent blue over grey 230 in the bottom-right corner.
-    WT_CHECK(wt::Near(window.Pixel(kWidth - 4, kHeight - 4), {115, 115, 242}, 2));
-    WT_CHECK(overlay.memoryDc);
-    WT_CHECK_EQ(overlay.width, kWidth);
-    WT_CHECK_EQ(overlay.height, kHeight);
+    EXPECT_TRUE(wt::Near(window.Pixel(kWidth - 4, kHeight - 4), {115, 115, 242}, 2));
+    EXPECT_TRUE(overlay.memoryDc);
+    EXPECT_EQ(overlay.width, kWidth);
+    EXPECT_EQ(overlay.height, kHeight);
     // Outside the callback there is nothing to draw into.
     const float all[4] = {0, 1, 0, 1};
-    WT_CHECK_EQ(GLT_DrawRect(render.Handle(), all, all, 0), 0);
+    EXPECT_EQ(GLT_DrawRect(render.Handle(), all, all, 0), 0);
 
     const HWND child = ChildOf(window.Handle());
-    WT_CHECK(child != nullptr);
+    EXPECT_TRUE(child != nullptr);
     // Scribbled over from outside, then invalidated: only the drawing thread's WM_PAINT can bring
     // the picture back, as no new one is given.
     HDC dc = GetDC(child);
@@ -172,33 +172,33 @@ WT_TEST(overlay_paint_resize_and_destroy) {
     WT_EXPECT_SHOWN(window, resized, 0);
     RECT area = {};
     GetClientRect(child, &area);
-    WT_CHECK_EQ(area.right, 480);
-    WT_CHECK_EQ(area.bottom, 360);
-    WT_CHECK_EQ(overlay.width, 480);
+    EXPECT_EQ(area.right, 480);
+    EXPECT_EQ(area.bottom, 360);
+    EXPECT_EQ(overlay.width, 480);
 
     const DWORD drawerId = GetWindowThreadProcessId(child, nullptr);
-    WT_CHECK(drawerId != GetCurrentThreadId());
+    EXPECT_TRUE(drawerId != GetCurrentThreadId());
     HANDLE drawer = OpenThread(SYNCHRONIZE, FALSE, drawerId);
-    WT_CHECK(drawer != nullptr);
-    WT_CHECK_EQ(render.Destroy(), 1);
-    WT_CHECK_EQ(WaitForSingleObject(drawer, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(drawer != nullptr);
+    EXPECT_EQ(render.Destroy(), 1);
+    EXPECT_EQ(WaitForSingleObject(drawer, 0), WAIT_OBJECT_0);
     CloseHandle(drawer);
-    WT_CHECK(!IsWindow(child));
+    EXPECT_TRUE(!IsWindow(child));
     const int calls = overlay.calls;
     wt::PumpFor(200);
-    WT_CHECK_EQ(overlay.calls, calls);
+    EXPECT_EQ(overlay.calls, calls);
 }
 
-WT_TEST(a_parent_that_goes_away_is_refused_without_a_hang) {
+TEST(GlintraWindow, a_parent_that_goes_away_is_refused_without_a_hang) {
     Render render;
     auto window = std::make_unique<wt::TestWindow>(64, 64, kWidth, kHeight);
     const HWND gone = window->Handle();
     WT_EXPECT_SHOWN(*window, QuadrantProbes(kWidth, kHeight, true), 0, [&] { render.Show(gone); });
     window.reset();  // destroys the parent with the drawing thread's child in it
-    WT_CHECK(wt::PollUntil([] {}, [&] { return render.Show(gone) == 0; }));
+    EXPECT_TRUE(wt::PollUntil([] {}, [&] { return render.Show(gone) == 0; }));
     // A handle that never was a window is refused the same way.
     const HWND never = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7ff0));
-    WT_CHECK(wt::PollUntil([] {}, [&] { return render.Show(never) == 0; }));
+    EXPECT_TRUE(wt::PollUntil([] {}, [&] { return render.Show(never) == 0; }));
     // A real window afterwards shows the picture again.
     wt::TestWindow next(64, 64, kWidth, kHeight);
     WT_EXPECT_SHOWN(next, QuadrantProbes(), 0, [&] { render.Show(next.Handle()); });

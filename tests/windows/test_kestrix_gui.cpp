@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -34,12 +35,11 @@ constexpr int kTab = 1000, kStatus = 1009, kLiveView = 1005, kVideoRecord = 1008
 
 // Items in template order; a bitmap static takes its bitmap's size, so only its place counts.
 void CheckItems(HWND dialog, const DialogTemplate& layout) {
-    WT_CHECK(dialog != nullptr);
+    EXPECT_TRUE(dialog != nullptr);
     HWND item = GetWindow(dialog, GW_CHILD);
     for (const ControlTemplate& t : layout.controls) {
         if (!item) {
-            wt::Fail(__FILE__, __LINE__,
-                     "template " + std::to_string(layout.id) + " has too few items");
+            ADD_FAILURE() << "template " + std::to_string(layout.id) + " has too few items";
             return;
         }
         RECT expected{t.x, t.y, t.cx, t.cy};
@@ -52,17 +52,17 @@ void CheckItems(HWND dialog, const DialogTemplate& layout) {
         const std::string where = "template " + std::to_string(layout.id) + " item " +
                                   std::to_string(t.id) + " (" + t.text + ")";
         if (t.id != -1 && GetDlgCtrlID(item) != t.id)
-            wt::Fail(__FILE__, __LINE__, where + ": wrong ID");
+            ADD_FAILURE() << where + ": wrong ID";
         if (actual.left != expected.left || actual.top != expected.top)
-            wt::Fail(__FILE__, __LINE__, where + ": wrong place");
+            ADD_FAILURE() << where + ": wrong place";
         if (!image && (actual.right - actual.left != expected.right ||
                        actual.bottom - actual.top != expected.bottom))
-            wt::Fail(__FILE__, __LINE__, where + ": wrong size");
+            ADD_FAILURE() << where + ": wrong size";
         item = GetWindow(item, GW_HWNDNEXT);
     }
 }
 
-WT_TEST(ItemsSitAtTheirDialogUnitsAndTheMenusCarryTheirCommands) {
+TEST(KestrixGui, ItemsSitAtTheirDialogUnitsAndTheMenusCarryTheirCommands) {
     CKestrixDlg window;
     const HWND main = window.Create(nullptr);
     CheckItems(main, kTemplate102);
@@ -77,12 +77,12 @@ WT_TEST(ItemsSitAtTheirDialogUnitsAndTheMenusCarryTheirCommands) {
     GetClientRect(main, &client);
     RECT expected{0, 0, kTemplate102.cx, kTemplate102.cy};
     MapDialogRect(main, &expected);
-    WT_CHECK_EQ(client.right, expected.right);
-    WT_CHECK_EQ(client.bottom, expected.bottom);
+    EXPECT_EQ(client.right, expected.right);
+    EXPECT_EQ(client.bottom, expected.bottom);
 
     const HMENU menu = GetMenu(main), camera = GetSubMenu(menu, 0);
     const HMENU system = GetSystemMenu(main, FALSE);
-    WT_CHECK_EQ(GetMenuItemCount(menu), 2);
+    EXPECT_EQ(GetMenuItemCount(menu), 2);
     const struct {
         HMENU menu;
         int position;
@@ -92,7 +92,7 @@ WT_TEST(ItemsSitAtTheirDialogUnitsAndTheMenusCarryTheirCommands) {
                  {camera, 3, kExit},
                  {GetSubMenu(menu, 1), 0, kRawDataPath},
                  {system, GetMenuItemCount(system) - 1, kAbout}};
-    for (const auto& i : items) WT_CHECK_EQ(GetMenuItemID(i.menu, i.position), i.id);
+    for (const auto& i : items) EXPECT_EQ(GetMenuItemID(i.menu, i.position), i.id);
 }
 
 // A path of the build (a Linux path under Wine's Z: drive, or a Windows one).
@@ -254,10 +254,10 @@ std::vector<fs::path> FilesIn(const fs::path& folder, const std::wstring& extens
     return found;
 }
 
-WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
+TEST(KestrixGui, ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     // The port of the emulator that the test's fixture started.
     const int port = std::atoi(Content("gui-camsim.port").c_str());
-    WT_CHECK(port > 0);
+    EXPECT_TRUE(port > 0);
     if (port <= 0) return;
 
     // The program in a folder of its own, its info folder beside it.
@@ -285,10 +285,10 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     start.cb = sizeof(start);
     PROCESS_INFORMATION& program = run.process;
     std::wstring command = L"\"" + (home / "kestrix.exe").wstring() + L"\"";
-    WT_CHECK(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                             home.wstring().c_str(), &start, &program));
     const HWND main = WaitForWindow(L"Brindlecap", nullptr, 30);
-    WT_CHECK(main != nullptr);
+    EXPECT_TRUE(main != nullptr);
     if (!main) return;
     const HWND status = GetDlgItem(main, kStatus);
     const HWND panel = FindWindowExW(GetDlgItem(main, kTab), nullptr, L"#32770", nullptr);
@@ -296,59 +296,59 @@ WT_TEST(ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
 
     // The storage folder came from the path file; the About box hangs off the system menu.
     const HWND storage = Open(main, WM_COMMAND, kRawDataPath, L"设置原始数据存储路径");
-    WT_CHECK(storage && Text(GetDlgItem(storage, 1001)) == records.wstring());
+    EXPECT_TRUE(storage && Text(GetDlgItem(storage, 1001)) == records.wstring());
     Screenshot(storage, "kestrix-win-storage-path");
-    WT_CHECK(Press(storage, IDCANCEL));
+    EXPECT_TRUE(Press(storage, IDCANCEL));
     const HWND about = Open(main, WM_SYSCOMMAND, kAbout, L"关于 Kestrix");
     Screenshot(about, "kestrix-win-about");
-    WT_CHECK(about && Press(about, IDOK));
+    EXPECT_TRUE(about && Press(about, IDOK));
 
     const bool connected = Connect(main, port);
-    WT_CHECK(connected);
+    EXPECT_TRUE(connected);
     if (!connected) return;
-    WT_CHECK(Text(status) == L"127.0.0.1 is connecting");
-    WT_CHECK(Content(home / "info" / "ipaddress.txt") == "127.0.0.1");
+    EXPECT_TRUE(Text(status) == L"127.0.0.1 is connecting");
+    EXPECT_TRUE(Content(home / "info" / "ipaddress.txt") == "127.0.0.1");
 
-    WT_CHECK(kx_test::WaitUntil([&] { return !Text(GetDlgItem(panel, 1058)).empty(); }));
-    WT_CHECK(kx_test::WaitUntil([&] { return ShowsPictureWithCentreBox(live); }));
+    EXPECT_TRUE(kx_test::WaitUntil([&] { return !Text(GetDlgItem(panel, 1058)).empty(); }));
+    EXPECT_TRUE(kx_test::WaitUntil([&] { return ShowsPictureWithCentreBox(live); }));
 
     // A record with the centre temperatures, one line every half second for two seconds.
-    WT_CHECK_EQ(SendDlgItemMessageW(panel, 1046, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(SendDlgItemMessageW(panel, 1046, BM_GETCHECK, 0, 0), BST_CHECKED);
     SetDlgItemTextW(panel, kCapturePeriod, L"500");
     Click(panel, kVideoRecord);
     const HWND record = GetDlgItem(panel, kVideoRecord);
-    WT_CHECK(kx_test::WaitUntil([&] { return Text(record) == L"Recording"; }));
+    EXPECT_TRUE(kx_test::WaitUntil([&] { return Text(record) == L"Recording"; }));
     Sleep(2000);
     Screenshot(main, "kestrix-win-main-live");
     Click(panel, kVideoRecord);
-    WT_CHECK(kx_test::WaitUntil([&] { return Text(record) == L"No Record"; }));
+    EXPECT_TRUE(kx_test::WaitUntil([&] { return Text(record) == L"No Record"; }));
     const std::vector<fs::path> texts = FilesIn(records, L".txt");
-    WT_CHECK_EQ(texts.size(), 1);
+    EXPECT_EQ(texts.size(), 1);
     if (texts.size() == 1) {
         const std::string content = Content(texts[0]);
         const auto lines = std::count(content.begin(), content.end(), '\n');
-        WT_CHECK(lines >= 1 + 3 && lines <= 1 + 6);
+        EXPECT_TRUE(lines >= 1 + 3 && lines <= 1 + 6);
     }
 
     SetDlgItemTextW(panel, kSnapCount, L"3");
     Click(panel, kSnapCap);
     const HWND box = WaitForWindow(L"Kestrix", L"#32770");
-    WT_CHECK(box && Text(GetDlgItem(box, 0xFFFF)) == L"SnapShot finished...");
-    WT_CHECK_EQ(FilesIn(records, L".raw").size(), 3);
-    WT_CHECK(box && Press(box, IDOK));
+    EXPECT_TRUE(box && Text(GetDlgItem(box, 0xFFFF)) == L"SnapShot finished...");
+    EXPECT_EQ(FilesIn(records, L".raw").size(), 3);
+    EXPECT_TRUE(box && Press(box, IDOK));
 
     PostMessageW(main, WM_COMMAND, kDisconnect, 0);
-    WT_CHECK(kx_test::WaitUntil([&] { return Text(status) == L"Disconnected.."; }));
-    WT_CHECK(kx_test::WaitUntil([&] { return Logouts() == 1; }));
+    EXPECT_TRUE(kx_test::WaitUntil([&] { return Text(status) == L"Disconnected.."; }));
+    EXPECT_TRUE(kx_test::WaitUntil([&] { return Logouts() == 1; }));
 
     // Connected again, Exit is the teardown's logout.
-    WT_CHECK(Connect(main, port));
+    EXPECT_TRUE(Connect(main, port));
     PostMessageW(main, WM_COMMAND, kExit, 0);
-    WT_CHECK_EQ(WaitForSingleObject(program.hProcess, 15000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(program.hProcess, 15000), WAIT_OBJECT_0);
     DWORD code = 1;
     GetExitCodeProcess(program.hProcess, &code);
-    WT_CHECK_EQ(code, 0);
-    WT_CHECK(kx_test::WaitUntil([&] { return Logouts() == 2; }));
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(kx_test::WaitUntil([&] { return Logouts() == 2; }));
 }
 
 }  // namespace

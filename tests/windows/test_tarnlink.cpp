@@ -83,45 +83,45 @@ DWORD HandleCount() {
 
 }  // namespace
 
-WT_TEST(LoginStreamStopAndLogout) {
+TEST(TarnlinkWindows, LoginStreamStopAndLogout) {
     const uint16_t port = CameraPort();
-    WT_CHECK_EQ(TLNK_Init(), TLNK_TRUE);
+    EXPECT_EQ(TLNK_Init(), TLNK_TRUE);
     // The answer to the camera's challenge is hashed with the system's crypto: a wrong one is
     // refused, the right one let in.
-    WT_CHECK(TLNK_Login("127.0.0.1", port, "admin", "qbxwz70414", nullptr) < 0);
-    WT_CHECK_EQ(TLNK_GetLastError(), TLNK_E_PASSWORD);
+    EXPECT_TRUE(TLNK_Login("127.0.0.1", port, "admin", "qbxwz70414", nullptr) < 0);
+    EXPECT_EQ(TLNK_GetLastError(), TLNK_E_PASSWORD);
     DeviceInfo info{};
     const int32_t login = TLNK_Login("127.0.0.1", port, "admin", "qbxwz70413", &info);
-    WT_CHECK(login >= 0);
-    WT_CHECK_EQ(info.width, 640);
-    WT_CHECK_EQ(info.height, 512);
+    EXPECT_TRUE(login >= 0);
+    EXPECT_EQ(info.width, 640);
+    EXPECT_EQ(info.height, 512);
     Stream stream;
     const int32_t play = TLNK_RealPlay_V30(login, &kPreview, Stream::Callback, &stream, 0);
-    WT_CHECK(play >= 0);
+    EXPECT_TRUE(play >= 0);
     // Two whole frames, so the data went on past the first chunk.
-    WT_CHECK(stream.WaitForBytes(2 * 2 * 640 * 512));
-    WT_CHECK_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
+    EXPECT_TRUE(stream.WaitForBytes(2 * 2 * 640 * 512));
+    EXPECT_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
     const size_t afterStop = stream.bytes.load();
     Sleep(200);
-    WT_CHECK_EQ(stream.bytes.load(), afterStop);  // nothing is delivered after the stop returned
-    WT_CHECK_EQ(TLNK_Logout(login), TLNK_TRUE);
+    EXPECT_EQ(stream.bytes.load(), afterStop);  // nothing is delivered after the stop returned
+    EXPECT_EQ(TLNK_Logout(login), TLNK_TRUE);
 }
 
-WT_TEST(FiftyCyclesLeaveNoHandleOrThread) {
+TEST(TarnlinkWindows, FiftyCyclesLeaveNoHandleOrThread) {
     const uint16_t port = CameraPort();
     // Winsock and the system's crypto set themselves up in the first cycles and keep what they
     // made.
-    for (int i = 0; i < 3; ++i) WT_CHECK(Cycle(port, 1));
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(Cycle(port, 1));
     const DWORD threads = ThreadCount();  // first: the first snapshot leaves a handle open
     const DWORD handles = HandleCount();
     int failed = 0;
     for (int i = 0; i < 50; ++i) failed += Cycle(port, 1) ? 0 : 1;
-    WT_CHECK_EQ(failed, 0);
+    EXPECT_EQ(failed, 0);
     // A thread that returned may still be counted for a moment. Wine opens the odd handle of its
     // own now and then; a handle left by each cycle shows as 50.
-    WT_CHECK(
+    EXPECT_TRUE(
         kx_test::WaitUntil([&] { return HandleCount() <= handles + 4; }, std::chrono::seconds(2)));
-    WT_CHECK(kx_test::WaitUntil([&] { return ThreadCount() <= threads; }, std::chrono::seconds(2)));
+    EXPECT_TRUE(kx_test::WaitUntil([&] { return ThreadCount() <= threads; }, std::chrono::seconds(2)));
     std::printf("  handles %lu -> %lu, threads %lu -> %lu\n", handles, HandleCount(), threads,
                 ThreadCount());
 }

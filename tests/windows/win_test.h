@@ -1,19 +1,16 @@
-// A small test runner for the Windows programs that run under Wine, and the real windows that the
-// display tests draw into. Named cases run in the order they are written; a failed check marks its
-// case failed and carries on; WT_SKIP ends a case as skipped with its reason. The closing line is
-// "N passed, N failed, N skipped"; the exit code is 0 only when nothing failed. An unhandled
-// exception ends the process at once with exit code 3 (no crash dialog, no debugger), so ctest
-// sees a failure instead of a hang.
+// GoogleTest for the Windows programs that run under Wine, and the real windows that the display
+// tests draw into and read back from the screen.
 #pragma once
 
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <functional>
 #include <string>
@@ -23,35 +20,6 @@
 
 namespace wt {
 
-struct Case {
-    const char* name;
-    void (*body)();
-};
-
-inline std::vector<Case>& Cases() {
-    static std::vector<Case> cases;
-    return cases;
-}
-
-struct Registrar {
-    Registrar(const char* name, void (*body)()) { Cases().push_back({name, body}); }
-};
-
-struct Skipped {
-    std::string reason;
-};
-
-inline int& FailureCount() {
-    static int failures = 0;
-    return failures;
-}
-
-inline void Fail(const char* file, int line, const std::string& what) {
-    std::printf("  %s:%d: %s\n", file, line, what.c_str());
-    std::fflush(stdout);
-    ++FailureCount();
-}
-
 [[noreturn]] inline void EndProcess(const char* why) {
     std::printf("%s: the process ends\n", why);
     std::fflush(stdout);
@@ -59,7 +27,8 @@ inline void Fail(const char* file, int line, const std::string& what) {
     std::abort();
 }
 
-// Runs every case whose name contains argv[1] (all without an argument).
+// Runs the tests (GoogleTest's options apply); a crash ends the process instead of showing a
+// dialog or starting a debugger.
 inline int RunAll(int argc, char** argv) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter([](EXCEPTION_POINTERS* info) -> LONG {
@@ -69,30 +38,8 @@ inline int RunAll(int argc, char** argv) {
         EndProcess(why);
     });
     std::set_terminate([] { EndProcess("std::terminate"); });
-    const char* filter = argc > 1 ? argv[1] : "";
-    int passed = 0, failed = 0, skipped = 0;
-    for (const Case& c : Cases()) {
-        if (std::strstr(c.name, filter) == nullptr) continue;
-        std::printf("[ RUN  ] %s\n", c.name);
-        std::fflush(stdout);
-        const int before = FailureCount();
-        try {
-            c.body();
-        } catch (const Skipped& skip) {
-            std::printf("[ SKIP ] %s: %s\n", c.name, skip.reason.c_str());
-            ++skipped;
-            continue;
-        } catch (const std::exception& e) {
-            Fail(__FILE__, __LINE__, std::string("exception: ") + e.what());
-        }
-        const bool ok = FailureCount() == before;
-        std::printf(ok ? "[  OK  ] %s\n" : "[ FAIL ] %s\n", c.name);
-        ++(ok ? passed : failed);
-        std::fflush(stdout);
-    }
-    std::printf("%d passed, %d failed, %d skipped\n", passed, failed, skipped);
-    std::fflush(stdout);
-    return failed == 0 ? 0 : 1;
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
 
 struct Rgb {
@@ -209,44 +156,15 @@ inline void ExpectShown(
     };
     for (const Probe& p : probes) {
         if (matches(p)) continue;
-        Fail(file, line,
-             "at (" + std::to_string(p.x) + ", " + std::to_string(p.y) + ") " +
-                 text(window.Pixel(p.x, p.y)) + ", expected " + text(p.expected));
+        ADD_FAILURE_AT(file, line) << "at (" << p.x << ", " << p.y << ") "
+                                   << text(window.Pixel(p.x, p.y)) << ", expected "
+                                   << text(p.expected);
     }
 }
 
 }  // namespace wt
 
 #define WT_EXPECT_SHOWN(...) wt::ExpectShown(__FILE__, __LINE__, __VA_ARGS__)
-
-#define WT_CONCAT_(a, b) a##b
-#define WT_CONCAT(a, b) WT_CONCAT_(a, b)
-#define WT_TEST(name)                                                      \
-    static void name();                                                    \
-    static const wt::Registrar WT_CONCAT(g_register_, name){#name, &name}; \
-    static void name()
-
-#define WT_CHECK(cond)                                                 \
-    do {                                                               \
-        if (!(cond)) wt::Fail(__FILE__, __LINE__, "expected: " #cond); \
-    } while (0)
-
-// Compares two integral values (result codes, handles) and prints both on a mismatch.
-#define WT_CHECK_EQ(actual, expected)                                                        \
-    do {                                                                                     \
-        const long long wt_a = static_cast<long long>(actual);                               \
-        const long long wt_e = static_cast<long long>(expected);                             \
-        if (wt_a != wt_e) {                                                                  \
-            wt::Fail(__FILE__, __LINE__,                                                     \
-                     #actual " is " + std::to_string(wt_a) + ", expected " #expected " = " + \
-                         std::to_string(wt_e));                                              \
-        }                                                                                    \
-    } while (0)
-
-#define WT_SKIP(reason) \
-    throw wt::Skipped { \
-        reason          \
-    }
 
 #define WT_MAIN                        \
     int main(int argc, char** argv) {  \
