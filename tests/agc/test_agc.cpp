@@ -88,7 +88,6 @@ TEST(AgcApi, EachModeChoiceReloadsItsPresetAndRefusalsChangeNothing) {
         {AGC_MODE_SPECIAL, {3, 10, 20, 80, 150, 120}},
         {AGC_MODE_HISTEQ, {2, 20, 20, 96, 150, 160}},  // ... and as Special had it
         {AGC_MODE_LINE, {1, 20, 20, 100, 220, 160}},
-        {AGC_MODE_LINE, {1, 20, 20, 100, 220, 160}},
     };
     for (const Step& s : steps) {
         h->brightness = 7;  // a stray change is undone by the reload
@@ -118,7 +117,6 @@ struct Worked {
     std::map<uint32_t, int> table;        // any value -> table entry left in the block
 };
 
-// Rows: counts, then low, high, peak, mean, lowMean, highMean, then levels, then table entries.
 // clang-format off
 const Worked kWorked[] = {
     {"Line: stretch around the mean", AGC_MODE_LINE, 40, 25,
@@ -168,8 +166,7 @@ TEST(AgcModes, WorkedTables) {
 
         std::vector<uint16_t> hist(kValues);
         CountValues(image.data(), image.size(), hist.data());
-        const Stats s =
-            FindStats(hist.data(), AfterCreate(w.mode), w.width, w.height);
+        const Stats s = FindStats(hist.data(), AfterCreate(w.mode), w.width, w.height);
         EXPECT_EQ(std::vector<int>({s.low, s.high, s.peak, s.mean, s.lowMean, s.highMean}),
                   w.stats);
 
@@ -273,20 +270,23 @@ struct Shape {
     const char* name;
     uint32_t lo, hi, run, hot;
 };
+// clang-format off
 const Shape kShapes[] = {
-    {"any 16-bit", 0, 65535, 1, 0},  {"any 14-bit", 0, 16383, 1, 0},
+    {"any 16-bit", 0, 65535, 1, 0},         {"any 14-bit", 0, 16383, 1, 0},
     {"around the top", 16370, 16400, 1, 0}, {"narrow", 7000, 7090, 1, 0},
-    {"runs", 5000, 5100, 40, 0},     {"wide runs", 0, 65535, 40, 0},
+    {"runs", 5000, 5100, 40, 0},            {"wide runs", 0, 65535, 40, 0},
     {"small hot tail", 7260, 7340, 1, 2},   {"large hot tail", 7260, 7340, 1, 40},
-    {"black", 0, 0, 1, 0},           {"saturated", 65535, 65535, 1, 0},
-    {"flat", 7123, 7123, 1, 0},      {"near black", 0, 2, 1, 0},
+    {"black", 0, 0, 1, 0},                  {"saturated", 65535, 65535, 1, 0},
+    {"flat", 7123, 7123, 1, 0},             {"near black", 0, 2, 1, 0},
 };
+// clang-format on
 
 std::vector<uint16_t> Samples(const Shape& s, uint32_t w, uint32_t h, uint32_t seed) {
     std::mt19937 rng(seed);
     std::vector<uint16_t> px;
     while (px.size() < size_t{w} * h) {
-        const uint32_t v = rng() % 100 < s.hot ? s.hi + rng() % 8000 : s.lo + rng() % (s.hi - s.lo + 1);
+        const uint32_t v =
+            rng() % 100 < s.hot ? s.hi + rng() % 8000 : s.lo + rng() % (s.hi - s.lo + 1);
         px.insert(px.end(), std::min<size_t>(1 + rng() % s.run, size_t{w} * h - px.size()),
                   static_cast<uint16_t>(std::min(v, 65535u)));
     }

@@ -100,7 +100,8 @@ class AssemblyModel {
         if (p + 56 > m_held.size()) return Drop(m_held.size() - 55), false;
         const size_t n = 2 * size_t(m_width) * m_height;
         if (m_held.size() - p - 56 < n) return Drop(p), false;
-        if (m_crcSeen && FrameCrc32Bytewise(m_held.data() + p + 56, int32_t(n)) != m_crc) return Drop(p + 56 + n), false;
+        if (m_crcSeen && FrameCrc32Bytewise(m_held.data() + p + 56, int32_t(n)) != m_crc)
+            return Drop(p + 56 + n), false;
         Drop(p + 56);
         if (m_width == 0) return true;  // no size announced yet: nothing to show
         std::string eocc;
@@ -128,11 +129,12 @@ TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
         auto pick = [&](uint32_t lo, uint32_t hi) { return lo + rng() % (hi - lo + 1); };
         auto frame = [&](uint16_t id) {
             const uint16_t formats[] = {4, 4, 8, 5};
-            return IdFrame(id, {.format = formats[pick(0, 3)],
-                                .width = int32_t(pick(1, 24)),
-                                .height = int32_t(pick(1, 10)),
-                                .withCrc = pick(0, 2) != 0,
-                                .badCrc = pick(0, 9) == 0});
+            auto f = IdFrame(id, {.format = formats[pick(0, 3)],
+                                  .width = int32_t(pick(1, 24)),
+                                  .height = int32_t(pick(1, 10)),
+                                  .withCrc = pick(0, 2) != 0});
+            f[44] ^= pick(0, 9) ? 0 : 1;  // a wrong CRC, or a broken "PAD_" block
+            return f;
         };
         std::vector<uint8_t> stream;
         for (uint16_t id = 1, pieces = uint16_t(pick(3, 25)); id <= pieces; ++id) {
@@ -172,10 +174,11 @@ TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
                         const int32_t lengths[] = {12, 8, int32_t(pick(0, 6)) * 4, -8, 0x7FFFFFF0};
                         const int32_t length = lengths[pick(0, 7) ? kind : pick(2, 4)];
                         const int32_t sizes[] = {w, h, 0, -16, 0, 65536, 999972, 999973, 1};
-                        const int32_t mrf[] = {int32_t(pick(4, 8)), sizes[pick(0, 3) ? 0 : pick(2, 7)],
+                        const int32_t mrf[] = {int32_t(pick(4, 8)),
+                                               sizes[pick(0, 3) ? 0 : pick(2, 7)],
                                                sizes[pick(0, 3) ? 1 : pick(4, 8)]};
-                        const uint32_t crc = FrameCrc32(image.data(), int32_t(image.size())) ^
-                                             (pick(0, 9) ? 0 : 1);
+                        const uint32_t crc =
+                            FrameCrc32(image.data(), int32_t(image.size())) ^ (pick(0, 9) ? 0 : 1);
                         std::memcpy(&piece[at], tags[kind], 4);
                         std::memcpy(&piece[at + 4], &length, 4);
                         if (kind == 0) std::memcpy(&piece[at + 8], mrf, 12);
@@ -240,13 +243,14 @@ TEST(FrameHeader, WrittenLayoutAndCheckValue) {
     EXPECT_EQ(FrameCrc32Bytewise("123456789", 9), 0xE7E67603u);
     std::vector<uint8_t> h(kFrameHeaderSize);
     WriteFrameHeader(h.data(), 8, 6, 2, true, FrameCrc32("123456789", 9));
-    EXPECT_EQ(h, (std::vector<uint8_t>{0x78, 0x56, 0x34, 0x12, 0x21, 0x43, 0x65, 0x87, 44, 0, 0, 0,
-                                       'M', 'R', 'F', '_', 12, 0, 0, 0, 8, 0, 0, 0, 6, 0, 0, 0,
-                                       2, 0, 0, 0, 'C', 'R', 'C', '_', 8, 0, 0, 0, 0, 0, 0, 0,
-                                       0x03, 0x76, 0xE6, 0xE7, 'P', 'A', 'D', '_', 0, 0, 0, 0}));
+    EXPECT_EQ(std::string(h.begin(), h.end()),
+              std::string("\x78\x56\x34\x12\x21\x43\x65\x87\x2C\0\0\0"  // magic, 44 bytes of blocks
+                          "MRF_\x0C\0\0\0\x08\0\0\0\x06\0\0\0\x02\0\0\0"
+                          "CRC_\x08\0\0\0\0\0\0\0\x03\x76\xE6\xE7PAD_\0\0\0\0",
+                          56));
     WriteFrameHeader(h.data(), 8, 6, 2, false, 0);
-    EXPECT_EQ(std::vector<uint8_t>(h.begin() + 32, h.begin() + 40),
-              (std::vector<uint8_t>{'P', 'A', 'D', '_', 16, 0, 0, 0}));
+    EXPECT_EQ(std::string(h.begin() + 32, h.end()),
+              std::string("PAD_\x10\0\0\0", 8) + std::string(16, 0));
 }
 
 TEST(DeviceParams, ReadoutTextsOfTheExampleWords) {

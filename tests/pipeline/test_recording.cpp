@@ -32,6 +32,13 @@ std::string ReadFile(const std::string& path) {
 }
 
 const std::vector<uint16_t> kWords = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0xFFFF, 13, 14};
+// A text record's first line: the 118 bytes of the column names in code page 936.
+const std::string kHeader =
+    "\xBD\xB9\xC6\xBD\xC3\xE6\xCE\xC2\xB6\xC8\t\xBF\xD5\xC7\xBB\xCE\xC2\xB6\xC8\tPCB"
+    "\xCE\xC2\xB6\xC8\t\tVITEC\t\tEOCC\t\tTEC\xB5\xB5\xCE\xBB\t\t\xB6\xB3\xBD\xE1\xD6\xA1\t"
+    "\tTEC\xBD\xA5\xB1\xE4\xD6\xA1\t\xD0\xD0\t\t\xC1\xD0\t\t\xBB\xFD\xB7\xD6\xCA\xB1\xBC"
+    "\xE4\tB\xD6\xB5\t\t\xD4\xA4\xC1\xF4\t\t\xCF\xEC\xD3\xA6\xC2\xCA\xB5\xB5\xCE\xBB\t"
+    "\xD6\xD0\xD0\xC4\xBB\xD2\xB6\xC8\r\n";
 
 struct Harness : testing::Rig {
     std::string dir;
@@ -58,16 +65,6 @@ struct Harness : testing::Rig {
         pipeline.SwitchRecordFile();
     }
 };
-
-TEST(TextRecord, HeaderLineIsTheExact118BytesInCodePage936) {
-    EXPECT_EQ(
-        TextRecordHeader(),
-        "\xBD\xB9\xC6\xBD\xC3\xE6\xCE\xC2\xB6\xC8\t\xBF\xD5\xC7\xBB\xCE\xC2\xB6\xC8\tPCB"
-        "\xCE\xC2\xB6\xC8\t\tVITEC\t\tEOCC\t\tTEC\xB5\xB5\xCE\xBB\t\t\xB6\xB3\xBD\xE1\xD6\xA1\t"
-        "\tTEC\xBD\xA5\xB1\xE4\xD6\xA1\t\xD0\xD0\t\t\xC1\xD0\t\t\xBB\xFD\xB7\xD6\xCA\xB1\xBC"
-        "\xE4\tB\xD6\xB5\t\t\xD4\xA4\xC1\xF4\t\t\xCF\xEC\xD3\xA6\xC2\xCA\xB5\xB5\xCE\xBB\t"
-        "\xD6\xD0\xD0\xC4\xBB\xD2\xB6\xC8\r\n");
-}
 
 // Fifteen numbers and twenty-eight tabs; the centre value is truncated towards zero (24 pixels of
 // -1 and one of -2 give -1), and what the image is too small for reads as 0.
@@ -120,7 +117,7 @@ TEST(Recording, EachFileHoldsWhatEachDueFrameAskedFor) {
     h.Feed(1, 6);
     const auto raw = image(5);
     const std::string want =
-        TextRecordHeader() + line(0) + line(1) + std::string(raw.begin(), raw.end()) + line(6);
+        kHeader + line(0) + line(1) + std::string(raw.begin(), raw.end()) + line(6);
     h.pipeline.m_bRecording = false;
     h.Feed(2);
     EXPECT_EQ(h.pipeline.SwitchRecordFile(), 1);
@@ -139,7 +136,7 @@ TEST(Recording, EachFileHoldsWhatEachDueFrameAskedFor) {
     h.pipeline.m_bRecording = false;
     EXPECT_EQ(h.pipeline.SwitchRecordFile(), 1);
     EXPECT_FALSE(h.pipeline.RecordFileFailure());
-    EXPECT_EQ(h.Contents(), (std::multiset<std::string>{want, TextRecordHeader()}));
+    EXPECT_EQ(h.Contents(), (std::multiset<std::string>{want, kHeader}));
 }
 
 // The record file is swapped for a full pipe, so that the worker's next record stays in its write

@@ -63,7 +63,8 @@ TEST(RingBuffer, Script) {
             for (uint8_t& b : bytes) b = static_cast<uint8_t>(pushed + (&b - bytes));
             int32_t result = 0;
             if (s.op == 'I' || s.op == 'S' || s.op == 'D') {
-                result = ring.Init(s.n, s.op == 'S' ? nullptr : &space, s.op == 'D' ? nullptr : &data);
+                result =
+                    ring.Init(s.n, s.op == 'S' ? nullptr : &space, s.op == 'D' ? nullptr : &data);
                 if (result == 0) popped = pushed;
             } else if (s.op == 'R') {
                 result = ring.Release();
