@@ -84,6 +84,7 @@ TEST(TextRecord, DataLineHasFifteenNumbersAndTwentyEightTabs) {
     EXPECT_EQ(line(16, 12), words + "-1\r\n");
     EXPECT_EQ(line(14, 4), words + "0\r\n");
     EXPECT_EQ(line(13, 5), zeros + "-1\r\n");
+    EXPECT_EQ(line(4, 5), zeros + "0\r\n");
 }
 
 TEST(FileNames, RecordAndSnapshotNames) {
