@@ -10,11 +10,10 @@
 namespace kx::agc::frames {
 
 // A 14-bit scene: a background gradient, a warm body, a small hot object and sensor noise.
-inline std::vector<uint16_t> Thermal(uint32_t width, uint32_t height, uint32_t seed = 1,
-                                     double noise = 12.0) {
+inline std::vector<uint16_t> Thermal(uint32_t width, uint32_t height, uint32_t seed = 1) {
     std::vector<uint16_t> px(size_t{width} * height);
     std::mt19937 rng(seed);
-    std::normal_distribution<double> jitter(0.0, noise);
+    std::normal_distribution<double> jitter(0.0, 12.0);
     const double w = width, h = height;
     const auto blob = [](double dx, double dy, double r, double peak) {
         return peak * std::exp(-(dx * dx + dy * dy) / (2 * r * r));

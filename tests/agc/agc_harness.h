@@ -24,9 +24,6 @@ class Block {
     AgcHandle Handle() const { return m_handle; }
     const uint8_t* Bytes() const { return reinterpret_cast<const uint8_t*>(m_words.data()); }
     const uint8_t* Lut() const { return Bytes() + kLutOffset; }
-    const uint16_t* Hist() const {
-        return reinterpret_cast<const uint16_t*>(Bytes() + kHistOffset);
-    }
 
     std::vector<uint8_t> Process(const std::vector<uint16_t>& image) {
         std::vector<uint8_t> gray(m_pixels, 0xA5);
