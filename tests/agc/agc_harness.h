@@ -1,11 +1,9 @@
-// Helpers for the gain control's tests: a work block with its handle.
+// A gain-control work block with its handle, for the tests.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "agc.h"
@@ -18,41 +16,25 @@ namespace kx::agc::testing {
 class Block {
   public:
     Block(uint32_t width, uint32_t height, int32_t mode = AGC_MODE_LINE)
-        : m_words(AGC_MEM_SIZE / sizeof(uint64_t)), m_width(width), m_height(height) {
+        : m_words(AGC_MEM_SIZE / sizeof(uint64_t)), m_pixels(size_t{width} * height) {
         const AgcParams params{static_cast<int32_t>(width), static_cast<int32_t>(height)};
         EXPECT_EQ(AGC_Create(&params, m_words.data(), AGC_MEM_SIZE, &m_handle), AGC_OK);
-        EXPECT_EQ(mode == AGC_MODE_LINE ? AGC_OK : AGC_SetMode(m_handle, mode), AGC_OK);
+        EXPECT_EQ(AGC_SetMode(m_handle, mode), AGC_OK);
     }
     AgcHandle Handle() const { return m_handle; }
     const uint8_t* Bytes() const { return reinterpret_cast<const uint8_t*>(m_words.data()); }
     const uint8_t* Lut() const { return Bytes() + kLutOffset; }
-    const uint16_t* Hist() const {
-        return reinterpret_cast<const uint16_t*>(Bytes() + kHistOffset);
-    }
 
     std::vector<uint8_t> Process(const std::vector<uint16_t>& image) {
-        std::vector<uint8_t> gray(size_t{m_width} * m_height, 0xA5);
+        std::vector<uint8_t> gray(m_pixels, 0xA5);
         EXPECT_EQ(AGC_Process(m_handle, image.data(), gray.data()), AGC_OK);
         return gray;
     }
 
   private:
     std::vector<uint64_t> m_words;
-    uint32_t m_width;
-    uint32_t m_height;
+    size_t m_pixels;
     AgcHandle m_handle = nullptr;
 };
-
-// The settings that AGC_Create followed by AGC_SetMode(mode) leave (Histeq keeps Line's contrast).
-inline Tuning TuningAfterCreate(int32_t mode) {
-    return PresetFor(static_cast<uint8_t>(mode), PresetFor(AGC_MODE_LINE, 0).contrast);
-}
-
-// "" when equal, else the first index where the two differ.
-template <typename T>
-std::string FirstDifference(const std::vector<T>& got, const std::vector<T>& want) {
-    const auto [g, w] = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
-    return g == got.end() && w == want.end() ? "" : "at " + std::to_string(g - got.begin());
-}
 
 }  // namespace kx::agc::testing

@@ -32,14 +32,12 @@ struct FrameShape {
     int32_t width = 16;
     int32_t height = 8;
     bool withCrc = true;
-    bool badCrc = false;
 };
 
 inline std::vector<uint8_t> MakeFrame(const FrameShape& shape, const std::vector<uint8_t>& image) {
     std::vector<uint8_t> frame(kFrameHeaderSize + image.size());
     const uint32_t crc = FrameCrc32(image.data(), static_cast<int32_t>(image.size()));
-    WriteFrameHeader(frame.data(), shape.format, shape.width, shape.height, shape.withCrc,
-                     shape.badCrc ? crc ^ 1 : crc);
+    WriteFrameHeader(frame.data(), shape.format, shape.width, shape.height, shape.withCrc, crc);
     std::memcpy(frame.data() + kFrameHeaderSize, image.data(), image.size());
     return frame;
 }

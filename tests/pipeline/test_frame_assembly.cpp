@@ -1,4 +1,5 @@
-// The worker's frame assembly: frames cut out of a byte stream however it arrives.
+// The worker's frame assembly: frames cut out of a byte stream however it arrives, and the frame
+// format's header, CRC and readouts.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -25,43 +26,17 @@ Listing ListingOf(const std::vector<uint8_t>& stream, size_t chunk) {
     return h.sink.listing;
 }
 
-std::vector<uint8_t> BareHeader(int32_t width, int32_t height) {
-    std::vector<uint8_t> header(kFrameHeaderSize);
-    WriteFrameHeader(header.data(), 4, width, height, true, 0);
-    return header;
-}
-
-// What the random streams below cannot hold: sizes that are negative or wrap, and the largest
-// frame with more than a buffer of junk behind it.
-TEST(FrameAssembly, StreamsGiveTheirListings) {
-    // The largest frame fits the 2,000,000-byte assembly buffer; the frames behind the junk still
-    // come through.
-    auto largest = Concat({{1, 2, 3, 4, 5, 6, 7}, IdFrame(1, {.width = 999972, .height = 1})});
-    largest.resize(largest.size() + 2100000, 0x11);
-    Listing afterLargest = {"4 999972x1  live"};
+// The largest frame fits the 2,000,000-byte assembly buffer; a buffer of junk behind it is thrown
+// away, and the frames behind the junk still come through.
+TEST(FrameAssembly, TheLargestFrameThenABufferOfJunk) {
+    auto stream = Concat({{1, 2, 3, 4, 5, 6, 7}, IdFrame(1, {.width = 999972, .height = 1})});
+    stream.resize(stream.size() + 2100000, 0x11);
+    Listing want = {"4 999972x1  live"};
     for (uint16_t id = 2; id <= 9; ++id) {
-        largest = Concat({largest, IdFrame(id, {.width = 400, .height = 400})});
-        afterLargest.push_back("4 400x400 " + std::to_string(id) + " live");
+        stream = Concat({stream, IdFrame(id, {.width = 400, .height = 400})});
+        want.push_back("4 400x400 " + std::to_string(id) + " live");
     }
-    struct Row {
-        const char* name;
-        std::vector<uint8_t> stream;
-        std::vector<size_t> chunks;
-        Listing listing;
-    } const rows[] = {
-        {"hostile sizes neither stop nor crash the worker",
-         Concat({BareHeader(0, 8), BareHeader(-16, 8), BareHeader(1000000, 1000000),
-                 BareHeader(999972, 2), IdFrame(1)}),
-         {100},
-         {"4 16x8 1 live"}},
-        {"the largest frame, then a buffer of junk", largest, {1999}, afterLargest},
-    };
-    for (const Row& r : rows) {
-        for (size_t chunk : r.chunks) {
-            SCOPED_TRACE(std::string(r.name) + ", chunk " + std::to_string(chunk));
-            EXPECT_EQ(ListingOf(r.stream, chunk), r.listing);
-        }
-    }
+    EXPECT_EQ(ListingOf(stream, 1999), want);
 }
 
 // The frame rules written out afresh, pass by pass: each pass takes up to 2,000 bytes of what
@@ -96,14 +71,6 @@ class AssemblyModel {
         std::memcpy(&v, p, 4);
         return v;
     }
-    static uint32_t Crc(const uint8_t* p, size_t n) {  // CRC-32/MPEG-2, stored byte-reversed
-        uint32_t c = 0xFFFFFFFF;
-        for (size_t i = 0; i < n; ++i) {
-            c ^= uint32_t{p[i]} << 24;
-            for (int k = 0; k < 8; ++k) c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : c << 1;
-        }
-        return __builtin_bswap32(c);
-    }
     bool Header(const uint8_t* h) {
         static const uint8_t kMagic[] = {0x78, 0x56, 0x34, 0x12, 0x21, 0x43, 0x65, 0x87};
         if (std::memcmp(h, kMagic, 8) != 0) return false;
@@ -133,7 +100,8 @@ class AssemblyModel {
         if (p + 56 > m_held.size()) return Drop(m_held.size() - 55), false;
         const size_t n = 2 * size_t(m_width) * m_height;
         if (m_held.size() - p - 56 < n) return Drop(p), false;
-        if (m_crcSeen && Crc(&m_held[p + 56], n) != m_crc) return Drop(p + 56 + n), false;
+        if (m_crcSeen && FrameCrc32Bytewise(m_held.data() + p + 56, int32_t(n)) != m_crc)
+            return Drop(p + 56 + n), false;
         Drop(p + 56);
         if (m_width == 0) return true;  // no size announced yet: nothing to show
         std::string eocc;
@@ -153,7 +121,7 @@ class AssemblyModel {
     bool m_crcSeen = false;
 };
 
-// Random streams of junk, whole, cut and corrupted frames, headers missing a block or inside
+// Random streams of junk, whole, cut and corrupted frames, hostile headers and headers inside
 // pixels, fed in random chunks: the pipeline lists what the model lists.
 TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
     for (uint32_t seed = 1; seed <= 300; ++seed) {
@@ -161,11 +129,12 @@ TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
         auto pick = [&](uint32_t lo, uint32_t hi) { return lo + rng() % (hi - lo + 1); };
         auto frame = [&](uint16_t id) {
             const uint16_t formats[] = {4, 4, 8, 5};
-            return IdFrame(id, {.format = formats[pick(0, 3)],
-                                .width = int32_t(pick(1, 24)),
-                                .height = int32_t(pick(1, 10)),
-                                .withCrc = pick(0, 2) != 0,
-                                .badCrc = pick(0, 9) == 0});
+            auto f = IdFrame(id, {.format = formats[pick(0, 3)],
+                                  .width = int32_t(pick(1, 24)),
+                                  .height = int32_t(pick(1, 10)),
+                                  .withCrc = pick(0, 2) != 0});
+            f[44] ^= pick(0, 9) ? 0 : 1;  // a wrong CRC, or a broken "PAD_" block
+            return f;
         };
         std::vector<uint8_t> stream;
         for (uint16_t id = 1, pieces = uint16_t(pick(3, 25)); id <= pieces; ++id) {
@@ -189,13 +158,39 @@ TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
                     piece = MakeFrame({.width = 24, .height = 10}, image);
                     break;
                 }
-                case 3:  // no "MRF_" block: the earlier size holds
-                    piece = frame(id);
-                    std::memcpy(&piece[12], "XYZ_", 4);
+                case 3:
+                case 4: {  // random blocks before an image: sizes that cannot be, lengths that
+                           // run past byte 56 or below 0, a list length that lies, a bad magic
+                    const int32_t w = int32_t(pick(1, 24)), h = int32_t(pick(1, 10));
+                    const auto image = MakeImage(w, h, id, {0, 0, 0, 0, id});
+                    piece.assign(kFrameHeaderSize + 64, 0);  // room for blocks past byte 56
+                    const uint32_t magic[] = {kFrameMagic1,
+                                              kFrameMagic2 ^ (pick(0, 15) ? 0 : 1u << pick(0, 31))};
+                    std::memcpy(piece.data(), magic, 8);
+                    int32_t at = 12;
+                    for (uint32_t n = pick(0, 3); n > 0 && at + 8 <= kFrameHeaderSize; --n) {
+                        const char* const tags[] = {"MRF_", "CRC_", "XYZ_"};
+                        const uint32_t kind = pick(0, 2);
+                        const int32_t lengths[] = {12, 8, int32_t(pick(0, 6)) * 4, -8, 0x7FFFFFF0};
+                        const int32_t length = lengths[pick(0, 7) ? kind : pick(2, 4)];
+                        const int32_t sizes[] = {w, h, 0, -16, 0, 65536, 999972, 999973, 1};
+                        const int32_t mrf[] = {int32_t(pick(4, 8)),
+                                               sizes[pick(0, 3) ? 0 : pick(2, 7)],
+                                               sizes[pick(0, 3) ? 1 : pick(4, 8)]};
+                        const uint32_t crc =
+                            FrameCrc32(image.data(), int32_t(image.size())) ^ (pick(0, 9) ? 0 : 1);
+                        std::memcpy(&piece[at], tags[kind], 4);
+                        std::memcpy(&piece[at + 4], &length, 4);
+                        if (kind == 0) std::memcpy(&piece[at + 8], mrf, 12);
+                        if (kind == 1) std::memcpy(&piece[at + 12], &crc, 4);
+                        at += 8 + std::clamp(length, 0, kFrameHeaderSize);
+                    }
+                    const int32_t lists[] = {at - 12, 0, -1, 44};
+                    std::memcpy(&piece[8], &lists[pick(0, 7) ? 0 : pick(1, 3)], 4);
+                    piece.resize(kFrameHeaderSize);
+                    piece.insert(piece.end(), image.begin(), image.end());
                     break;
-                case 4:  // a size that cannot be
-                    piece = BareHeader(int32_t(pick(0, 1)) * 1000000, int32_t(pick(0, 3)));
-                    break;
+                }
                 default:
                     piece = frame(id);
             }
@@ -208,11 +203,12 @@ TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
     }
 }
 
-// The worker on its own thread: it rests on an empty ring, lists a stream pushed from another
-// thread in order, and ends within one pass.
+// The worker on its own thread behind a ring of 20,000 bytes that the stream wraps twenty times: it
+// rests while the ring is empty, lists what another thread pushes in order, and ends within a pass.
 TEST(Worker, RestsListsInOrderAndEndsWithinOnePass) {
     RecordingSink sink;
     FramePipeline pipeline(&sink);
+    pipeline.SetRingUnit(2000);
     pipeline.StartWorker();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const uint64_t idle = pipeline.IdlePasses();
@@ -220,23 +216,57 @@ TEST(Worker, RestsListsInOrderAndEndsWithinOnePass) {
     EXPECT_LT(idle, 1000u) << "a spinning loop makes far more passes";
     std::vector<uint8_t> stream;
     Listing want;
-    for (uint16_t id = 1; id <= 20; ++id) {
+    for (uint16_t id = 1; id <= 100; ++id) {
         stream = Concat({stream, IdFrame(id, {.width = 64, .height = 32})});
         want.push_back("4 64x32 " + std::to_string(id) + " live");
     }
     std::thread producer([&] {
-        for (size_t off = 0; off < stream.size(); off += 1500) {
-            const size_t n = std::min<size_t>(1500, stream.size() - off);
-            StreamDataCallback(0, 2, stream.data() + off, static_cast<uint32_t>(n), &pipeline);
+        FrameRingBuffer& ring = *pipeline.Ring();
+        for (uint32_t off = 0, step = 1, n; off < stream.size(); off += n) {
+            n = std::min<uint32_t>(uint32_t(stream.size()) - off, 1 + (step++ * 37) % 2000);
+            while (ring.FillLevel() + int32_t(n) >= ring.Capacity())
+                pipeline.SpaceEvent().Wait(std::chrono::milliseconds(1));
+            StreamDataCallback(0, 2, stream.data() + off, n, &pipeline);
         }
     });
     producer.join();
-    kx_test::WaitUntil([&] { return pipeline.m_nFramesAccepted.load() >= 20; });
+    kx_test::WaitUntil([&] { return pipeline.m_nFramesAccepted.load() >= 100; });
     const auto start = std::chrono::steady_clock::now();
     pipeline.StopWorker();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(pipeline.m_nPayloadsDropped.load(), 0u);
     std::lock_guard lock(sink.m_mutex);
     EXPECT_EQ(sink.listing, want);
+}
+
+TEST(FrameHeader, WrittenLayoutAndCheckValue) {
+    EXPECT_EQ(FrameCrc32Bytewise("123456789", 9), 0xE7E67603u);
+    std::vector<uint8_t> h(kFrameHeaderSize);
+    WriteFrameHeader(h.data(), 8, 6, 2, true, FrameCrc32("123456789", 9));
+    EXPECT_EQ(std::string(h.begin(), h.end()),
+              std::string("\x78\x56\x34\x12\x21\x43\x65\x87\x2C\0\0\0"  // magic, 44 bytes of blocks
+                          "MRF_\x0C\0\0\0\x08\0\0\0\x06\0\0\0\x02\0\0\0"
+                          "CRC_\x08\0\0\0\0\0\0\0\x03\x76\xE6\xE7PAD_\0\0\0\0",
+                          56));
+    WriteFrameHeader(h.data(), 8, 6, 2, false, 0);
+    EXPECT_EQ(std::string(h.begin() + 32, h.end()),
+              std::string("PAD_\x10\0\0\0", 8) + std::string(16, 0));
+}
+
+TEST(DeviceParams, ReadoutTextsOfTheExampleWords) {
+    const struct {
+        DeviceParams params;
+        std::vector<std::string> texts;  // focal plane, cavity, PCB, VITEC, EOCC, TEC, B value
+    } rows[] = {
+        {{0x0929, 0x1FFF, 0x0000, 0xFFFF, 0x8000, 3, 0, 0, 0, 0, 0, 0xFFFF},
+         {"23.45℃", "81.91℃", "0.00℃", "655.35", "-32768", "3", "-1"}},
+        {{0x2929, 0, 0x2000}, {"-23.45℃", "0.00℃", "-0.00℃", "0.00", "0", "0", "0"}},
+    };
+    for (const auto& r : rows) {
+        ReadoutTexts texts;
+        FormatReadouts(r.params, texts);
+        EXPECT_EQ(std::vector<std::string>(std::begin(texts.text), std::end(texts.text)), r.texts);
+    }
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Record files and snapshot series written by the worker, and the gain-control glue.
+// Record files and snapshot series written by the worker, and the gain control in the pipeline.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "agc/agc_frames.h"
 #include "agc/agc_harness.h"
 #include "frame_pipeline.h"
 #include "recorder.h"
@@ -31,6 +32,13 @@ std::string ReadFile(const std::string& path) {
 }
 
 const std::vector<uint16_t> kWords = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0xFFFF, 13, 14};
+// A text record's first line: the 118 bytes of the column names in code page 936.
+const std::string kHeader =
+    "\xBD\xB9\xC6\xBD\xC3\xE6\xCE\xC2\xB6\xC8\t\xBF\xD5\xC7\xBB\xCE\xC2\xB6\xC8\tPCB"
+    "\xCE\xC2\xB6\xC8\t\tVITEC\t\tEOCC\t\tTEC\xB5\xB5\xCE\xBB\t\t\xB6\xB3\xBD\xE1\xD6\xA1\t"
+    "\tTEC\xBD\xA5\xB1\xE4\xD6\xA1\t\xD0\xD0\t\t\xC1\xD0\t\t\xBB\xFD\xB7\xD6\xCA\xB1\xBC"
+    "\xE4\tB\xD6\xB5\t\t\xD4\xA4\xC1\xF4\t\t\xCF\xEC\xD3\xA6\xC2\xCA\xB5\xB5\xCE\xBB\t"
+    "\xD6\xD0\xD0\xC4\xBB\xD2\xB6\xC8\r\n";
 
 struct Harness : testing::Rig {
     std::string dir;
@@ -58,31 +66,25 @@ struct Harness : testing::Rig {
     }
 };
 
-TEST(TextRecord, HeaderLineIsTheExact118BytesInCodePage936) {
-    EXPECT_EQ(
-        TextRecordHeader(),
-        "\xBD\xB9\xC6\xBD\xC3\xE6\xCE\xC2\xB6\xC8\t\xBF\xD5\xC7\xBB\xCE\xC2\xB6\xC8\tPCB"
-        "\xCE\xC2\xB6\xC8\t\tVITEC\t\tEOCC\t\tTEC\xB5\xB5\xCE\xBB\t\t\xB6\xB3\xBD\xE1\xD6\xA1\t"
-        "\tTEC\xBD\xA5\xB1\xE4\xD6\xA1\t\xD0\xD0\t\t\xC1\xD0\t\t\xBB\xFD\xB7\xD6\xCA\xB1\xBC"
-        "\xE4\tB\xD6\xB5\t\t\xD4\xA4\xC1\xF4\t\t\xCF\xEC\xD3\xA6\xC2\xCA\xB5\xB5\xCE\xBB\t"
-        "\xD6\xD0\xD0\xC4\xBB\xD2\xB6\xC8\r\n");
-}
-
+// Fifteen numbers and twenty-eight tabs; the centre value is truncated towards zero (24 pixels of
+// -1 and one of -2 give -1), and what the image is too small for reads as 0.
 TEST(TextRecord, DataLineHasFifteenNumbersAndTwentyEightTabs) {
-    std::vector<uint8_t> image = MakeImage(16, 12, 1, kWords);
-    for (int y = 4; y <= 8; ++y)  // centre block of a 16 x 12 image: rows 4..8, columns 6..10
-        for (int x = 6; x <= 10; ++x) image[(y * 16 + x) * 2] = image[(y * 16 + x) * 2 + 1] = 0xFF;
-    char line[kMaxTextRecordLine];
-    const int n = FormatTextRecord(image.data(), 16, 12, line);
-    EXPECT_EQ(
-        std::string(line, n),
-        "1\t\t2\t\t3\t\t4\t\t5\t\t6\t\t7\t\t8\t\t9\t\t10\t\t11\t\t65535\t\t13\t\t14\t\t-1\r\n");
-
-    // Too small for the parameter row and the centre block: zeros, nothing read outside.
-    const std::vector<uint8_t> tiny(2 * 3 * 3, 0x7F);
-    const int m = FormatTextRecord(tiny.data(), 3, 3, line);
-    EXPECT_EQ(std::string(line, m),
-              "0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\t\t0\r\n");
+    const auto line = [](int32_t width, int32_t height) {
+        std::vector<uint16_t> image(size_t(width) * height, 0xFFFF);
+        image[(height / 2 - 2) * width + width / 2 - 2] = 0xFFFE;
+        if (width >= 14) std::copy(kWords.begin(), kWords.end(), &image[(height - 2) * width]);
+        char text[kMaxTextRecordLine];
+        const auto* bytes = reinterpret_cast<const uint8_t*>(image.data());
+        return std::string(text, FormatTextRecord(bytes, width, height, text));
+    };
+    const std::string words =
+        "1\t\t2\t\t3\t\t4\t\t5\t\t6\t\t7\t\t8\t\t9\t\t10\t\t11\t\t65535\t\t13\t\t14\t\t";
+    std::string zeros;
+    for (int i = 0; i < 14; ++i) zeros += "0\t\t";
+    EXPECT_EQ(line(16, 12), words + "-1\r\n");
+    EXPECT_EQ(line(14, 4), words + "0\r\n");
+    EXPECT_EQ(line(13, 5), zeros + "-1\r\n");
+    EXPECT_EQ(line(4, 5), zeros + "0\r\n");
 }
 
 TEST(FileNames, RecordAndSnapshotNames) {
@@ -95,8 +97,9 @@ TEST(FileNames, RecordAndSnapshotNames) {
 
 // One line per due record; with "CenterAndTemp" unticked in between, the raw image goes into the
 // same file; nothing once the recording has stopped. All of it from the bytes as they arrived,
-// though "HightoLow" swaps them for the picture.
-TEST(Recording, TextRecordHoldsWhatEachDueFrameAskedFor) {
+// though "HightoLow" swaps them for the picture. A second recording within the second keeps the
+// first file; one into a missing folder says which file and why, and its stop clears that.
+TEST(Recording, EachFileHoldsWhatEachDueFrameAskedFor) {
     Harness h;
     h.pipeline.m_bHighToLow = true;
     h.Record(true);
@@ -115,28 +118,26 @@ TEST(Recording, TextRecordHoldsWhatEachDueFrameAskedFor) {
     h.Feed(1, 6);
     const auto raw = image(5);
     const std::string want =
-        TextRecordHeader() + line(0) + line(1) + std::string(raw.begin(), raw.end()) + line(6);
+        kHeader + line(0) + line(1) + std::string(raw.begin(), raw.end()) + line(6);
     h.pipeline.m_bRecording = false;
     h.Feed(2);
     EXPECT_EQ(h.pipeline.SwitchRecordFile(), 1);
-    EXPECT_EQ(ReadFile(path), want);
     EXPECT_EQ(h.pipeline.m_nRecordsWritten.load(), 4u);
-}
 
-TEST(Recording, TwoRecordingsInOneSecondKeepBothFiles) {
-    Harness h;
     h.Record(true);
-    const std::string first = h.pipeline.RecordFileName();
-    h.Feed(1);
-    h.Record(false);
+    EXPECT_NE(h.pipeline.RecordFileName(), path);
+    const std::string missing = h.dir + "/missing";
+    h.pipeline.SetStoragePath(missing);
     h.Record(true);
-    const std::string second = h.pipeline.RecordFileName();
-    h.Record(false);
-    EXPECT_NE(first, second);
-    const std::string kept = ReadFile(first);  // the header and one line, not replaced
-    EXPECT_EQ(kept.substr(0, 118), TextRecordHeader());
-    EXPECT_EQ(std::count(kept.begin(), kept.end(), '\n'), 2);
-    EXPECT_EQ(ReadFile(second), TextRecordHeader());
+    const auto failure = h.pipeline.RecordFileFailure();
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->path.rfind(missing + "/Record_", 0), 0u) << failure->path;
+    EXPECT_EQ(failure->reason, std::strerror(ENOENT));
+    h.Feed(2);
+    h.pipeline.m_bRecording = false;
+    EXPECT_EQ(h.pipeline.SwitchRecordFile(), 1);
+    EXPECT_FALSE(h.pipeline.RecordFileFailure());
+    EXPECT_EQ(h.Contents(), (std::multiset<std::string>{want, kHeader}));
 }
 
 // The record file is swapped for a full pipe, so that the worker's next record stays in its write
@@ -188,32 +189,15 @@ TEST(Recording, StoppingNeverWaitsForARecordBeingWritten) {
     EXPECT_EQ(drained, filled + 2u * 16 * 8);  // the whole record, then the end: closed
 }
 
-TEST(Recording, AMissingStorageFolderIsReportedWithPathAndReason) {
-    Harness h;
-    const std::string missing = h.dir + "/missing";
-    h.pipeline.SetStoragePath(missing);
-    h.pipeline.m_bRecording = true;
-    EXPECT_EQ(h.pipeline.SwitchRecordFile(), 0);
-    const auto failure = h.pipeline.RecordFileFailure();
-    ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->path.rfind(missing + "/Record_", 0), 0u) << failure->path;
-    EXPECT_EQ(failure->reason, std::strerror(ENOENT));
-    h.Feed(2);
-    h.pipeline.m_bRecording = false;
-    EXPECT_EQ(h.pipeline.SwitchRecordFile(), 1);
-    EXPECT_FALSE(h.pipeline.RecordFileFailure());
-    EXPECT_TRUE(h.Contents().empty());
-}
-
 TEST(Snapshots, TheEndNoticeSaysHowManyFilesCouldBeWritten) {
     struct Case {
         int count, writable;  // frames of the series, of which the first `writable` can be written
-        const char* notice;   // "<missing>" stands for the folder that could not take any
+        const char* notice;   // when none could be written, followed by the missing folder
     } const cases[] = {
         {3, 3, "SnapShot finished..."},
         {0, 0, "SnapShot finished..."},  // nothing asked, nothing failed
         {4, 2, "SnapShot finished... 2 of 4 written"},
-        {2, 0, "SnapShot is failed.. cannot write to <missing>"},
+        {2, 0, "SnapShot is failed.. cannot write to "},
     };
     for (const Case& c : cases) {
         Harness h;
@@ -223,10 +207,8 @@ TEST(Snapshots, TheEndNoticeSaysHowManyFilesCouldBeWritten) {
         h.Feed(c.writable);
         h.pipeline.SetStoragePath(missing);
         h.Feed(c.count - c.writable + 2);
-        std::string expected = c.notice;
-        if (const size_t at = expected.find("<missing>"); at != std::string::npos)
-            expected.replace(at, 9, missing);
-        EXPECT_EQ(h.sink.notices, std::vector<std::string>{expected}) << c.count;
+        const std::string notice = c.notice + (c.count > 0 && c.writable == 0 ? missing : "");
+        EXPECT_EQ(h.sink.notices, std::vector<std::string>{notice}) << c.count;
         std::multiset<std::string> want;  // distinct names even within one millisecond
         for (int i = 0; i < c.writable; ++i) {
             const auto image = MakeImage(16, 8, i, kWords);
@@ -238,7 +220,8 @@ TEST(Snapshots, TheEndNoticeSaysHowManyFilesCouldBeWritten) {
 }
 
 // The GUI thread presses SnapCap and the record timer ticks while the worker writes and counts
-// down: each press and each tick must be served exactly once, however the two threads interleave.
+// down: each press and tick, made the moment the one before has been served (into the worker's
+// count-down that follows), must be served exactly once.
 TEST(Requests, NoPressAndNoTickIsLostWhileTheWorkerServesTheLastOne) {
     Harness h;
     h.Record(true);
@@ -251,25 +234,20 @@ TEST(Requests, NoPressAndNoTickIsLostWhileTheWorkerServesTheLastOne) {
             h.pipeline.SaveSnapshot();
         }
     });
-    const auto served = [](const std::atomic<uint64_t>& counter, uint64_t n) {
+    const auto served = [&](uint64_t n) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (counter.load() < n) {
+        while (h.pipeline.m_nRecordsWritten.load() < records + n ||
+               h.pipeline.m_nSnapshotsWritten.load() < n) {
             if (std::chrono::steady_clock::now() > deadline) return false;
             std::this_thread::yield();
         }
         return true;
     };
-    // Each request is made the moment the one before has been served, into the worker's
-    // count-down that follows.
     constexpr uint64_t kRequests = 200;
-    uint64_t ticks = 0, presses = 0;
-    while (ticks < kRequests) {
+    for (uint64_t n = 1; n <= kRequests; ++n) {
         h.pipeline.MarkRecordDue();
-        if (!served(h.pipeline.m_nRecordsWritten, records + ++ticks)) break;
-    }
-    while (presses < kRequests) {
         h.pipeline.StartSnapshots(1);
-        if (!served(h.pipeline.m_nSnapshotsWritten, ++presses)) break;
+        if (!served(n)) break;
     }
     done = true;
     worker.join();
@@ -313,6 +291,30 @@ TEST(GainControlGlue, EachFrameIsConvertedAsChosenForIt) {
         EXPECT_EQ(h.sink.lastGray, gray);
         EXPECT_EQ(h.sink.lastDisplay, display);
     }
+}
+
+// A mode chosen on one thread while another converts frames takes effect between two
+// conversions: every picture is wholly one mode's picture.
+TEST(GainControl, ModeChangesFallBetweenConversions) {
+    const std::vector<uint16_t> image = kx::agc::frames::Thermal(96, 64);
+    std::vector<std::vector<uint8_t>> pictures;
+    for (int32_t mode : {AGC_MODE_LINE, AGC_MODE_HISTEQ, AGC_MODE_SPECIAL})
+        pictures.push_back(kx::agc::testing::Block(96, 64, mode).Process(image));
+    ASSERT_NE(pictures[0], pictures[1]);
+    ASSERT_NE(pictures[1], pictures[2]);
+    kx::agc::testing::Block block(96, 64);
+    std::atomic<bool> done{false};
+    std::thread chooser([&] {
+        for (int32_t i = 0; !done.load(); ++i) AGC_SetMode(block.Handle(), 1 + i % 3);
+    });
+    int mixed = 0;
+    for (int frame = 0; frame < 300; ++frame) {
+        const std::vector<uint8_t> gray = block.Process(image);
+        mixed += gray != pictures[0] && gray != pictures[1] && gray != pictures[2];
+    }
+    done = true;
+    chooser.join();
+    EXPECT_EQ(mixed, 0);
 }
 
 }  // namespace
