@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "../glintra/pictures.h"
 #include "glintra.h"
 #include "win_test.h"
 
@@ -60,14 +61,11 @@ void DrawOverlay(void* user, int32_t, int32_t, int32_t width, int32_t height, in
 class Render {
   public:
     explicit Render(int width = 64, int height = 48, int32_t filter = GLT_SCALE_BILINEAR)
-        : m_width(width), m_height(height) {
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                m_picture.push_back(0x80);
-                m_picture.push_back(
-                    static_cast<uint8_t>(kGreys[(y * 2 / height) * 2 + x * 2 / width]));
-            }
-        }
+        : m_picture(glintra_test::Picture(width, height, [=](int x, int y) {
+              return static_cast<uint8_t>(kGreys[(y * 2 / height) * 2 + x * 2 / width]);
+          })),
+          m_width(width),
+          m_height(height) {
         m_handle = GLT_CreateHandle();
         WT_CHECK(m_handle != 0);
         WT_CHECK_EQ(GLT_Init(m_handle, GLT_FORMAT_GREY_UYVY, 0, filter), 1);
@@ -92,8 +90,8 @@ class Render {
     int32_t Destroy() { return GLT_DestroyHandle(std::exchange(m_handle, 0)); }
 
   private:
-    GLT_HANDLE m_handle = 0;
     std::vector<uint8_t> m_picture;
+    GLT_HANDLE m_handle = 0;
     int m_width;
     int m_height;
 };
@@ -115,14 +113,6 @@ std::vector<Probe> QuadrantProbes(int width = kWidth, int height = kHeight, bool
 
 HWND ChildOf(HWND parent) {
     return FindWindowExW(parent, nullptr, L"GlintraView", nullptr);
-}
-
-WT_TEST(padded_rows_are_scaled_into_the_whole_window_unchanged) {
-    // 50 is not a multiple of 4: the rows are padded for GDI.
-    wt::TestWindow window(64, 64, kWidth, kHeight);
-    Render render(50, 30, GLT_SCALE_NEAREST);
-    WT_EXPECT_SHOWN(window, QuadrantProbes(kWidth, kHeight, true), 0,
-                    [&] { render.Show(window.Handle()); });
 }
 
 // One live view through its life: overlay, WM_PAINT, a resized parent, teardown.
@@ -190,7 +180,8 @@ WT_TEST(overlay_paint_resize_and_destroy) {
 }
 
 WT_TEST(a_parent_that_goes_away_is_refused_without_a_hang) {
-    Render render;
+    // 50 is not a multiple of 4: the rows are padded for GDI, and scaled into the whole window.
+    Render render(50, 30, GLT_SCALE_NEAREST);
     auto window = std::make_unique<wt::TestWindow>(64, 64, kWidth, kHeight);
     const HWND gone = window->Handle();
     WT_EXPECT_SHOWN(*window, QuadrantProbes(kWidth, kHeight, true), 0, [&] { render.Show(gone); });
