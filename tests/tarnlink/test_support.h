@@ -65,9 +65,9 @@ struct Collector {
     int headers = 0, ends = 0, others = 0;
     std::set<std::thread::id> threads;
     std::atomic<size_t> calls{0};
-    std::function<void()> during;  // runs inside every call, without the mutex
+    std::function<void(int32_t play)> during;  // runs inside every call, without the mutex
 
-    static void Callback(int32_t, uint32_t type, uint8_t* buffer, uint32_t size, void* user) {
+    static void Callback(int32_t play, uint32_t type, uint8_t* buffer, uint32_t size, void* user) {
         auto* self = static_cast<Collector*>(user);
         {
             std::lock_guard lock(self->mutex);
@@ -82,7 +82,7 @@ struct Collector {
             }
         }
         ++self->calls;
-        if (self->during) self->during();
+        if (self->during) self->during(play);
     }
     size_t ByteCount() {
         std::lock_guard lock(mutex);
@@ -148,9 +148,13 @@ public:
         tarnlink::wire::Encode(out, message);
         return tarnlink::net::SendAll(fd, out.data(), out.size());
     }
-    // The client's next message; false when none comes within ten seconds.
-    static bool Receive(int fd, tarnlink::wire::MessageReader& reader, tarnlink::wire::Message& m) {
-        while (reader.Next(m) != tarnlink::wire::MessageReader::Result::Message) {
+    // The client's next message of `type`, others (heartbeats and the like) passed over; false when
+    // none comes within ten seconds.
+    static bool Receive(int fd, tarnlink::wire::MessageReader& reader, tarnlink::wire::Message& m,
+                        tarnlink::wire::MsgType type) {
+        using Result = tarnlink::wire::MessageReader::Result;
+        for (Result r = reader.Next(m); r != Result::Message || m.type != type; r = reader.Next(m)) {
+            if (r == Result::Message) continue;
             if (tarnlink::net::WaitReadable(fd, 10000) <= 0) return false;
             auto space = reader.WritableSpace();
             const ssize_t n = ::recv(fd, space.data(), space.size(), 0);
@@ -163,7 +167,7 @@ public:
     static bool AcceptLogin(int fd) {
         tarnlink::wire::MessageReader reader(tarnlink::wire::kMaxRequestBody);
         tarnlink::wire::Message m;
-        return Send(fd, tarnlink::wire::Hello{}) && Receive(fd, reader, m) &&
+        return Send(fd, tarnlink::wire::Hello{}) && Receive(fd, reader, m, tarnlink::wire::MsgType::Login) &&
                Send(fd, tarnlink::wire::LoginResult{});
     }
 
