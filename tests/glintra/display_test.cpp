@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "common/wait_until.h"
@@ -38,27 +37,22 @@ bool RowsAre(const Screenshot& s, uint32_t colour, int rows) {
                        [&](uint32_t p) { return p == colour; });
 }
 
-// The overlay of the live view: the red centre box, where it ran, and whether the handle could be
-// destroyed from inside its own callback (it must not).
+// The overlay of the live view: the red centre box, drawn on Glintra's thread. Counts as wrong a
+// call on the thread that made it, a box not drawn, and the handle destroyed from inside its own
+// callback.
 struct Overlay {
     GLT_HANDLE handle = 0;
-    std::atomic<int> calls{0};
-    std::mutex lock;
-    std::thread::id thread;      // guarded by lock
-    int32_t drawResult = -1;     // guarded by lock
-    int32_t destroyResult = -1;  // guarded by lock
+    std::thread::id maker = std::this_thread::get_id();
+    std::atomic<int> calls{0}, wrong{0};
 
     static void Draw(void* user, int32_t, int32_t, int32_t, int32_t, int32_t) {
         auto* self = static_cast<Overlay*>(user);
         const float rect[4] = {0.45f, 0.55f, 0.45f, 0.55f};
         const float red[4] = {1.0f, 0.0f, 0.0f, 1.0f};
-        const int32_t result = GLT_DrawRect(self->handle, rect, red, 1);
-        const int32_t destroyed = GLT_DestroyHandle(self->handle);
-        std::lock_guard guard(self->lock);
-        self->thread = std::this_thread::get_id();
-        self->drawResult = result;
-        self->destroyResult = destroyed;
-        self->calls++;
+        const bool drawn = GLT_DrawRect(self->handle, rect, red, 1) == 1;
+        const bool destroyed = GLT_DestroyHandle(self->handle) != 0;
+        if (!drawn || destroyed || std::this_thread::get_id() == self->maker) ++self->wrong;
+        ++self->calls;
     }
 };
 
@@ -69,7 +63,6 @@ class GlintraDisplay : public ::testing::Test {
         m_display = XOpenDisplay(nullptr);
         ASSERT_NE(m_display, nullptr);
         m_handle = GLT_CreateHandle();
-        ASSERT_NE(m_handle, 0);
         ASSERT_NE(GLT_Init(m_handle, 8, 0, 1), 0);
         ASSERT_NE(GLT_AddSubPort(m_handle, 0, 0), 0);
     }
@@ -112,11 +105,6 @@ class GlintraDisplay : public ::testing::Test {
     bool Show(const std::vector<uint8_t>& picture, int width, int height, Window window) {
         return GLT_UpdateFrameData(m_handle, picture.data(), width, height, 0) != 0 &&
                GLT_Display(m_handle, 0, window) != 0;
-    }
-
-    // The server reports a bad window after the request that met it, so a later call fails.
-    bool RefusedWithin5s(uint64_t window) {
-        return kx_test::WaitUntil([&] { return GLT_Display(m_handle, 0, window) == 0; }, 5s);
     }
 
     Display* m_display = nullptr;
@@ -163,12 +151,7 @@ TEST_F(GlintraDisplay, OverlayDrawsTheRedCentreBoxOnGlintrasThreadAtEverySizeAnd
         XResizeWindow(m_display, window, static_cast<unsigned>(w), static_cast<unsigned>(h));
         EXPECT_TRUE(ShowsWithin(window, shown(w, h))) << w << "x" << h;
     }
-    {
-        std::lock_guard guard(overlay.lock);
-        EXPECT_NE(overlay.thread, std::this_thread::get_id());
-        EXPECT_EQ(overlay.drawResult, 1);
-        EXPECT_EQ(overlay.destroyResult, 0);
-    }
+    EXPECT_EQ(overlay.wrong, 0);
 
     // Glintra's child window, cleared without an expose: the picture is gone ...
     const uint64_t presented = glintra::testing::Presented(m_handle);
@@ -187,25 +170,13 @@ TEST_F(GlintraDisplay, OverlayDrawsTheRedCentreBoxOnGlintrasThreadAtEverySizeAnd
     EXPECT_EQ(glintra::testing::Presented(m_handle), presented) << "repainted, not re-rendered";
 }
 
-TEST_F(GlintraDisplay, ShowsTheNewestOfPicturesGivenFasterThanDrawn) {
-    const Window window = MakeWindow(320, 256);
-    // Pictures of changing sizes as fast as they come, as from the worker when the camera changes
-    // mode; the last one must be the one on screen.
-    const std::pair<int, int> sizes[] = {{640, 512}, {320, 256}, {640, 256}};
-    std::vector<std::vector<uint8_t>> pictures;
-    for (const auto& [w, h] : sizes) pictures.push_back(Flat(w, h, static_cast<uint8_t>(w / 10 + h / 10)));
-    for (int i = 0; i < 300; ++i) Show(pictures[i % 3], sizes[i % 3].first, sizes[i % 3].second, window);
-    ASSERT_TRUE(Show(Flat(640, 512, 222), 640, 512, window));
-    EXPECT_TRUE(ShowsWithin(window, [](const Screenshot& s) { return s.width == 320 && RowsAre(s, Grey(222), s.height); }));
-}
-
 std::atomic<int> g_programErrors{0};
 int CountProgramError(Display*, XErrorEvent*) {
     ++g_programErrors;
     return 0;
 }
 
-TEST_F(GlintraDisplay, WindowsTheServerRefusesAreReportedToTheCallerAlone) {
+TEST_F(GlintraDisplay, WindowsTheServerRefusesAreReportedToTheCallerAloneAndTheNextShowsTheNewestPicture) {
     XSetErrorHandler(CountProgramError);
     const auto picture = Flat(64, 64, 77);
     ASSERT_NE(GLT_UpdateFrameData(m_handle, picture.data(), 64, 64, 0), 0);
@@ -215,18 +186,25 @@ TEST_F(GlintraDisplay, WindowsTheServerRefusesAreReportedToTheCallerAlone) {
     ASSERT_TRUE(ShowsWithin(gone, [](const Screenshot& s) { return s.At(50, 50) == Grey(77); }));
     XDestroyWindow(m_display, gone);
     XSync(m_display, False);
-    EXPECT_TRUE(RefusedWithin5s(gone));
-    EXPECT_TRUE(RefusedWithin5s(0x3fff0001));
+    // The server reports a bad window after the request that met it, so a later call fails.
+    for (const Window bad : {gone, Window{0x3fff0001}}) {
+        EXPECT_TRUE(kx_test::WaitUntil([&] { return GLT_Display(m_handle, 0, bad) == 0; }, 5s)) << bad;
+    }
     EXPECT_EQ(g_programErrors, 0) << "Glintra's errors stay Glintra's";
     // The program's own mistake still reaches the program's handler ...
     XMapWindow(m_display, 0x3fff0003);
     XSync(m_display, False);
     EXPECT_EQ(g_programErrors, 1);
     XSetErrorHandler(nullptr);
-    // ... and the same handle goes on to show in a good window.
-    const Window good = MakeWindow(100, 100);
-    ASSERT_NE(GLT_Display(m_handle, 0, good), 0);
-    EXPECT_TRUE(ShowsWithin(good, [](const Screenshot& s) { return s.At(50, 50) == Grey(77); }));
+    // ... and the same handle goes on to show in a good window: pictures of changing sizes as fast
+    // as they come, as from the worker when the camera changes mode, the last one on screen.
+    const Window good = MakeWindow(320, 256);
+    const std::pair<int, int> sizes[] = {{640, 512}, {320, 256}, {640, 256}};
+    std::vector<std::vector<uint8_t>> pictures;
+    for (const auto& [w, h] : sizes) pictures.push_back(Flat(w, h, static_cast<uint8_t>(w / 10 + h / 10)));
+    for (int i = 0; i < 300; ++i) Show(pictures[i % 3], sizes[i % 3].first, sizes[i % 3].second, good);
+    ASSERT_TRUE(Show(Flat(640, 512, 222), 640, 512, good));
+    EXPECT_TRUE(ShowsWithin(good, [](const Screenshot& s) { return s.width == 320 && RowsAre(s, Grey(222), s.height); }));
 }
 
 TEST_F(GlintraDisplay, CallbackNeverRunsAfterTeardownReturns) {
