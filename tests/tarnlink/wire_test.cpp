@@ -31,20 +31,15 @@ std::vector<std::pair<MsgType, size_t>> ReadAll(const std::vector<uint8_t>& byte
 
 TEST(TarnlinkWire, ReaderCutsTheSameMessagesOutOfAnyChunking) {
     std::vector<uint8_t> bytes;
+    // Messages of every shape: fixed, with a string, empty, and a stream payload.
     Encode(bytes, Hello{});
     Encode(bytes, Login{"admin", Mac{}});
-    Encode(bytes, LoginResult{});
-    Encode(bytes, StreamStart{7, 1});
-    Encode(bytes, StreamResult{7, Status::Busy});
-    EncodeStream(bytes, MsgType::StreamData, 7, std::vector<uint8_t>(3000, 0x11));
-    Encode(bytes, StreamStop{7});
-    Encode(bytes, Ptz{5, 1, 13, 1});
-    Encode(bytes, PtzResult{5, Status::BadCommand});
     EncodeEmpty(bytes, MsgType::Heartbeat);
-    Encode(bytes, Bye{Status::ShuttingDown});
+    EncodeStream(bytes, MsgType::StreamData, 7, std::vector<uint8_t>(3000, 0x11));
+    Encode(bytes, Ptz{5, 1, 13, 1});
     const auto whole = ReadAll(bytes, {bytes.size()});
-    ASSERT_EQ(whole.size(), 11u);
-    EXPECT_EQ(whole[5], std::make_pair(MsgType::StreamData, size_t{3004}));
+    ASSERT_EQ(whole.size(), 5u);
+    EXPECT_EQ(whole[3], std::make_pair(MsgType::StreamData, size_t{3004}));
     for (const std::vector<size_t>& pieces : {std::vector<size_t>{1}, {7}, {8, 1, 4093}, {65536}}) {
         EXPECT_EQ(ReadAll(bytes, pieces), whole);
     }
