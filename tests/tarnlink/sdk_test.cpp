@@ -138,9 +138,6 @@ TEST_F(TarnlinkTest, FailedCallsGiveTheirErrorCodeAndLeaveLoginStreamAndFocusWor
     // One SDK thread calls back, never the caller's.
     EXPECT_EQ(collector.threads.size(), 1u);
     EXPECT_EQ(collector.threads.count(std::this_thread::get_id()), 0u);
-    const std::vector<bool> crcValid = FrameCrcsValid(collector.bytes);
-    EXPECT_GE(crcValid.size(), 5u);
-    EXPECT_EQ(crcValid, std::vector<bool>(crcValid.size(), true));
 }
 
 TEST(Tarnlink, AFocusAnswerThatComesAfterItsTimeoutIsNotTakenForTheNext) {

@@ -2,9 +2,7 @@
 // callback, a scriptable fake camera for hostile and silent peers, and frames cut from a stream.
 #pragma once
 
-#include <arpa/inet.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
