@@ -141,7 +141,6 @@ TEST_F(GlintraDisplay, ShowsEveryGreyLevelAsSentThroughSharedMemoryAndWithout) {
             return s.width == 256;
         }));
         EXPECT_EQ(glintra::testing::PresentsShared(m_handle), shm) << "Xvfb shares memory";
-        XDestroyWindow(m_display, window);
     }
 }
 
@@ -295,8 +294,7 @@ struct Image {
     uint32_t At(int x, int y) const {
         return pixels[static_cast<size_t>(y) * width + x] & 0xffffff;
     }
-    int width;
-    int height;
+    int width, height;
     std::vector<uint32_t> pixels;
 };
 

@@ -92,10 +92,8 @@ struct Collector {
     }
 };
 
-inline PreviewInfo Preview(int32_t blocked = 1) { return PreviewInfo{1, 10, blocked, ""}; }
-
 inline int32_t Play(int32_t login, Collector& collector, int32_t blocked = 1) {
-    const PreviewInfo preview = Preview(blocked);
+    const PreviewInfo preview{1, 10, blocked, ""};
     return TLNK_RealPlay_V30(login, &preview, Collector::Callback, &collector, 0);
 }
 
@@ -128,7 +126,6 @@ public:
         sockaddr_in address{};
         tarnlink::net::ParseIpv4(kLoopback, 0, address);
         m_listen = tarnlink::net::ListenTcp(address);
-        m_port = tarnlink::net::LocalPort(m_listen.Get());
         m_thread = std::thread([this, script] {
             if (tarnlink::net::WaitReadable(m_listen.Get(), 20000) <= 0) return;
             m_client = tarnlink::net::UniqueFd(::accept(m_listen.Get(), nullptr, nullptr));
@@ -139,7 +136,7 @@ public:
         ::shutdown(m_listen.Get(), SHUT_RDWR);
         m_thread.join();
     }
-    uint16_t Port() const { return m_port; }
+    uint16_t Port() const { return tarnlink::net::LocalPort(m_listen.Get()); }
 
     static bool Send(int fd, const auto& message) {
         std::vector<uint8_t> out;
@@ -171,7 +168,6 @@ public:
 
 private:
     tarnlink::net::UniqueFd m_listen, m_client;  // m_client: written by m_thread until it ends
-    uint16_t m_port = 0;
     std::thread m_thread;
 };
 

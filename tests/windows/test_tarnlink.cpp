@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 
 #include "tarnlink.h"
@@ -65,7 +64,6 @@ WT_TEST(LoginStreamStopAndLogoutRepeatedLeaveNoHandleBehind) {
     }
     // Wine opens the odd handle of its own now and then; a handle left by each cycle shows as 20.
     WT_CHECK(kx_test::WaitUntil([&] { return HandleCount() <= handles + 4; }, std::chrono::seconds(2)));
-    std::printf("  handles %lu -> %lu\n", handles, HandleCount());
 }
 
 int main(int argc, char** argv) {
