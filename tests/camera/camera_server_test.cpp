@@ -8,7 +8,6 @@ namespace {
 using namespace tltest;
 namespace wire = tarnlink::wire;
 
-// A raw TCP connection to the camera.
 tarnlink::net::UniqueFd Connect(uint16_t port) {
     sockaddr_in address{};
     tarnlink::net::ParseIpv4(kLoopback, port, address);
@@ -77,6 +76,7 @@ TEST(CameraServer, HostileClientCostsOnlyItsConnection) {
         EXPECT_TRUE(ClosedByCamera(hostile)) << c.name;
     }
     EXPECT_TRUE(ClosedByCamera(idle));
+    EXPECT_TRUE(WaitUntil([&] { return camera.server->ClientCount() == 1; })) << "closed clients are let go";
     // The well-behaved client streamed on throughout.
     const size_t before = collector.ByteCount();
     EXPECT_TRUE(WaitUntil([&] { return collector.ByteCount() > before + 10000; }));
