@@ -293,12 +293,12 @@ TEST_F(TarnlinkTest, NoCallbackOnceStopOrLogoutReturnsAlthoughOneWasRunning) {
         collector.during = [&, id = login.id](int32_t play) {
             if (returned) calledAfter = true;
             inCallback = true;
-            if (inside && collector.calls == 3) {
+            std::this_thread::sleep_for(1ms);  // keep calls long, so a stop from outside meets one running
+            inCallback = false;
+            if (inside && collector.calls == 3) {  // last: the test may free all this once it returns
                 result = logout ? TLNK_Logout(id) : TLNK_StopRealPlay(play);
                 returned = true;
             }
-            std::this_thread::sleep_for(1ms);  // keep calls long, so a stop from outside meets one running
-            inCallback = false;
         };
         const int32_t play = Play(login.id, collector);
         ASSERT_GE(play, 0);
