@@ -11,7 +11,6 @@ namespace glintra_test {
 
 inline std::vector<uint8_t> Picture(int width, int height, const std::function<uint8_t(int x, int y)>& grey) {
     std::vector<uint8_t> out;
-    out.reserve(static_cast<size_t>(width) * height * 2);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             out.push_back(0x80);
@@ -32,6 +31,7 @@ constexpr uint32_t kRed = 0xff0000;
 // width, height and At(x, y) as 0xRRGGBB.
 struct RedBox {
     int x0, x1, y0, y1, count;
+    bool operator==(const RedBox&) const = default;
 };
 template <typename Image>
 RedBox FindRed(const Image& image) {

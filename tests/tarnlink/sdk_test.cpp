@@ -1,7 +1,9 @@
-// The SDK against the camera emulator and against fake cameras, all on loopback.
+// The SDK against the camera emulator and against fake cameras, all on loopback; first the message
+// framing and codecs that the SDK and the camera share.
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <algorithm>
+#include <random>
 
 #include "test_support.h"
 
@@ -9,6 +11,120 @@ namespace {
 
 using namespace tltest;
 namespace wire = tarnlink::wire;
+
+namespace codec {
+using namespace tarnlink::wire;
+
+// Feeds bytes in pieces of the given sizes (cycled) and returns the messages' types and sizes.
+std::vector<std::pair<MsgType, size_t>> ReadAll(const std::vector<uint8_t>& bytes, const std::vector<size_t>& pieces) {
+    MessageReader reader(kMaxBody);
+    std::vector<std::pair<MsgType, size_t>> seen;
+    for (size_t i = 0, pos = 0; pos < bytes.size(); ++i) {
+        auto space = reader.WritableSpace();
+        const size_t n = std::min({pieces[i % pieces.size()], space.size(), bytes.size() - pos});
+        std::copy_n(bytes.begin() + static_cast<ptrdiff_t>(pos), n, space.begin());
+        reader.Commit(n);
+        pos += n;
+        Message m;
+        MessageReader::Result r;
+        while ((r = reader.Next(m)) == MessageReader::Result::Message) seen.emplace_back(m.type, m.body.size());
+        EXPECT_EQ(r, MessageReader::Result::NeedMore);
+    }
+    return seen;
+}
+
+TEST(TarnlinkWire, ReaderCutsTheSameMessagesOutOfAnyChunking) {
+    std::vector<uint8_t> bytes;
+    // Messages of every shape: fixed, with a string, empty, and a stream payload.
+    Encode(bytes, Hello{});
+    Encode(bytes, wire::Login{"admin", Mac{}});
+    EncodeEmpty(bytes, MsgType::Heartbeat);
+    EncodeStream(bytes, MsgType::StreamData, 7, std::vector<uint8_t>(3000, 0x11));
+    Encode(bytes, Ptz{5, 1, 13, 1});
+    const auto whole = ReadAll(bytes, {bytes.size()});
+    ASSERT_EQ(whole.size(), 5u);
+    EXPECT_EQ(whole[3], std::make_pair(MsgType::StreamData, size_t{3004}));
+    for (const std::vector<size_t>& pieces : {std::vector<size_t>{1}, {7}, {8, 1, 4093}, {65536}}) {
+        EXPECT_EQ(ReadAll(bytes, pieces), whole);
+    }
+    // A stream many times the reader's buffer, in pieces that end anywhere in a message.
+    bytes.clear();
+    std::mt19937 random(3);
+    size_t payload = 0, seen = 0;
+    for (int i = 0; i < 40; ++i) {
+        const size_t n = std::uniform_int_distribution<size_t>(1, kMaxBody - kStreamPrefixSize)(random);
+        EncodeStream(bytes, MsgType::StreamData, 1, std::vector<uint8_t>(n, static_cast<uint8_t>(i)));
+        payload += n;
+    }
+    for (const auto& [type, size] : ReadAll(bytes, {100000, 333333, 1 << 20})) seen += size - kStreamPrefixSize;
+    EXPECT_EQ(seen, payload);
+}
+
+TEST(TarnlinkWire, ReaderRejectsMalformedHeaders) {
+    const struct {
+        const char* name;
+        uint32_t length;
+        uint16_t type, flags;
+        uint32_t maxBody;
+    } cases[] = {
+        {"longer than a request may be", kMaxRequestBody + 1, 4, 0, kMaxRequestBody},
+        {"type 0", 0, 0, 0, kMaxBody},
+        {"unknown type", 0, kLastMsgType + 1, 0, kMaxBody},
+        {"flags set", 0, 11, 0x8000, kMaxBody},
+    };
+    for (const auto& c : cases) {
+        MessageReader reader(c.maxBody);
+        auto space = reader.WritableSpace();
+        std::memcpy(space.data(), &c.length, 4);
+        std::memcpy(space.data() + 4, &c.type, 2);
+        std::memcpy(space.data() + 6, &c.flags, 2);
+        reader.Commit(8);
+        Message m;
+        EXPECT_EQ(reader.Next(m), MessageReader::Result::Malformed) << c.name;
+    }
+}
+
+template <typename T>
+std::vector<uint8_t> Body(const T& message, int extra = 0) {
+    std::vector<uint8_t> out;
+    Encode(out, message);
+    out.resize(out.size() + extra);
+    return std::vector<uint8_t>(out.begin() + kHeaderSize, out.end());
+}
+
+TEST(TarnlinkWire, DecodersRefuseBodiesNotOfTheirExactShape) {
+    std::vector<uint8_t> lying = Body(wire::Login{"admin", {}});
+    lying[0] = 200;  // a user name length that points past the body
+    const struct {
+        const char* name;
+        bool decoded;
+    } cases[] = {
+        {"hello short", DecodeHello(Body(Hello{}, -1)).has_value()},
+        {"hello long", DecodeHello(Body(Hello{}, 1)).has_value()},
+        {"login short", DecodeLogin(Body(wire::Login{"admin", {}}, -1)).has_value()},
+        {"login long", DecodeLogin(Body(wire::Login{"admin", {}}, 1)).has_value()},
+        {"login empty", DecodeLogin({}).has_value()},
+        {"user name past the body", DecodeLogin(lying).has_value()},
+        {"login result short", DecodeLoginResult(Body(LoginResult{}, -1)).has_value()},
+        {"ptz long", DecodePtz(Body(Ptz{9, 1, 14, 0}, 1)).has_value()},
+        {"status the protocol lacks", DecodePtzResult(std::vector<uint8_t>{9, 0, 0, 0, 99, 0, 0, 0}).has_value()},
+        {"stream payload without its id", DecodeStreamPayload(std::vector<uint8_t>{1, 2, 3}).has_value()},
+        {"empty message with a byte", DecodeEmpty(std::vector<uint8_t>{0})},
+    };
+    for (const auto& c : cases) EXPECT_FALSE(c.decoded) << c.name;
+}
+
+// The password and the user name the camera checks by logging in (below); here the rest.
+TEST(TarnlinkWire, LoginProofDependsOnTheNonceAndAnEmptyPassword) {
+    Nonce a{}, b{};
+    b[31] = 1;
+    EXPECT_FALSE(ProofsEqual(LoginProof("qbxwz70413", a, "admin"), LoginProof("qbxwz70413", b, "admin")));
+    EXPECT_FALSE(ProofsEqual(LoginProof("", a, "admin"), LoginProof("x", a, "admin")));
+    ASSERT_TRUE(RandomNonce(a) && RandomNonce(b));
+    EXPECT_NE(a, b);
+}
+
+}  // namespace codec
 
 struct Login {
     int32_t id = -1;
@@ -26,18 +142,6 @@ uint16_t UnusedPort() {
     return tarnlink::net::LocalPort(tarnlink::net::ListenTcp(address).Get());
 }
 
-size_t CountEntries(const char* dir) {
-    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
-}
-
-// The fake camera's next message of `type`, heartbeats and the like passed over.
-bool ReceiveType(int fd, wire::MessageReader& reader, wire::Message& m, wire::MsgType type) {
-    while (FakeCamera::Receive(fd, reader, m)) {
-        if (m.type == type) return true;
-    }
-    return false;
-}
-
 // The emulator and a login to it.
 class TarnlinkTest : public ::testing::Test {
 protected:
@@ -47,15 +151,19 @@ protected:
     Login login{camera.Port(), &info};
 };
 
-TEST_F(TarnlinkTest, FailedCallsGiveTheirErrorCodeAndLeaveLoginAndStreamWorking) {
+// One login through failed calls of every kind and working focus commands, streaming all along
+// until the camera stops.
+TEST_F(TarnlinkTest, FailedCallsGiveTheirErrorCodeAndLeaveLoginStreamAndFocusWorkingUntilTheCameraStops) {
+    EXPECT_EQ(info.width, 64);
+    EXPECT_EQ(info.height, 48);
+    EXPECT_EQ(info.formatCode, 4);
     const uint16_t port = camera.Port(), closed = UnusedPort();
     Collector collector;
     const int32_t play = Play(login.id, collector);
     ASSERT_GE(play, 0);
     Login other(port);
-    const PreviewInfo preview = Preview();
-    PreviewInfo channel2 = Preview();
-    channel2.channel = 2;
+    const PreviewInfo preview{1, 10, 1, ""};
+    const PreviewInfo channel2{2, 10, 1, ""};
     auto logIn = [](const char* address, uint16_t p, const char* user, const char* password) {
         return [=] { return TLNK_Login(address, p, user, password, nullptr); };
     };
@@ -74,7 +182,6 @@ TEST_F(TarnlinkTest, FailedCallsGiveTheirErrorCodeAndLeaveLoginAndStreamWorking)
         uint32_t error;
     } cases[] = {
         {"wrong password", logIn(kLoopback, port, "admin", "qbxwz70414"), -1, TLNK_E_PASSWORD},
-        {"empty password", logIn(kLoopback, port, "admin", ""), -1, TLNK_E_PASSWORD},
         {"wrong user", logIn(kLoopback, port, "root", kPassword), -1, TLNK_E_PASSWORD},
         {"nobody listening", logIn(kLoopback, closed, "admin", kPassword), -1, TLNK_E_CONNECT},
         {"null address", logIn(nullptr, port, "admin", "x"), -1, TLNK_E_INVALID_ARGUMENT},
@@ -90,7 +197,6 @@ TEST_F(TarnlinkTest, FailedCallsGiveTheirErrorCodeAndLeaveLoginAndStreamWorking)
         {"camera says nothing", logInTo([](int) {}), -1, TLNK_E_TIMEOUT},
         {"camera hangs up", logInTo([](int fd) { ::shutdown(fd, SHUT_RDWR); }), -1, TLNK_E_DISCONNECTED},
         {"play on unknown user", [&] { return Play(login.id + 1000, collector); }, -1, TLNK_E_INVALID_HANDLE},
-        {"play on negative user", [&] { return Play(-1, collector); }, -1, TLNK_E_INVALID_HANDLE},
         {"null preview", [&] { return TLNK_RealPlay_V30(other.id, nullptr, Collector::Callback, nullptr, 0); },
          -1, TLNK_E_INVALID_ARGUMENT},
         {"null callback", [&] { return TLNK_RealPlay_V30(other.id, &preview, nullptr, nullptr, 0); }, -1,
@@ -115,25 +221,31 @@ TEST_F(TarnlinkTest, FailedCallsGiveTheirErrorCodeAndLeaveLoginAndStreamWorking)
     Login good(port);
     EXPECT_GE(good.id, 0);
     EXPECT_EQ(TLNK_GetLastError(), uint32_t{TLNK_NOERROR});
-    EXPECT_EQ(TLNK_PTZControl_Other(login.id, 1, 14, 1), TLNK_TRUE);
-    const size_t received = collector.ByteCount();
-    EXPECT_TRUE(WaitUntil([&] { return collector.ByteCount() > received; }));
-    EXPECT_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
-}
+    // Focus commands move the camera's lens while held.
+    camsim::FocusMotor& motor = camera.server->GetCamera().Focus();
+    auto position = [&] { return motor.Position(std::chrono::steady_clock::now()); };
+    const int32_t start = position();
+    EXPECT_EQ(TLNK_PTZControl_Other(login.id, 1, TLNK_PTZ_FOCUS_NEAR, 0), TLNK_TRUE);
+    EXPECT_TRUE(WaitUntil([&] { return position() < start - 5; }));
+    EXPECT_EQ(TLNK_PTZControl_Other(login.id, 1, TLNK_PTZ_FOCUS_NEAR, 1), TLNK_TRUE);
+    const int32_t stopped = position();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(position(), stopped);
 
-TEST_F(TarnlinkTest, StreamDeliversItsHeaderOnceThenFramesWithValidCrcOnOneSdkThread) {
-    EXPECT_EQ(info.width, 64);
-    EXPECT_EQ(info.height, 48);
-    EXPECT_EQ(info.formatCode, 4);
-    Collector collector;
-    const int32_t play = Play(login.id, collector);
-    ASSERT_GE(play, 0);
+    // The camera stops: the stream ends once, and the login says why.
     ASSERT_TRUE(WaitUntil([&] { return collector.ByteCount() > 6 * (56 + 2 * 64 * 48); }));
+    camera.server->Stop();
+    ASSERT_TRUE(WaitUntil([&] { return collector.Ends() == 1; }));
+    EXPECT_EQ(TLNK_PTZControl_Other(login.id, 1, 13, 0), TLNK_FALSE);
+    EXPECT_EQ(TLNK_GetLastError(), uint32_t{TLNK_E_DISCONNECTED});
     EXPECT_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
+    EXPECT_EQ(TLNK_Logout(login.id), TLNK_TRUE);
+    login.id = -1;
 
     std::lock_guard lock(collector.mutex);
     EXPECT_EQ(collector.headers, 1);
-    EXPECT_EQ(collector.ends + collector.others, 0);
+    EXPECT_EQ(collector.ends, 1);
+    EXPECT_EQ(collector.others, 0);
     ASSERT_EQ(collector.header.size(), sizeof(TLNK_StreamHeader));
     TLNK_StreamHeader header;
     std::memcpy(&header, collector.header.data(), sizeof header);
@@ -143,26 +255,6 @@ TEST_F(TarnlinkTest, StreamDeliversItsHeaderOnceThenFramesWithValidCrcOnOneSdkTh
     // One SDK thread calls back, never the caller's.
     EXPECT_EQ(collector.threads.size(), 1u);
     EXPECT_EQ(collector.threads.count(std::this_thread::get_id()), 0u);
-
-    const std::vector<bool> crcValid = FrameCrcsValid(collector.bytes);
-    EXPECT_GE(crcValid.size(), 5u);
-    EXPECT_EQ(crcValid, std::vector<bool>(crcValid.size(), true));
-}
-
-TEST_F(TarnlinkTest, FocusCommandsMoveTheCameraFocusWhileHeld) {
-    camsim::FocusMotor& motor = camera.server->GetCamera().Focus();
-    auto position = [&] { return motor.Position(std::chrono::steady_clock::now()); };
-    const int32_t start = position();
-    ASSERT_EQ(TLNK_PTZControl_Other(login.id, 1, TLNK_PTZ_FOCUS_NEAR, 0), TLNK_TRUE);
-    EXPECT_TRUE(WaitUntil([&] { return position() < start - 5; }));
-    ASSERT_EQ(TLNK_PTZControl_Other(login.id, 1, TLNK_PTZ_FOCUS_NEAR, 1), TLNK_TRUE);
-    const int32_t held = position();
-    ASSERT_EQ(TLNK_PTZControl_Other(login.id, 1, TLNK_PTZ_FOCUS_FAR, 0), TLNK_TRUE);
-    EXPECT_TRUE(WaitUntil([&] { return position() > held + 5; }));
-    ASSERT_EQ(TLNK_PTZControl_Other(login.id, 1, TLNK_PTZ_FOCUS_FAR, 1), TLNK_TRUE);
-    const int32_t stopped = position();
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(position(), stopped);
 }
 
 TEST(Tarnlink, AFocusAnswerThatComesAfterItsTimeoutIsNotTakenForTheNext) {
@@ -174,7 +266,7 @@ TEST(Tarnlink, AFocusAnswerThatComesAfterItsTimeoutIsNotTakenForTheNext) {
         wire::Message m;
         uint32_t asked[2];  // a message's body lasts only until the next is read
         for (uint32_t& sequence : asked) {
-            if (!ReceiveType(fd, reader, m, wire::MsgType::Ptz)) return;
+            if (!FakeCamera::Receive(fd, reader, m, wire::MsgType::Ptz)) return;
             sequence = wire::DecodePtz(m.body)->sequence;
         }
         FakeCamera::Send(fd, wire::PtzResult{asked[0], wire::Status::BadCommand});
@@ -188,83 +280,42 @@ TEST(Tarnlink, AFocusAnswerThatComesAfterItsTimeoutIsNotTakenForTheNext) {
     EXPECT_EQ(TLNK_PTZControl_Other(login.id, 1, 13, 1), TLNK_TRUE);
 }
 
-TEST_F(TarnlinkTest, NoCallbackOnceStopReturnsAlthoughOneWasRunning) {
-    Collector collector;
-    std::atomic<bool> stopReturned{false}, calledAfterStop{false}, inCallback{false};
-    collector.during = [&] {
-        if (stopReturned) calledAfterStop = true;
-        inCallback = true;
-        std::this_thread::sleep_for(1ms);  // keep calls long, so Stop meets one running
-        inCallback = false;
-    };
-    const int32_t play = Play(login.id, collector);
-    ASSERT_GE(play, 0);
-    ASSERT_TRUE(WaitUntil([&] { return collector.calls > 20 && inCallback; }));
-    std::thread gui([&] {
-        EXPECT_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
-        stopReturned = true;
-        EXPECT_FALSE(inCallback);
-    });
-    gui.join();
-    const size_t calls = collector.calls;
-    std::this_thread::sleep_for(100ms);  // a window for a stray call to show itself
-    EXPECT_FALSE(calledAfterStop);
-    EXPECT_EQ(collector.calls, calls);
-    EXPECT_EQ(TLNK_StopRealPlay(play), TLNK_FALSE);  // the handle is gone
-}
-
-// Stops the stream, or logs out, from inside its third callback.
-struct InsideCall {
-    bool logout = false;
-    int32_t userId = -1;
-    std::atomic<int> calls{0};
-    std::atomic<int> result{-1};
-    static void Callback(int32_t handle, uint32_t, uint8_t*, uint32_t, void* user) {
-        auto* self = static_cast<InsideCall*>(user);
-        if (++self->calls != 3) return;
-        self->result = self->logout ? TLNK_Logout(self->userId) : TLNK_StopRealPlay(handle);
-    }
-};
-
-TEST_F(TarnlinkTest, StopOrLogoutFromInsideTheCallbackEndsTheStream) {
-    for (const bool logout : {false, true}) {
-        SCOPED_TRACE(logout ? "logout" : "stop");
-        InsideCall inside;
-        inside.logout = logout;
-        inside.userId = login.id;
-        const PreviewInfo preview = Preview();
-        ASSERT_GE(TLNK_RealPlay_V30(login.id, &preview, InsideCall::Callback, &inside, 0), 0);
-        ASSERT_TRUE(WaitUntil([&] { return inside.result != -1; }));
-        EXPECT_EQ(inside.result, TLNK_TRUE);
-        std::this_thread::sleep_for(100ms);
-        EXPECT_EQ(inside.calls, 3);
-        if (logout) {
-            EXPECT_EQ(TLNK_Logout(login.id), TLNK_FALSE);  // already gone
-            login.id = -1;
-            break;
-        }
-        // The login can stream again.
+// A stop from outside while a call runs, a stop from inside a call, a logout from inside a call:
+// once it returned no call comes, and the play handle is gone. Each round streams on the same
+// login, which the stops left working.
+TEST_F(TarnlinkTest, NoCallbackOnceStopOrLogoutReturnsAlthoughOneWasRunning) {
+    for (const std::string how : {"stop", "stop inside", "logout inside"}) {
+        SCOPED_TRACE(how);
+        const bool inside = how.ends_with("inside"), logout = how.starts_with("logout");
         Collector collector;
-        const int32_t again = Play(login.id, collector);
-        ASSERT_GE(again, 0);
-        EXPECT_TRUE(WaitUntil([&] { return collector.ByteCount() > 0; }));
-        EXPECT_EQ(TLNK_StopRealPlay(again), TLNK_TRUE);
+        std::atomic<bool> returned{false}, calledAfter{false}, inCallback{false};
+        std::atomic<int32_t> result{-1};
+        collector.during = [&, id = login.id](int32_t play) {
+            if (returned) calledAfter = true;
+            inCallback = true;
+            std::this_thread::sleep_for(1ms);  // keep calls long, so a stop from outside meets one running
+            inCallback = false;
+            if (inside && collector.calls == 3) {  // last: the test may free all this once it returns
+                result = logout ? TLNK_Logout(id) : TLNK_StopRealPlay(play);
+                returned = true;
+            }
+        };
+        const int32_t play = Play(login.id, collector);
+        ASSERT_GE(play, 0);
+        if (!inside) {
+            ASSERT_TRUE(WaitUntil([&] { return collector.calls > 20 && inCallback; }));
+            result = TLNK_StopRealPlay(play);
+            returned = true;
+            EXPECT_FALSE(inCallback);
+        }
+        ASSERT_TRUE(WaitUntil([&] { return returned.load(); }));
+        EXPECT_EQ(result, TLNK_TRUE);
+        std::this_thread::sleep_for(100ms);  // a window for a stray call to show itself
+        EXPECT_FALSE(calledAfter);
+        EXPECT_EQ(TLNK_StopRealPlay(play), TLNK_FALSE);  // the handle is gone
     }
-}
-
-TEST_F(TarnlinkTest, CameraShuttingDownMidStreamEndsTheStreamOnce) {
-    Collector collector;
-    const int32_t play = Play(login.id, collector);
-    ASSERT_GE(play, 0);
-    ASSERT_TRUE(WaitUntil([&] { return collector.ByteCount() > 10000; }));
-    camera.server->Stop();
-    ASSERT_TRUE(WaitUntil([&] { return collector.Ends() == 1; }));
-    EXPECT_EQ(TLNK_PTZControl_Other(login.id, 1, 13, 0), TLNK_FALSE);
-    EXPECT_EQ(TLNK_GetLastError(), uint32_t{TLNK_E_DISCONNECTED});
-    EXPECT_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
-    EXPECT_EQ(TLNK_Logout(login.id), TLNK_TRUE);
+    EXPECT_EQ(TLNK_Logout(login.id), TLNK_FALSE);  // logged out inside
     login.id = -1;
-    EXPECT_EQ(collector.Ends(), 1);
 }
 
 // A camera that hangs up, falls silent or sends what the protocol does not allow once the stream
@@ -296,7 +347,9 @@ TEST(Tarnlink, ALinkThatFailsMidStreamEndsTheStreamOnce) {
         FakeCamera fake([&](int fd) {
             wire::MessageReader reader(wire::kMaxRequestBody);
             wire::Message m;
-            if (FakeCamera::AcceptLogin(fd) && ReceiveType(fd, reader, m, wire::MsgType::StreamStart)) c.then(fd);
+            if (FakeCamera::AcceptLogin(fd) && FakeCamera::Receive(fd, reader, m, wire::MsgType::StreamStart)) {
+                c.then(fd);
+            }
         });
         Login login(fake.Port());
         ASSERT_GE(login.id, 0);
@@ -312,30 +365,6 @@ TEST(Tarnlink, ALinkThatFailsMidStreamEndsTheStreamOnce) {
         EXPECT_EQ(collector.ByteCount(), 0u);
         EXPECT_EQ(collector.Ends(), 1);
     }
-}
-
-TEST_F(TarnlinkTest, RepeatedCyclesLeaveNoThreadOrDescriptorBehind) {
-    auto cycle = [&] {
-        Login again(camera.Port());
-        ASSERT_GE(again.id, 0);
-        Collector collector;
-        const int32_t play = Play(again.id, collector);
-        ASSERT_GE(play, 0);
-        ASSERT_TRUE(WaitUntil([&] { return collector.ByteCount() > 0; }));
-        ASSERT_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
-        ASSERT_EQ(TLNK_Logout(again.id), TLNK_TRUE);
-        again.id = -1;
-    };
-    // One cycle first, so that whatever the libraries set up once is in the baseline.
-    cycle();
-    ASSERT_TRUE(WaitUntil([&] { return camera.server->ClientCount() == 1; }));
-    const size_t threads = CountEntries("/proc/self/task");
-    const size_t descriptors = CountEntries("/proc/self/fd");
-    for (int i = 0; i < 200 && !HasFatalFailure(); ++i) cycle();
-    // The camera lets go of its side of each connection in its own time.
-    EXPECT_TRUE(WaitUntil([&] {
-        return CountEntries("/proc/self/task") <= threads && CountEntries("/proc/self/fd") <= descriptors;
-    })) << CountEntries("/proc/self/task") << " threads, " << CountEntries("/proc/self/fd") << " descriptors";
 }
 
 }  // namespace

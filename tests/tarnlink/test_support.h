@@ -2,9 +2,7 @@
 // callback, a scriptable fake camera for hostile and silent peers, and frames cut from a stream.
 #pragma once
 
-#include <arpa/inet.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -65,9 +63,9 @@ struct Collector {
     int headers = 0, ends = 0, others = 0;
     std::set<std::thread::id> threads;
     std::atomic<size_t> calls{0};
-    std::function<void()> during;  // runs inside every call, without the mutex
+    std::function<void(int32_t play)> during;  // runs inside every call, without the mutex
 
-    static void Callback(int32_t, uint32_t type, uint8_t* buffer, uint32_t size, void* user) {
+    static void Callback(int32_t play, uint32_t type, uint8_t* buffer, uint32_t size, void* user) {
         auto* self = static_cast<Collector*>(user);
         {
             std::lock_guard lock(self->mutex);
@@ -82,7 +80,7 @@ struct Collector {
             }
         }
         ++self->calls;
-        if (self->during) self->during();
+        if (self->during) self->during(play);
     }
     size_t ByteCount() {
         std::lock_guard lock(mutex);
@@ -94,10 +92,8 @@ struct Collector {
     }
 };
 
-inline PreviewInfo Preview(int32_t blocked = 1) { return PreviewInfo{1, 10, blocked, ""}; }
-
 inline int32_t Play(int32_t login, Collector& collector, int32_t blocked = 1) {
-    const PreviewInfo preview = Preview(blocked);
+    const PreviewInfo preview{1, 10, blocked, ""};
     return TLNK_RealPlay_V30(login, &preview, Collector::Callback, &collector, 0);
 }
 
@@ -130,7 +126,6 @@ public:
         sockaddr_in address{};
         tarnlink::net::ParseIpv4(kLoopback, 0, address);
         m_listen = tarnlink::net::ListenTcp(address);
-        m_port = tarnlink::net::LocalPort(m_listen.Get());
         m_thread = std::thread([this, script] {
             if (tarnlink::net::WaitReadable(m_listen.Get(), 20000) <= 0) return;
             m_client = tarnlink::net::UniqueFd(::accept(m_listen.Get(), nullptr, nullptr));
@@ -141,16 +136,20 @@ public:
         ::shutdown(m_listen.Get(), SHUT_RDWR);
         m_thread.join();
     }
-    uint16_t Port() const { return m_port; }
+    uint16_t Port() const { return tarnlink::net::LocalPort(m_listen.Get()); }
 
     static bool Send(int fd, const auto& message) {
         std::vector<uint8_t> out;
         tarnlink::wire::Encode(out, message);
         return tarnlink::net::SendAll(fd, out.data(), out.size());
     }
-    // The client's next message; false when none comes within ten seconds.
-    static bool Receive(int fd, tarnlink::wire::MessageReader& reader, tarnlink::wire::Message& m) {
-        while (reader.Next(m) != tarnlink::wire::MessageReader::Result::Message) {
+    // The client's next message of `type`, others (heartbeats and the like) passed over; false when
+    // none comes within ten seconds.
+    static bool Receive(int fd, tarnlink::wire::MessageReader& reader, tarnlink::wire::Message& m,
+                        tarnlink::wire::MsgType type) {
+        using Result = tarnlink::wire::MessageReader::Result;
+        for (Result r = reader.Next(m); r != Result::Message || m.type != type; r = reader.Next(m)) {
+            if (r == Result::Message) continue;
             if (tarnlink::net::WaitReadable(fd, 10000) <= 0) return false;
             auto space = reader.WritableSpace();
             const ssize_t n = ::recv(fd, space.data(), space.size(), 0);
@@ -163,13 +162,12 @@ public:
     static bool AcceptLogin(int fd) {
         tarnlink::wire::MessageReader reader(tarnlink::wire::kMaxRequestBody);
         tarnlink::wire::Message m;
-        return Send(fd, tarnlink::wire::Hello{}) && Receive(fd, reader, m) &&
+        return Send(fd, tarnlink::wire::Hello{}) && Receive(fd, reader, m, tarnlink::wire::MsgType::Login) &&
                Send(fd, tarnlink::wire::LoginResult{});
     }
 
 private:
     tarnlink::net::UniqueFd m_listen, m_client;  // m_client: written by m_thread until it ends
-    uint16_t m_port = 0;
     std::thread m_thread;
 };
 

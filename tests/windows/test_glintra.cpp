@@ -1,4 +1,4 @@
-// glintra.dll in real windows: the grey picture read back from the screen, the overlay drawn with
+// glintra.dll in a real window: the grey picture read back from the screen, the overlay drawn with
 // GLT_DrawRect and with the callback's own device context, WM_PAINT, a parent that changes size
 // or goes away, and the drawing thread and child window gone after GLT_DestroyHandle.
 #include <windows.h>
@@ -6,9 +6,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <utility>
 #include <vector>
 
+#include "../glintra/pictures.h"
 #include "glintra.h"
 #include "win_test.h"
 
@@ -56,85 +56,44 @@ void DrawOverlay(void* user, int32_t, int32_t, int32_t width, int32_t height, in
     ++overlay->calls;
 }
 
-// One render handle set up as the program sets it up, showing a picture of four grey quadrants.
-class Render {
-  public:
-    explicit Render(int width = 64, int height = 48, int32_t filter = GLT_SCALE_BILINEAR)
-        : m_width(width), m_height(height) {
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                m_picture.push_back(0x80);
-                m_picture.push_back(
-                    static_cast<uint8_t>(kGreys[(y * 2 / height) * 2 + x * 2 / width]));
-            }
-        }
-        m_handle = GLT_CreateHandle();
-        EXPECT_TRUE(m_handle != 0);
-        EXPECT_EQ(GLT_Init(m_handle, GLT_FORMAT_GREY_UYVY, 0, filter), 1);
-        EXPECT_EQ(GLT_AddSubPort(m_handle, 0, 0), 1);
-    }
-    ~Render() {
-        if (m_handle) GLT_DestroyHandle(m_handle);
-    }
-    Render(const Render&) = delete;
-    Render& operator=(const Render&) = delete;
-
-    GLT_HANDLE Handle() const { return m_handle; }
-    void WithOverlay(Overlay& overlay) {
-        overlay.handle = m_handle;
-        EXPECT_EQ(GLT_SetCallBack(m_handle, 0, GLT_CALLBACK_OVERLAY, &DrawOverlay, &overlay), 1);
-    }
-    // Hands the picture over and shows it in `window`, as the worker does per frame.
-    int32_t Show(HWND window) {
-        if (!GLT_UpdateFrameData(m_handle, m_picture.data(), m_width, m_height, 0)) return 0;
-        return GLT_Display(m_handle, 0, reinterpret_cast<uintptr_t>(window));
-    }
-    int32_t Destroy() { return GLT_DestroyHandle(std::exchange(m_handle, 0)); }
-
-  private:
-    GLT_HANDLE m_handle = 0;
-    std::vector<uint8_t> m_picture;
-    int m_width;
-    int m_height;
-};
-
-// The centres of the four quadrants of a width x height client area; with `edges`, also the
-// corners a picture filling the window reaches.
-std::vector<Probe> QuadrantProbes(int width = kWidth, int height = kHeight, bool edges = false) {
+// The centres of the four quadrants of a width x height client area.
+std::vector<Probe> QuadrantProbes(int width = kWidth, int height = kHeight) {
     std::vector<Probe> probes;
     for (int q = 0; q < 4; ++q) {
         probes.push_back(
             {(q % 2) * width / 2 + width / 4, (q / 2) * height / 2 + height / 4, Grey(kGreys[q])});
     }
-    if (edges) {
-        probes.push_back({1, 1, Grey(kGreys[0])});
-        probes.push_back({width - 2, height - 2, Grey(kGreys[3])});
-    }
     return probes;
 }
 
-HWND ChildOf(HWND parent) {
-    return FindWindowExW(parent, nullptr, L"GlintraView", nullptr);
-}
+}  // namespace
 
-TEST(GlintraWindow, padded_rows_are_scaled_into_the_whole_window_unchanged) {
+// One live view through its life: picture, overlay, WM_PAINT, a resized parent, a parent that goes
+// away, teardown.
+TEST(GlintraWindow, overlay_paint_resize_lost_parent_and_destroy) {
     // 50 is not a multiple of 4: the rows are padded for GDI.
-    wt::TestWindow window(64, 64, kWidth, kHeight);
-    Render render(50, 30, GLT_SCALE_NEAREST);
-    WT_EXPECT_SHOWN(window, QuadrantProbes(kWidth, kHeight, true), 0,
-                    [&] { render.Show(window.Handle()); });
-}
-
-// One live view through its life: overlay, WM_PAINT, a resized parent, teardown.
-TEST(GlintraWindow, overlay_paint_resize_and_destroy) {
-    wt::TestWindow window(64, 64, kWidth, kHeight);
-    Render render;
+    const std::vector<uint8_t> picture = glintra_test::Picture(50, 30, [](int x, int y) {
+        return static_cast<uint8_t>(kGreys[(y * 2 / 30) * 2 + x * 2 / 50]);
+    });
+    GLT_HANDLE handle = GLT_CreateHandle();
+    EXPECT_EQ(GLT_Init(handle, GLT_FORMAT_GREY_UYVY, 0, GLT_SCALE_NEAREST), 1);
+    EXPECT_EQ(GLT_AddSubPort(handle, 0, 0), 1);
     Overlay overlay;
-    render.WithOverlay(overlay);
-    WT_EXPECT_SHOWN(window, QuadrantProbes(), 0, [&] { render.Show(window.Handle()); });
+    overlay.handle = handle;
+    EXPECT_EQ(GLT_SetCallBack(handle, 0, GLT_CALLBACK_OVERLAY, &DrawOverlay, &overlay), 1);
+    // Hands the picture over and shows it in `window`, as the worker does per frame.
+    auto show = [&](HWND window) {
+        return GLT_UpdateFrameData(handle, picture.data(), 50, 30, 0) &&
+               GLT_Display(handle, 0, reinterpret_cast<uintptr_t>(window));
+    };
+    auto window = std::make_unique<wt::TestWindow>(64, 64, kWidth, kHeight);
+    std::vector<Probe> whole = QuadrantProbes();
+    whole.push_back({1, 20, Grey(kGreys[0])});  // the picture reaches the edges
+    whole.push_back({kWidth - 2, kHeight - 30, Grey(kGreys[3])});
+    WT_EXPECT_SHOWN(*window, whole, 0, [&] { show(window->Handle()); });
 
     // The box spans 0.45 to 0.55: x 144..175, y 108..131, one pixel wide.
-    WT_EXPECT_SHOWN(window,
+    WT_EXPECT_SHOWN(*window,
                     {{144, 120, kRed},
                      {175, 120, kRed},
                      {160, 108, kRed},
@@ -145,42 +104,47 @@ TEST(GlintraWindow, overlay_paint_resize_and_destroy) {
                      {10, 10, Grey(kGreys[0])}},
                     0);
     // Half-transparent blue over grey 230 in the bottom-right corner.
-    EXPECT_TRUE(wt::Near(window.Pixel(kWidth - 4, kHeight - 4), {115, 115, 242}, 2));
+    EXPECT_TRUE(wt::Near(window->Pixel(kWidth - 4, kHeight - 4), {115, 115, 242}, 2));
     EXPECT_TRUE(overlay.memoryDc);
     EXPECT_EQ(overlay.width, kWidth);
     EXPECT_EQ(overlay.height, kHeight);
-    // Outside the callback there is nothing to draw into.
-    const float all[4] = {0, 1, 0, 1};
-    EXPECT_EQ(GLT_DrawRect(render.Handle(), all, all, 0), 0);
 
-    const HWND child = ChildOf(window.Handle());
+    HWND child = FindWindowExW(window->Handle(), nullptr, L"GlintraView", nullptr);
     EXPECT_TRUE(child != nullptr);
     // Scribbled over from outside, then invalidated: only the drawing thread's WM_PAINT can bring
     // the picture back, as no new one is given.
     HDC dc = GetDC(child);
-    const RECT whole = {0, 0, kWidth, kHeight};
-    FillRect(dc, &whole, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    const RECT all = {0, 0, kWidth, kHeight};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     ReleaseDC(child, dc);
-    WT_EXPECT_SHOWN(window, {{80, 60, Grey(255)}}, 0);
+    WT_EXPECT_SHOWN(*window, {{80, 60, Grey(255)}}, 0);
     InvalidateRect(child, nullptr, FALSE);
-    WT_EXPECT_SHOWN(window, QuadrantProbes(), 0);
+    WT_EXPECT_SHOWN(*window, QuadrantProbes(), 0);
 
     // No new picture: the drawing thread notices the size and draws the last one again.
-    SetWindowPos(window.Handle(), nullptr, 0, 0, 480, 360, SWP_NOMOVE | SWP_NOZORDER);
+    SetWindowPos(window->Handle(), nullptr, 0, 0, 480, 360, SWP_NOMOVE | SWP_NOZORDER);
     std::vector<Probe> resized = QuadrantProbes(480, 360);
     resized.push_back({216, 162, kRed});  // the box's corner, new size
-    WT_EXPECT_SHOWN(window, resized, 0);
+    WT_EXPECT_SHOWN(*window, resized, 0);
     RECT area = {};
     GetClientRect(child, &area);
     EXPECT_EQ(area.right, 480);
     EXPECT_EQ(area.bottom, 360);
     EXPECT_EQ(overlay.width, 480);
 
+    const HWND gone = window->Handle();
+    window.reset();  // destroys the parent with the drawing thread's child in it
+    EXPECT_TRUE(wt::PollUntil([] {}, [&] { return !show(gone); }));
+    // A real window afterwards shows the picture again.
+    wt::TestWindow next(64, 64, kWidth, kHeight);
+    WT_EXPECT_SHOWN(next, QuadrantProbes(), 0, [&] { show(next.Handle()); });
+
+    child = FindWindowExW(next.Handle(), nullptr, L"GlintraView", nullptr);
     const DWORD drawerId = GetWindowThreadProcessId(child, nullptr);
     EXPECT_TRUE(drawerId != GetCurrentThreadId());
     HANDLE drawer = OpenThread(SYNCHRONIZE, FALSE, drawerId);
     EXPECT_TRUE(drawer != nullptr);
-    EXPECT_EQ(render.Destroy(), 1);
+    EXPECT_EQ(GLT_DestroyHandle(handle), 1);
     EXPECT_EQ(WaitForSingleObject(drawer, 0), WAIT_OBJECT_0);
     CloseHandle(drawer);
     EXPECT_TRUE(!IsWindow(child));
@@ -188,22 +152,5 @@ TEST(GlintraWindow, overlay_paint_resize_and_destroy) {
     wt::PumpFor(200);
     EXPECT_EQ(overlay.calls, calls);
 }
-
-TEST(GlintraWindow, a_parent_that_goes_away_is_refused_without_a_hang) {
-    Render render;
-    auto window = std::make_unique<wt::TestWindow>(64, 64, kWidth, kHeight);
-    const HWND gone = window->Handle();
-    WT_EXPECT_SHOWN(*window, QuadrantProbes(kWidth, kHeight, true), 0, [&] { render.Show(gone); });
-    window.reset();  // destroys the parent with the drawing thread's child in it
-    EXPECT_TRUE(wt::PollUntil([] {}, [&] { return render.Show(gone) == 0; }));
-    // A handle that never was a window is refused the same way.
-    const HWND never = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7ff0));
-    EXPECT_TRUE(wt::PollUntil([] {}, [&] { return render.Show(never) == 0; }));
-    // A real window afterwards shows the picture again.
-    wt::TestWindow next(64, 64, kWidth, kHeight);
-    WT_EXPECT_SHOWN(next, QuadrantProbes(), 0, [&] { render.Show(next.Handle()); });
-}
-
-}  // namespace
 
 WT_MAIN
