@@ -59,20 +59,15 @@ std::vector<uint8_t> QuadrantFrame(uint32_t format, uint32_t width, uint32_t hei
     return bytes;
 }
 
-// One display handle on a window.
-class Display {
-  public:
+// One display handle on a window, released with the object.
+struct Display {
     explicit Display(HWND hwnd) {
-        WT_CHECK_EQ(ORVD_InitByDisEngine(&m_handle, ORVD_ENGINE_DDRAW), ORVD_OK);
-        WT_CHECK_EQ(ORVD_SetDisplayWindow(m_handle, hwnd), ORVD_OK);
+        WT_CHECK_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
+        WT_CHECK_EQ(ORVD_SetDisplayWindow(handle, hwnd), ORVD_OK);
     }
-    ~Display() { ORVD_Release(m_handle); }
+    ~Display() { ORVD_Release(handle); }
     Display(const Display&) = delete;
-    Display& operator=(const Display&) = delete;
-    int32_t Handle() const { return m_handle; }
-
-  private:
-    int32_t m_handle = -1;
+    int32_t handle = -1;
 };
 
 using wt::Probe;
@@ -118,11 +113,11 @@ WT_TEST(frames_of_each_format_fill_the_window) {
         std::vector<uint8_t> bytes = QuadrantFrame(c.format, c.width, c.height);
         tagORVD_FRAME frame = {bytes.data(), 0, c.format, c.width, c.height};
         if (c.format == ORVD_FORMAT_UYVY &&
-            ORVD_DisplayFrame(display.Handle(), &frame) == ORVD_E_UNSUPPORTED) {
+            ORVD_DisplayFrame(display.handle, &frame) == ORVD_E_UNSUPPORTED) {
             std::printf("  this Wine's DirectDraw renderer offers no UYVY surfaces\n");
             continue;
         }
-        ExpectShown(window, display.Handle(), frame, QuadrantProbes(kWidth, kHeight), c.tolerance);
+        ExpectShown(window, display.handle, frame, QuadrantProbes(kWidth, kHeight), c.tolerance);
     }
 }
 
@@ -150,10 +145,11 @@ WT_TEST(fitted_modes_show_the_picture_between_black_bars) {
         std::printf("  mode %u\n", c.mode);
         wt::TestWindow window(c.x, c.y, c.width, c.height);
         Display display(window.Handle());
-        WT_CHECK_EQ(ORVD_SetDisplayMode(display.Handle(), c.mode), ORVD_OK);
+        WT_CHECK_EQ(ORVD_SetDisplayMode(display.handle, c.mode), ORVD_OK);
         std::vector<uint8_t> bytes = QuadrantFrame(ORVD_FORMAT_RGB32, c.frame_width, c.frame_height);
-        ExpectShown(window, display.Handle(),
-                    {bytes.data(), 0, ORVD_FORMAT_RGB32, c.frame_width, c.frame_height}, c.probes, 4);
+        ExpectShown(window, display.handle,
+                    {bytes.data(), 0, ORVD_FORMAT_RGB32, c.frame_width, c.frame_height}, c.probes,
+                    4);
     }
 }
 
@@ -180,20 +176,20 @@ WT_TEST(dc_callback_draws_over_the_frame_with_gdi) {
     Display display(window.Handle());
     CallbackLog log;
     WT_CHECK_EQ(
-        ORVD_RegisterDCCallback(display.Handle(), &DrawMarker, reinterpret_cast<intptr_t>(&log)),
+        ORVD_RegisterDCCallback(display.handle, &DrawMarker, reinterpret_cast<intptr_t>(&log)),
         ORVD_OK);
     std::vector<uint8_t> bytes = QuadrantFrame(ORVD_FORMAT_RGB32, kWidth, kHeight);
     const Rgb yellow = {255, 255, 0};
-    ExpectShown(window, display.Handle(), {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight},
+    ExpectShown(window, display.handle, {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight},
                 {{70, 60, yellow}, {240, 180, kQuadrants[3]}, {240, 60, kQuadrants[1]}}, 6);
     WT_CHECK(log.calls > 0);
-    WT_CHECK_EQ(log.handle, display.Handle());
+    WT_CHECK_EQ(log.handle, display.handle);
     WT_CHECK(log.dc_valid);
 
     // Without the callback the marker is gone again.
-    WT_CHECK_EQ(ORVD_RegisterDCCallback(display.Handle(), nullptr, 0), ORVD_OK);
+    WT_CHECK_EQ(ORVD_RegisterDCCallback(display.handle, nullptr, 0), ORVD_OK);
     const int calls = log.calls;
-    ExpectShown(window, display.Handle(), {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight},
+    ExpectShown(window, display.handle, {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight},
                 {{70, 60, kQuadrants[0]}}, 4);
     WT_CHECK_EQ(log.calls, calls);
 }
@@ -203,14 +199,14 @@ WT_TEST(hidden_window_is_refused) {
     Display display(window.Handle());
     std::vector<uint8_t> bytes = QuadrantFrame(ORVD_FORMAT_RGB32, kWidth, kHeight);
     tagORVD_FRAME frame = {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight};
-    WT_CHECK_EQ(ORVD_DisplayFrame(display.Handle(), &frame), ORVD_E_NOT_READY);
-    WT_CHECK_EQ(ORVD_RefreshDisplay(display.Handle()), ORVD_E_NOT_READY);
+    WT_CHECK_EQ(ORVD_DisplayFrame(display.handle, &frame), ORVD_E_NOT_READY);
+    WT_CHECK_EQ(ORVD_RefreshDisplay(display.handle), ORVD_E_NOT_READY);
     // Shown, the same frame is accepted.
     window.Show();
-    WT_CHECK_EQ(ORVD_DisplayFrame(display.Handle(), &frame), ORVD_OK);
+    WT_CHECK_EQ(ORVD_DisplayFrame(display.handle, &frame), ORVD_OK);
     ShowWindow(window.Handle(), SW_HIDE);
     wt::PumpFor(50);
-    WT_CHECK_EQ(ORVD_DisplayFrame(display.Handle(), &frame), ORVD_E_NOT_READY);
+    WT_CHECK_EQ(ORVD_DisplayFrame(display.handle, &frame), ORVD_E_NOT_READY);
 }
 
 }  // namespace
