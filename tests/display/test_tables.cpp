@@ -212,6 +212,17 @@ TEST_F(TablesTest, OneDisplayIsTheDriverEntryAloneMadeOncePerProcess) {
     EXPECT_EQ(SetUpDevices(), 0);
     EXPECT_EQ(Fake().CountCalls("DirectDrawEnumerateExA"), 1u);
     EXPECT_EQ(Fake().CountCalls("DirectDrawCreateEx"), 1u);
+    // An offscreen surface asked for without a pixel format is in the display's: 32-bit RGB.
+    DDSURFACEDESC2 desc{};
+    desc.dwSize = sizeof(desc);
+    desc.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
+    desc.dwWidth = desc.dwHeight = 64;
+    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN;
+    IDirectDrawSurface7* surface = nullptr;
+    ASSERT_EQ(entry.pDirectDraw->CreateSurface(&desc, &surface, nullptr), DD_OK);
+    ASSERT_EQ(surface->GetSurfaceDesc(&desc), DD_OK);
+    EXPECT_EQ(desc.ddpfPixelFormat.dwRGBBitCount, 32u);
+    surface->Release();
 }
 
 // Only a fully capable device makes its surfaces in video memory.
