@@ -157,17 +157,6 @@ TEST_F(TablesTest, AnExceptionInsideAnEngineBecomesFailureAndFreesTheLock) {
     EXPECT_EQ(from_other_thread.load(), ORVD_OK);
 }
 
-TEST_F(TablesTest, UnloadReleasesEverySlotAndResetsTheStates) {
-    NewHandle();
-    NewHandle();
-    ORVD_SetDisplayMode(9, 0);
-    ORVD_Release(1);
-    testing::ResetLibraryForTesting();
-    for (int32_t i : {0, 1, 9}) EXPECT_EQ(testing::SlotStateForTesting(i), kSlotNeverUsed) << i;
-    EXPECT_EQ(Fake().LiveObjects(), 0);
-    EXPECT_EQ(NewHandle(), 0);
-}
-
 TEST_F(TablesTest, OneDisplayIsTheDriverEntryAloneMadeOncePerProcess) {
     Fake().SetScreenSize(1600, 900);
     const int32_t handle = NewHandle();
