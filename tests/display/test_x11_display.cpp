@@ -187,7 +187,7 @@ TEST_F(X11WindowTest, EveryChangeToTheWindowOrItsAncestorsIsSeenByTheNextCall) {
     const Window outer = MakeWindow(100, 100, 800, 600, /*mapped=*/true);
     const Window parent = MakeWindow(10, 20, 700, 500, /*mapped=*/true, outer);
     const Window window = MakeWindow(5, 5, 320, 240, /*mapped=*/true, parent);
-    const Window elsewhere = MakeWindow(300, 200, 400, 400, /*mapped=*/true);
+    const Window other = MakeWindow(300, 200, 400, 400, /*mapped=*/true);
     ASSERT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_OK);
     ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
     EXPECT_EQ(engine->ScreenRect().left, 115);
@@ -198,50 +198,32 @@ TEST_F(X11WindowTest, EveryChangeToTheWindowOrItsAncestorsIsSeenByTheNextCall) {
     struct Change {
         const char* what;
         std::function<void()> make;
-        int32_t result;
-        RECT screen;  // the client area on the screen, when the result is ORVD_OK
+        RECT screen;  // the client area on the screen; empty: not ready
     };
     Display* d = m_pDisplay;
     const Change changes[] = {
-        {"window moved", [&] { XMoveWindow(d, window, 30, 40); }, ORVD_OK, {140, 160, 460, 400}},
-        {"window resized",
-         [&] { XResizeWindow(d, window, 200, 100); },
-         ORVD_OK,
-         {140, 160, 340, 260}},
-        {"parent moved", [&] { XMoveWindow(d, parent, 0, 0); }, ORVD_OK, {130, 140, 330, 240}},
-        {"grandparent moved", [&] { XMoveWindow(d, outer, 50, 60); }, ORVD_OK, {80, 100, 280, 200}},
-        {"parent moved into another window",
-         [&] { XReparentWindow(d, parent, elsewhere, 1, 2); },
-         ORVD_OK,
-         {331, 242, 531, 342}},
-        {"its new grandparent moved",
-         [&] { XMoveWindow(d, elsewhere, 0, 0); },
-         ORVD_OK,
-         {31, 42, 231, 142}},
-        {"the old grandparent moved",
-         [&] { XMoveWindow(d, outer, 0, 0); },
-         ORVD_OK,
-         {31, 42, 231, 142}},
-        {"window unmapped", [&] { XUnmapWindow(d, window); }, ORVD_E_NOT_READY, {}},
-        {"window mapped", [&] { XMapWindow(d, window); }, ORVD_OK, {31, 42, 231, 142}},
-        {"grandparent unmapped", [&] { XUnmapWindow(d, elsewhere); }, ORVD_E_NOT_READY, {}},
-        {"grandparent mapped", [&] { XMapWindow(d, elsewhere); }, ORVD_OK, {31, 42, 231, 142}},
-        {"window made 9 pixels high",
-         [&] { XResizeWindow(d, window, 200, 9); },
-         ORVD_E_NOT_READY,
-         {}},
-        {"window made 10 pixels high",
-         [&] { XResizeWindow(d, window, 200, 10); },
-         ORVD_OK,
-         {31, 42, 231, 52}},
-        {"window destroyed", [&] { XDestroyWindow(d, window); }, ORVD_E_NOT_READY, {}},
+        {"window moved", [&] { XMoveWindow(d, window, 30, 40); }, {140, 160, 460, 400}},
+        {"window resized", [&] { XResizeWindow(d, window, 200, 100); }, {140, 160, 340, 260}},
+        {"parent moved", [&] { XMoveWindow(d, parent, 0, 0); }, {130, 140, 330, 240}},
+        {"grandparent moved", [&] { XMoveWindow(d, outer, 50, 60); }, {80, 100, 280, 200}},
+        {"reparented", [&] { XReparentWindow(d, parent, other, 1, 2); }, {331, 242, 531, 342}},
+        {"its new grandparent moved", [&] { XMoveWindow(d, other, 0, 0); }, {31, 42, 231, 142}},
+        {"the old grandparent moved", [&] { XMoveWindow(d, outer, 0, 0); }, {31, 42, 231, 142}},
+        {"window unmapped", [&] { XUnmapWindow(d, window); }, {}},
+        {"window mapped", [&] { XMapWindow(d, window); }, {31, 42, 231, 142}},
+        {"grandparent unmapped", [&] { XUnmapWindow(d, other); }, {}},
+        {"grandparent mapped", [&] { XMapWindow(d, other); }, {31, 42, 231, 142}},
+        {"9 pixels high", [&] { XResizeWindow(d, window, 200, 9); }, {}},
+        {"10 pixels high", [&] { XResizeWindow(d, window, 200, 10); }, {31, 42, 231, 52}},
+        {"window destroyed", [&] { XDestroyWindow(d, window); }, {}},
     };
     for (const Change& change : changes) {
         SCOPED_TRACE(change.what);
         change.make();
         XSync(d, False);
-        ASSERT_EQ(ORVD_RefreshDisplay(handle), change.result);
-        if (change.result != ORVD_OK) continue;
+        const bool ready = change.screen.right > 0;
+        ASSERT_EQ(ORVD_RefreshDisplay(handle), ready ? ORVD_OK : ORVD_E_NOT_READY);
+        if (!ready) continue;
         RECT window_rect{};
         ASSERT_TRUE(GetWindowRect(window, &window_rect));
         for (const RECT& r : {engine->ScreenRect(), window_rect}) {
