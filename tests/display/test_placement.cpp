@@ -16,52 +16,44 @@ const RECT kRight{1920, 0, 3840, 1080};
 const RECT kUpperLeft{-1280, -200, 0, 824};  // the desktop: (-1280, -200) to (1920, 1080)
 const RECT kHidden{-1, -1, -1, -1};          // the device does not draw the window
 
-// A window's client area on the screen -> what a refresh answers and where each device draws.
+// A window's client area on the screen -> where each device draws it (no device: not ready).
 TEST_F(PlacementTest, TheWindowIsDrawnWhereItIsOnEachMonitor) {
+    const std::vector<RECT> one{kLeft}, two{kLeft, kRight}, corner{kLeft, kUpperLeft};
     struct Row {
         std::vector<RECT> monitors;
         RECT client;
-        int32_t result;
-        std::vector<RECT> dest;  // per device, when the result is ORVD_OK
+        std::vector<RECT> dest;  // per device
     };
     const Row rows[] = {
-        {{kLeft}, {100, 50, 740, 530}, ORVD_OK, {{100, 50, 740, 530}}},
+        {one, {100, 50, 740, 530}, {{100, 50, 740, 530}}},
         // The driver entry is never drawn to beside monitors.
-        {{kLeft, kRight}, {2000, 100, 2640, 580}, ORVD_OK, {kHidden, kHidden, {80, 100, 720, 580}}},
-        {{kLeft, kRight},
-         {1600, 10, 2240, 490},
-         ORVD_OK,
-         {kHidden, {1600, 10, 2240, 490}, {-320, 10, 320, 490}}},
-        {{kLeft, kRight}, {100, 100, 500, 400}, ORVD_OK, {kHidden, {100, 100, 500, 400}, kHidden}},
+        {two, {2000, 100, 2640, 580}, {kHidden, kHidden, {80, 100, 720, 580}}},
+        {two, {1600, 10, 2240, 490}, {kHidden, {1600, 10, 2240, 490}, {-320, 10, 320, 490}}},
+        {two, {100, 100, 500, 400}, {kHidden, {100, 100, 500, 400}, kHidden}},
         // Touching is not overlapping.
-        {{kLeft, kRight}, {1920, 100, 2320, 400}, ORVD_OK, {kHidden, kHidden, {0, 100, 400, 400}}},
+        {two, {1920, 100, 2320, 400}, {kHidden, kHidden, {0, 100, 400, 400}}},
         // The client area must be at least 10 x 10.
-        {{kLeft}, {100, 100, 110, 110}, ORVD_OK, {{100, 100, 110, 110}}},
-        {{kLeft}, {100, 100, 740, 109}, ORVD_E_NOT_READY, {}},
-        {{kLeft}, {100, 100, 109, 580}, ORVD_E_NOT_READY, {}},
-        {{kLeft}, {100, 100, 100, 100}, ORVD_E_NOT_READY, {}},
+        {one, {100, 100, 110, 110}, {{100, 100, 110, 110}}},
+        {one, {100, 100, 740, 109}, {}},
+        {one, {100, 100, 109, 580}, {}},
+        {one, {100, 100, 100, 100}, {}},
         // A window wholly off the desktop is not drawn.
-        {{kLeft, kUpperLeft}, {-1380, 0, -1280, 100}, ORVD_E_NOT_READY, {}},
-        {{kLeft, kUpperLeft},
-         {-1379, 0, -1279, 100},
-         ORVD_OK,
-         {kHidden, kHidden, {-99, 200, 1, 300}}},
-        {{kLeft, kUpperLeft}, {1920, 0, 2020, 100}, ORVD_E_NOT_READY, {}},
-        {{kLeft, kUpperLeft}, {1919, 0, 2019, 100}, ORVD_OK, {kHidden, {1919, 0, 2019, 100}, kHidden}},
-        {{kLeft, kUpperLeft}, {0, -300, 100, -200}, ORVD_E_NOT_READY, {}},
-        {{kLeft, kUpperLeft}, {0, 1080, 100, 1180}, ORVD_E_NOT_READY, {}},
-        {{kLeft, kUpperLeft},
+        {corner, {-1380, 0, -1280, 100}, {}},
+        {corner, {-1379, 0, -1279, 100}, {kHidden, kHidden, {-99, 200, 1, 300}}},
+        {corner, {1920, 0, 2020, 100}, {}},
+        {corner, {1919, 0, 2019, 100}, {kHidden, {1919, 0, 2019, 100}, kHidden}},
+        {corner, {0, -300, 100, -200}, {}},
+        {corner, {0, 1080, 100, 1180}, {}},
+        {corner,
          {-5000, -5000, 5000, 5000},
-         ORVD_OK,
          {kHidden, {-5000, -5000, 5000, 5000}, {-3720, -4800, 6280, 5200}}},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(::testing::Message() << row.client.left << "," << row.client.top << ","
-                                          << row.client.right << "," << row.client.bottom);
+        SCOPED_TRACE(::testing::Message() << row.client);
         UseNewFake();
         Fake().SetMonitors(row.monitors);
         const int32_t handle = NewHandleOn(row.client);
-        ASSERT_EQ(ORVD_RefreshDisplay(handle), row.result);
+        ASSERT_EQ(ORVD_RefreshDisplay(handle), row.dest.empty() ? ORVD_E_NOT_READY : ORVD_OK);
         for (DWORD i = 0; i < row.dest.size(); ++i) {
             const DeviceSurfaceSet* set = EngineOf(handle)->DeviceSet(i);
             ASSERT_NE(set, nullptr);
