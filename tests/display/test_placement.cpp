@@ -95,6 +95,14 @@ TEST_F(PlacementTest, MissingHiddenAndDestroyedWindowsAreNotReadyAndAMovedOneIsF
     EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_E_NOT_READY);
 }
 
+// The devices' surfaces report they are lost, and restoring them fails.
+void LoseForGood(FakeBackend& fake, std::initializer_list<int> devices) {
+    for (int device : devices) {
+        fake.LoseSurfaces(device);
+        fake.SetRestoreFails(device, true);
+    }
+}
+
 // Two handles show a frame; `script` breaks something; the next frame of handle 0 gives `result`
 // after the calls counted; then, with the device working again, both handles show again.
 TEST_F(PlacementTest, ALostSurfaceIsRecoveredAndEveryHandleShowsAgain) {
@@ -115,16 +123,12 @@ TEST_F(PlacementTest, ALostSurfaceIsRecoveredAndEveryHandleShowsAgain) {
          ORVD_E_DDRAW, 2, 0, 0, 0, 1},
         {"primary not restorable: the devices and the engine's surfaces are made again",
          {kLeft},
-         [](FakeBackend& f) {
-             f.LoseSurfaces(0);
-             f.SetRestoreFails(0, true);
-         },
+         [](FakeBackend& f) { LoseForGood(f, {0}); },
          ORVD_E_DDRAW, 2, 1, 0, 0, 1},
         {"waits while the device cannot be drawn to",
          {kLeft},
          [](FakeBackend& f) {
-             f.LoseSurfaces(0);
-             f.SetRestoreFails(0, true);
+             LoseForGood(f, {0});
              f.FailCall("IDirectDraw7::RestoreDisplayMode", DDERR_GENERIC);
              f.SetCoopFailures(0, 5);
          },
@@ -133,8 +137,7 @@ TEST_F(PlacementTest, ALostSurfaceIsRecoveredAndEveryHandleShowsAgain) {
         {"the rebuild fails",
          {kLeft},
          [](FakeBackend& f) {
-             f.LoseSurfaces(0);
-             f.SetRestoreFails(0, true);
+             LoseForGood(f, {0});
              f.FailCall("IDirectDraw7::GetCaps", DDERR_GENERIC);
          },
          ORVD_E_DDRAW, 2, 2, 0, 0, 1},
@@ -142,18 +145,14 @@ TEST_F(PlacementTest, ALostSurfaceIsRecoveredAndEveryHandleShowsAgain) {
          {kLeft},
          [](FakeBackend& f) {
              f.SetMonitors({kLeft, kRight});
-             f.LoseSurfaces(0);
-             f.SetRestoreFails(0, true);
+             LoseForGood(f, {0});
          },
          ORVD_E_DDRAW, 2, 3, 0, 0, 3},
         {"the monitor under handle 0 unplugged",
          {kLeft, kRight},
          [](FakeBackend& f) {
              f.SetMonitors({kRight});
-             for (int device : {1, 2}) {
-                 f.LoseSurfaces(device);
-                 f.SetRestoreFails(device, true);
-             }
+             LoseForGood(f, {1, 2});
          },
          ORVD_E_DDRAW, 2, 1, 0, 0, 1},
     };

@@ -453,9 +453,9 @@ TEST_F(X11Test, ScalesTheFrameToTheWindowAndDrawsTheCallbackOverIt) {
     ORVD_Release(handle);
 }
 
-// Three handles, left, right and across the middle of the 1024-wide screen: each shows and
-// refreshes in its own window, also while monitors are added and removed.
-TEST_F(X11Test, SeveralHandlesShowEachInItsOwnWindowWhileMonitorsComeAndGo) {
+// Three handles, left, right and across the middle of the screen: each shows and refreshes in its
+// own window.
+TEST_F(X11Test, SeveralHandlesShowAndRefreshEachInItsOwnWindow) {
     std::vector<int32_t> handles;
     for (auto [x, y, w, h] : {std::array{40, 40, 200, 150}, std::array{700, 40, 200, 150},
                               std::array{400, 300, 240, 180}}) {
@@ -472,22 +472,6 @@ TEST_F(X11Test, SeveralHandlesShowEachInItsOwnWindowWhileMonitorsComeAndGo) {
     for (int32_t handle : handles) ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
     for (Window window : m_windows) ExpectPattern(window);
 
-    for (const char* change : {"--setmonitor left 512/135x768/203+0+0 screen",
-                               "--setmonitor right 512/135x768/203+512+0 none",
-                               "--delmonitor right", "--delmonitor left"}) {
-        SCOPED_TRACE(change);
-        Xrandr(change);
-        for (size_t i = 0; i < handles.size(); ++i) {
-            XClearWindow(m_pDisplay, m_windows[i]);
-            XSync(m_pDisplay, False);
-            // The first handle to draw may meet the lost surfaces and report it; every handle
-            // shows its next frame.
-            int32_t result = Show(handles[i], ORVD_FORMAT_RGB32, 80, 60);
-            if (result == ORVD_E_DDRAW) result = Show(handles[i], ORVD_FORMAT_RGB32, 80, 60);
-            ASSERT_EQ(result, ORVD_OK) << "handle " << handles[i];
-            ExpectPattern(m_windows[i]);
-        }
-    }
     for (int32_t handle : handles) ORVD_Release(handle);
 }
 
