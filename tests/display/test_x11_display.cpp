@@ -46,7 +46,9 @@ class X11Test : public ::testing::Test {
     void SetUp() override {
         if (const char* saved = std::getenv("DISPLAY")) m_savedDisplay = saved;
         if (m_savedDisplay.empty()) GTEST_SKIP() << "no X display";
-        if (!Screens().empty()) ASSERT_TRUE(StartXvfb());
+        if (!Screens().empty()) {
+            ASSERT_TRUE(StartXvfb());
+        }
         m_pDisplay = XOpenDisplay(nullptr);
         ASSERT_NE(m_pDisplay, nullptr);
         testing::UseBackendForTesting(std::make_shared<platform::X11Backend>());
