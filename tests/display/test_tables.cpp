@@ -215,7 +215,7 @@ TEST_F(TablesTest, OneDisplayIsTheDriverEntryAloneMadeOncePerProcess) {
 }
 
 // Only a fully capable device makes its surfaces in video memory.
-TEST_F(TablesTest, TwoMonitorsGiveTheDriverEntryAndOneEntryPerMonitor) {
+TEST_F(TablesTest, EachMonitorIsAnEntryBesideTheDriverEntryUpToFour) {
     Fake().SetMonitors({kLeft, kRight});
     Fake().Devices()[2].dwFXCaps &= ~DWORD{DDFXCAPS_BLTSHRINKY};
     const int32_t handle = NewHandle();
@@ -240,22 +240,21 @@ TEST_F(TablesTest, TwoMonitorsGiveTheDriverEntryAndOneEntryPerMonitor) {
     UseNewFake();
     Fake().SetMonitors({RECT{0, 0, 1920, 1080}, RECT{-1280, -200, 0, 824}});
     EXPECT_EQ(EngineOf(NewHandle())->DesktopBounds(), (RECT{-1280, -200, 1920, 1080}));
-}
 
-TEST_F(TablesTest, FiveDevicesKeepTheFirstFourAndStopTheEnumeration) {
+    // Five devices: the first four are kept and the enumeration stopped.
+    UseNewFake();
     Fake().SetMonitors({RECT{0, 0, 100, 100}, RECT{100, 0, 200, 100}, RECT{200, 0, 300, 100},
                         RECT{300, 0, 400, 100}});
     ASSERT_EQ(Fake().Devices().size(), 5u);
-    const int32_t handle = NewHandle();
-    const DisplayDeviceTable& table = DeviceTable();
-    EXPECT_EQ(table.dwCount, 4u);
-    EXPECT_EQ(table.wMonitorCount, 3u);
+    const int32_t five = NewHandle();
+    EXPECT_EQ(DeviceTable().dwCount, 4u);
+    EXPECT_EQ(DeviceTable().wMonitorCount, 3u);
     EXPECT_EQ(Fake().EnumeratedCallbacks(), 5);
     EXPECT_TRUE(Fake().EnumerationStopped());
-    EXPECT_EQ(table.entries[3]->pMonitorInfo->rcMonitor, (RECT{200, 0, 300, 100}));
+    EXPECT_EQ(DeviceTable().entries[3]->pMonitorInfo->rcMonitor, (RECT{200, 0, 300, 100}));
     EXPECT_EQ(Fake().CountCalls("DirectDrawCreateEx"), 4u);
     // The fourth monitor was never taken in, so it does not widen the desktop.
-    EXPECT_EQ(EngineOf(handle)->DesktopBounds().right, 300);
+    EXPECT_EQ(EngineOf(five)->DesktopBounds().right, 300);
 }
 
 // The handle is handed out all the same, with an engine that shows nothing until an Init sets up.

@@ -356,13 +356,7 @@ class TwoScreenTest : public X11Test {
 };
 
 TEST_F(TwoScreenTest, AWindowOnTheOtherScreenExistsButHasNoPlaceOnThisOne) {
-    XSetWindowAttributes attributes{};
-    attributes.override_redirect = True;
-    const Window window =
-        XCreateWindow(m_pDisplay, RootWindow(m_pDisplay, 1), 10, 10, 200, 100, 0, CopyFromParent,
-                      InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
-    XMapWindow(m_pDisplay, window);
-    XSync(m_pDisplay, False);
+    const Window window = MakeWindow(10, 10, 200, 100, /*mapped=*/true, RootWindow(m_pDisplay, 1));
     EXPECT_TRUE(IsWindow(window));
     EXPECT_TRUE(IsWindowVisible(window));
     RECT rect{};
