@@ -179,21 +179,6 @@ WT_TEST(dc_callback_draws_over_the_frame_with_gdi) {
     WT_CHECK_EQ(log.calls, calls);
 }
 
-WT_TEST(hidden_window_is_refused) {
-    wt::TestWindow window(64, 64, kWidth, kHeight, /*show=*/false);
-    Display display(window.Handle());
-    std::vector<uint8_t> bytes = QuadrantFrame(ORVD_FORMAT_RGB32, kWidth, kHeight);
-    tagORVD_FRAME frame = {bytes.data(), 0, ORVD_FORMAT_RGB32, kWidth, kHeight};
-    WT_CHECK_EQ(ORVD_DisplayFrame(display.handle, &frame), ORVD_E_NOT_READY);
-    WT_CHECK_EQ(ORVD_RefreshDisplay(display.handle), ORVD_E_NOT_READY);
-    // Shown, the same frame is accepted.
-    window.Show();
-    WT_CHECK_EQ(ORVD_DisplayFrame(display.handle, &frame), ORVD_OK);
-    ShowWindow(window.Handle(), SW_HIDE);
-    wt::PumpFor(50);
-    WT_CHECK_EQ(ORVD_DisplayFrame(display.handle, &frame), ORVD_E_NOT_READY);
-}
-
 }  // namespace
 
 WT_MAIN
