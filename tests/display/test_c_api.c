@@ -35,7 +35,10 @@ int main(void) {
     CHECK(ORVD_SetDisplayMode(handle, 2) == ORVD_OK);
     CHECK(ORVD_DisplayFrame(handle, &frame) == ORVD_E_NOT_READY);
     CHECK(ORVD_RefreshDisplay(handle) == ORVD_E_NOT_READY);
-    CHECK(ORVD_E_NOT_READY < 0 && ORVD_E_FAIL < ORVD_E_PARAM);
+    /* The values are the callers' binary interface; read as int32_t, they are negative. */
+    CHECK(ORVD_E_FAIL == (int32_t)0x80000000u && ORVD_E_PARAM == (int32_t)0x80000001u);
+    CHECK(ORVD_E_HANDLE == (int32_t)0x80000002u && ORVD_E_DDRAW == (int32_t)0x80000004u);
+    CHECK(ORVD_E_UNSUPPORTED == (int32_t)0x80000005u && ORVD_E_NOT_READY == (int32_t)0x80000006u);
     /* The handle of a second engine stays live: unloading the library releases it. */
     CHECK(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW) == ORVD_OK && handle == 1);
     CHECK(ORVD_Release(0) == ORVD_OK);

@@ -1,64 +1,59 @@
 // Following the window: which windows can be drawn to, and where each device draws the window on
-// one display and across monitors.
+// one display and across monitors. Recovery after DirectDraw reports a lost surface: restoring in
+// place, rebuilding the shared device table and every engine's surfaces, waiting for a device,
+// and a device that never comes back.
+#include "device_table.h"
 #include "fake_display_fixture.h"
 
 namespace orvenna {
 namespace {
 
 using PlacementTest = FakeDisplayTest;
+using platform::FakeBackend;
 
 const RECT kLeft{0, 0, 1920, 1080};
 const RECT kRight{1920, 0, 3840, 1080};
 const RECT kUpperLeft{-1280, -200, 0, 824};  // the desktop: (-1280, -200) to (1920, 1080)
 const RECT kHidden{-1, -1, -1, -1};          // the device does not draw the window
 
-
-// A window's client area on the screen -> what a refresh answers and where each device draws.
+// A window's client area on the screen -> where each device draws it (no device: not ready).
 TEST_F(PlacementTest, TheWindowIsDrawnWhereItIsOnEachMonitor) {
+    const std::vector<RECT> one{kLeft}, two{kLeft, kRight}, corner{kLeft, kUpperLeft};
     struct Row {
         std::vector<RECT> monitors;
         RECT client;
-        int32_t result;
-        std::vector<RECT> dest;  // per device, when the result is ORVD_OK
+        std::vector<RECT> dest;  // per device
     };
     const Row rows[] = {
-        {{kLeft}, {100, 50, 740, 530}, ORVD_OK, {{100, 50, 740, 530}}},
+        {one, {100, 50, 740, 530}, {{100, 50, 740, 530}}},
         // The driver entry is never drawn to beside monitors.
-        {{kLeft, kRight}, {2000, 100, 2640, 580}, ORVD_OK, {kHidden, kHidden, {80, 100, 720, 580}}},
-        {{kLeft, kRight},
-         {1600, 10, 2240, 490},
-         ORVD_OK,
-         {kHidden, {1600, 10, 2240, 490}, {-320, 10, 320, 490}}},
-        {{kLeft, kRight}, {100, 100, 500, 400}, ORVD_OK, {kHidden, {100, 100, 500, 400}, kHidden}},
+        {two, {2000, 100, 2640, 580}, {kHidden, kHidden, {80, 100, 720, 580}}},
+        {two, {1600, 10, 2240, 490}, {kHidden, {1600, 10, 2240, 490}, {-320, 10, 320, 490}}},
+        {two, {100, 100, 500, 400}, {kHidden, {100, 100, 500, 400}, kHidden}},
         // Touching is not overlapping.
-        {{kLeft, kRight}, {1920, 100, 2320, 400}, ORVD_OK, {kHidden, kHidden, {0, 100, 400, 400}}},
+        {two, {1920, 100, 2320, 400}, {kHidden, kHidden, {0, 100, 400, 400}}},
         // The client area must be at least 10 x 10.
-        {{kLeft}, {100, 100, 110, 110}, ORVD_OK, {{100, 100, 110, 110}}},
-        {{kLeft}, {100, 100, 740, 109}, ORVD_E_NOT_READY, {}},
-        {{kLeft}, {100, 100, 109, 580}, ORVD_E_NOT_READY, {}},
-        {{kLeft}, {100, 100, 100, 100}, ORVD_E_NOT_READY, {}},
+        {one, {100, 100, 110, 110}, {{100, 100, 110, 110}}},
+        {one, {100, 100, 740, 109}, {}},
+        {one, {100, 100, 109, 580}, {}},
+        {one, {100, 100, 100, 100}, {}},
         // A window wholly off the desktop is not drawn.
-        {{kLeft, kUpperLeft}, {-1380, 0, -1280, 100}, ORVD_E_NOT_READY, {}},
-        {{kLeft, kUpperLeft},
-         {-1379, 0, -1279, 100},
-         ORVD_OK,
-         {kHidden, kHidden, {-99, 200, 1, 300}}},
-        {{kLeft, kUpperLeft}, {1920, 0, 2020, 100}, ORVD_E_NOT_READY, {}},
-        {{kLeft, kUpperLeft}, {1919, 0, 2019, 100}, ORVD_OK, {kHidden, {1919, 0, 2019, 100}, kHidden}},
-        {{kLeft, kUpperLeft}, {0, -300, 100, -200}, ORVD_E_NOT_READY, {}},
-        {{kLeft, kUpperLeft}, {0, 1080, 100, 1180}, ORVD_E_NOT_READY, {}},
-        {{kLeft, kUpperLeft},
+        {corner, {-1380, 0, -1280, 100}, {}},
+        {corner, {-1379, 0, -1279, 100}, {kHidden, kHidden, {-99, 200, 1, 300}}},
+        {corner, {1920, 0, 2020, 100}, {}},
+        {corner, {1919, 0, 2019, 100}, {kHidden, {1919, 0, 2019, 100}, kHidden}},
+        {corner, {0, -300, 100, -200}, {}},
+        {corner, {0, 1080, 100, 1180}, {}},
+        {corner,
          {-5000, -5000, 5000, 5000},
-         ORVD_OK,
          {kHidden, {-5000, -5000, 5000, 5000}, {-3720, -4800, 6280, 5200}}},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(::testing::Message() << row.client.left << "," << row.client.top << ","
-                                          << row.client.right << "," << row.client.bottom);
+        SCOPED_TRACE(::testing::Message() << row.client);
         UseNewFake();
         Fake().SetMonitors(row.monitors);
         const int32_t handle = NewHandleOn(row.client);
-        ASSERT_EQ(ORVD_RefreshDisplay(handle), row.result);
+        ASSERT_EQ(ORVD_RefreshDisplay(handle), row.dest.empty() ? ORVD_E_NOT_READY : ORVD_OK);
         for (DWORD i = 0; i < row.dest.size(); ++i) {
             const DeviceSurfaceSet* set = EngineOf(handle)->DeviceSet(i);
             ASSERT_NE(set, nullptr);
@@ -70,18 +65,8 @@ TEST_F(PlacementTest, TheWindowIsDrawnWhereItIsOnEachMonitor) {
     }
 }
 
-TEST_F(PlacementTest, MovingTheWindowMovesItsDevices) {
+TEST_F(PlacementTest, MissingHiddenAndDestroyedWindowsAreNotReadyAndAMovedOneIsFollowed) {
     Fake().SetMonitors({kLeft, kRight});
-    HWND window = 0;
-    const int32_t handle = NewHandleOn(RECT{100, 100, 500, 400}, &window);
-    ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
-    Fake().MoveWindow(window, RECT{1920, 100, 2320, 400});
-    ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
-    EXPECT_FALSE(EngineOf(handle)->DeviceSet(1)->bVisible);
-    EXPECT_EQ(EngineOf(handle)->DeviceSet(2)->rcDest, (RECT{0, 100, 400, 400}));
-}
-
-TEST_F(PlacementTest, MissingHiddenAndDestroyedWindowsAreNotReady) {
     const int32_t handle = NewHandle();
     unsigned char pixels[64 * 48 * 2] = {};
     tagORVD_FRAME frame{pixels, 0, ORVD_FORMAT_UYVY, 64, 48};
@@ -101,8 +86,126 @@ TEST_F(PlacementTest, MissingHiddenAndDestroyedWindowsAreNotReady) {
     EXPECT_EQ(EngineOf(handle)->CurrentFrame().dwFormat, DWORD{ORVD_FORMAT_UYVY});
     Fake().SetWindowVisible(hwnd, true);
     EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
+    EXPECT_TRUE(EngineOf(handle)->DeviceSet(1)->bVisible);
+    Fake().MoveWindow(hwnd, RECT{1920, 100, 2320, 400});
+    ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
+    EXPECT_FALSE(EngineOf(handle)->DeviceSet(1)->bVisible);
+    EXPECT_EQ(EngineOf(handle)->DeviceSet(2)->rcDest, (RECT{0, 100, 400, 400}));
     Fake().DestroyWindow(hwnd);
     EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_E_NOT_READY);
+}
+
+// The devices' surfaces report they are lost, and restoring them fails.
+void LoseForGood(FakeBackend& fake, std::initializer_list<int> devices) {
+    for (int device : devices) {
+        fake.LoseSurfaces(device);
+        fake.SetRestoreFails(device, true);
+    }
+}
+
+// Two handles show a frame; `script` breaks something; the next frame of handle 0 gives `result`
+// after the calls counted; then, with the device working again, both handles show again.
+TEST_F(PlacementTest, ALostSurfaceIsRecoveredAndEveryHandleShowsAgain) {
+    struct Row {
+        const char* what;
+        std::vector<RECT> monitors;
+        void (*script)(FakeBackend&);
+        int32_t result;
+        size_t restores, rebuilds, coop_tests, sleeps;
+        DWORD devices_after;
+    };
+    const Row rows[] = {
+        {"restored in place", {kLeft}, [](FakeBackend& f) { f.LoseSurfaces(0); }, ORVD_OK, 2, 0,
+         0, 0, 1},
+        {"lost on the blit",
+         {kLeft},
+         [](FakeBackend& f) { f.FailCall("IDirectDrawSurface7::Blt", DDERR_SURFACELOST); },
+         ORVD_E_DDRAW, 2, 0, 0, 0, 1},
+        {"primary not restorable: the devices and the engine's surfaces are made again",
+         {kLeft},
+         [](FakeBackend& f) { LoseForGood(f, {0}); },
+         ORVD_E_DDRAW, 2, 1, 0, 0, 1},
+        {"waits while the device cannot be drawn to",
+         {kLeft},
+         [](FakeBackend& f) {
+             LoseForGood(f, {0});
+             f.FailCall("IDirectDraw7::RestoreDisplayMode", DDERR_GENERIC);
+             f.SetCoopFailures(0, 5);
+         },
+         ORVD_E_DDRAW, 2, 1, 6, 5, 1},
+        // The second lock finds the old surface orphaned, and its recovery sets up again.
+        {"the rebuild fails",
+         {kLeft},
+         [](FakeBackend& f) {
+             LoseForGood(f, {0});
+             f.FailCall("IDirectDraw7::GetCaps", DDERR_GENERIC);
+         },
+         ORVD_E_DDRAW, 2, 2, 0, 0, 1},
+        {"a second monitor plugged in",
+         {kLeft},
+         [](FakeBackend& f) {
+             f.SetMonitors({kLeft, kRight});
+             LoseForGood(f, {0});
+         },
+         ORVD_E_DDRAW, 2, 3, 0, 0, 3},
+        {"the monitor under handle 0 unplugged",
+         {kLeft, kRight},
+         [](FakeBackend& f) {
+             f.SetMonitors({kRight});
+             LoseForGood(f, {1, 2});
+         },
+         ORVD_E_DDRAW, 2, 1, 0, 0, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        UseNewFake();
+        Fake().SetMonitors(row.monitors);
+        const int32_t first = NewHandleOn(RECT{100, 100, 420, 340});
+        const int32_t second = NewHandleOn(RECT{1700, 100, 2100, 400});
+        ASSERT_EQ(Show(first, ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
+        ASSERT_EQ(Show(second, ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
+        Fake().ClearCalls();
+        row.script(Fake());
+        EXPECT_EQ(Show(first, ORVD_FORMAT_UYVY, 64, 48), row.result);
+        EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Restore"), row.restores);
+        EXPECT_EQ(Fake().CountCalls("DirectDrawCreateEx"), row.rebuilds);
+        EXPECT_EQ(Fake().CountCalls("IDirectDraw7::TestCooperativeLevel"), row.coop_tests);
+        EXPECT_EQ(Fake().SleepCalls(), row.sleeps);
+
+        for (int device = 0; device < 3; ++device) Fake().SetRestoreFails(device, false);
+        Fake().ClearFailures();
+        // The other handle rebuilds its own surfaces on the new table, not the table again.
+        EXPECT_EQ(Show(second, ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
+        EXPECT_EQ(Show(first, ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
+        EXPECT_EQ(Fake().CountCalls("DirectDrawCreateEx"), row.rebuilds);
+        EXPECT_EQ(DeviceTable().dwCount, row.devices_after);
+    }
+}
+
+TEST_F(PlacementTest, ADeviceThatNeverComesBackFailsFastUntilTheDevicesAreMadeAgain) {
+    const int32_t first = NewHandleOn(RECT{100, 100, 420, 340});
+    const int32_t second = NewHandleOn(RECT{500, 100, 820, 340});
+    ASSERT_EQ(Show(first, ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
+    Fake().LoseSurfaces(0);
+    Fake().SetRestoreFails(0, true);
+    Fake().SetDeviceGone(0, true);
+    // One bounded wait: the library lock is held meanwhile.
+    DWORD start = Fake().Now();
+    EXPECT_EQ(Show(first, ORVD_FORMAT_UYVY, 64, 48), ORVD_E_DDRAW);
+    EXPECT_GE(Fake().Now() - start, DDrawDisplayEngine::kRecoverWaitMs);
+    EXPECT_LT(Fake().Now() - start, DDrawDisplayEngine::kRecoverWaitMs + 50);
+    start = Fake().Now();
+    EXPECT_EQ(Show(second, ORVD_FORMAT_UYVY, 64, 48), ORVD_E_DDRAW);
+    EXPECT_EQ(Show(first, ORVD_FORMAT_UYVY, 64, 48), ORVD_E_DDRAW);
+    EXPECT_LT(Fake().Now() - start, 50u);
+    EXPECT_EQ(ORVD_SetDisplayMode(first, 1), ORVD_OK);
+    EXPECT_EQ(NewHandle(), 2);
+    // Back: the next look finds it and the devices are made again.
+    Fake().SetDeviceGone(0, false);
+    Fake().SetRestoreFails(0, false);
+    EXPECT_EQ(Show(second, ORVD_FORMAT_UYVY, 64, 48), ORVD_E_DDRAW);
+    EXPECT_EQ(Show(first, ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
+    EXPECT_EQ(Show(second, ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
 }
 
 }  // namespace
