@@ -14,11 +14,6 @@ namespace {
 
 using testing::Block;
 
-// The settings that AGC_Create followed by AGC_SetMode(mode) leave (Histeq keeps Line's contrast).
-Tuning AfterCreate(int32_t mode) {
-    return PresetFor(static_cast<uint8_t>(mode), 220);
-}
-
 constexpr uint64_t kFill = 0xABABABABABABABABull;
 
 TEST(AgcApi, CreateRefusesBadArgumentsAndLeavesTheBlockAlone) {
@@ -74,7 +69,7 @@ TEST(AgcApi, CreateRefusesBadArgumentsAndLeavesTheBlockAlone) {
 // pointer, change nothing.
 TEST(AgcApi, EachModeChoiceReloadsItsPresetAndRefusalsChangeNothing) {
     Block block(64, 48);
-    const AgcHandle h = block.Handle();
+    const AgcHandle h = block.handle;
     const auto settings = [&] {
         return std::vector<int>{h->mode,       h->lowCut,   h->highCut,
                                 h->brightness, h->contrast, h->minSpan};
@@ -159,7 +154,7 @@ TEST(AgcModes, WorkedTables) {
 
         std::vector<uint16_t> hist(kValues);
         CountValues(image.data(), image.size(), hist.data());
-        const Stats s = FindStats(hist.data(), AfterCreate(w.mode), w.width, w.height);
+        const Stats s = FindStats(hist.data(), PresetFor(w.mode, 220), w.width, w.height);
         EXPECT_EQ(std::vector<int>({s.low, s.high, s.peak, s.mean, s.lowMean, s.highMean}),
                   w.stats);
 
@@ -238,7 +233,7 @@ void ExpectSound(const std::string& what, uint32_t width, uint32_t height,
         EXPECT_EQ(gray[0], mapped) << "picture";
         EXPECT_TRUE(std::is_sorted(lut[0].begin(), lut[0].end())) << "the table falls";
         // The bounds fit their definitions wherever the scans pass their thresholds.
-        const Tuning t = AfterCreate(mode);
+        const Tuning t = PresetFor(mode, 220);  // Histeq keeps the contrast Line left
         const Stats s = FindStats(counts.data(), t, width, height);
         ASSERT_TRUE(s.low < s.high && s.high <= s.peak && s.peak <= kMaxValue);
         const uint64_t thrLow = t.lowCut * image.size() / 1000;

@@ -770,7 +770,7 @@ TEST(GainControl, ModeChangesFallBetweenConversions) {
     kx::agc::testing::Block block(96, 64);
     std::atomic<bool> done{false};
     std::thread chooser([&] {
-        for (int32_t i = 0; !done.load(); ++i) AGC_SetMode(block.Handle(), 1 + i % 3);
+        for (int32_t i = 0; !done.load(); ++i) AGC_SetMode(block.handle, 1 + i % 3);
     });
     int mixed = 0;
     for (int frame = 0; frame < 300; ++frame) {
