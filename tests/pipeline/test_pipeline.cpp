@@ -35,7 +35,7 @@ using Listing = std::vector<std::string>;
 
 // width x height little-endian pixels with `params` at the start of row height - 2.
 std::vector<uint8_t> MakeImage(int32_t width, int32_t height, uint32_t seed,
-                                      const std::vector<uint16_t>& params = {}) {
+                               const std::vector<uint16_t>& params = {}) {
     std::vector<uint8_t> image(2 * static_cast<size_t>(width) * height);
     uint32_t x = seed * 2654435761u + 1;
     for (size_t i = 0; i < image.size(); i += 2) {
@@ -521,7 +521,6 @@ TEST(DeviceParams, ReadoutTextsOfTheExampleWords) {
     }
 }
 
-
 // A text record's first line: the 118 bytes of the column names in code page 936.
 const std::string kHeader =
     "\xBD\xB9\xC6\xBD\xC3\xE6\xCE\xC2\xB6\xC8\t\xBF\xD5\xC7\xBB\xCE\xC2\xB6\xC8\tPCB"
@@ -529,7 +528,6 @@ const std::string kHeader =
     "\tTEC\xBD\xA5\xB1\xE4\xD6\xA1\t\xD0\xD0\t\t\xC1\xD0\t\t\xBB\xFD\xB7\xD6\xCA\xB1\xBC"
     "\xE4\tB\xD6\xB5\t\t\xD4\xA4\xC1\xF4\t\t\xCF\xEC\xD3\xA6\xC2\xCA\xB5\xB5\xCE\xBB\t"
     "\xD6\xD0\xD0\xC4\xBB\xD2\xB6\xC8\r\n";
-
 
 // Fifteen numbers and twenty-eight tabs; the centre value is truncated towards zero (24 pixels of
 // -1 and one of -2 give -1), and what the image is too small for reads as 0.
@@ -605,16 +603,46 @@ TEST(Recording, EachFileHoldsWhatEachDueFrameAskedFor) {
     EXPECT_EQ(h.Contents(), (std::multiset<std::string>{want, kHeader}));
 }
 
-// The record file is swapped for a full pipe, so that the worker's next record stays in its write
-// until the test drains the pipe: stopping the recording meanwhile must not wait for it, and the
-// file closes once that last record is written.
-TEST(Recording, StoppingNeverWaitsForARecordBeingWritten) {
+// The GUI thread presses SnapCap and the record timer ticks while the worker writes and counts
+// down: each press and tick, made the moment the one before has been served (into the worker's
+// count-down that follows), must be served exactly once. Then the record file is swapped for a full
+// pipe, so that the worker's next record stays in its write until the test drains the pipe:
+// stopping the recording meanwhile must not wait for it, and the file closes once that last record
+// is written.
+TEST(Recording, NoRequestIsLostAndStoppingNeverWaitsForARecordBeingWritten) {
     Rig h;
     h.pipeline.m_bCenterAndTemp = false;
     h.Record(true);
-    h.Feed(1);
+    h.Feed(1);  // the frame the worker's steps below write again and again
     const std::string name = h.pipeline.RecordFileName();
     EXPECT_EQ(fs::path(name).extension(), "") << "a raw record has no extension";
+    std::atomic<bool> done{false};
+    std::thread serving([&] {
+        while (!done.load()) {
+            h.pipeline.WriteRecord();
+            h.pipeline.SaveSnapshot();
+        }
+    });
+    const auto served = [&](uint64_t n) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (h.pipeline.m_nRecordsWritten.load() < 1 + n ||
+               h.pipeline.m_nSnapshotsWritten.load() < n) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::yield();
+        }
+        return true;
+    };
+    constexpr uint64_t kRequests = 200;
+    for (uint64_t n = 1; n <= kRequests; ++n) {
+        h.pipeline.MarkRecordDue();
+        h.pipeline.StartSnapshots(1);
+        if (!served(n)) break;
+    }
+    done = true;
+    serving.join();
+    EXPECT_EQ(h.pipeline.m_nRecordsWritten.load(), 1 + kRequests) << "a tick was lost";
+    EXPECT_EQ(h.pipeline.m_nSnapshotsWritten.load(), kRequests) << "a press was lost";
+
     int recordFd = -1;
     for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
         std::error_code gone;  // the iterator's own descriptor
@@ -682,43 +710,6 @@ TEST(Snapshots, TheEndNoticeSaysHowManyFilesCouldBeWritten) {
         EXPECT_EQ(h.Contents(), want);
         EXPECT_EQ(h.pipeline.m_nSnapshotsFailed.load(), uint64_t(c.count - c.writable));
     }
-}
-
-// The GUI thread presses SnapCap and the record timer ticks while the worker writes and counts
-// down: each press and tick, made the moment the one before has been served (into the worker's
-// count-down that follows), must be served exactly once.
-TEST(Requests, NoPressAndNoTickIsLostWhileTheWorkerServesTheLastOne) {
-    Rig h;
-    h.Record(true);
-    h.Feed(1);  // the frame the worker's steps below write again and again
-    const uint64_t records = h.pipeline.m_nRecordsWritten.load();
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-        while (!done.load()) {
-            h.pipeline.WriteRecord();
-            h.pipeline.SaveSnapshot();
-        }
-    });
-    const auto served = [&](uint64_t n) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (h.pipeline.m_nRecordsWritten.load() < records + n ||
-               h.pipeline.m_nSnapshotsWritten.load() < n) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::yield();
-        }
-        return true;
-    };
-    constexpr uint64_t kRequests = 200;
-    for (uint64_t n = 1; n <= kRequests; ++n) {
-        h.pipeline.MarkRecordDue();
-        h.pipeline.StartSnapshots(1);
-        if (!served(n)) break;
-    }
-    done = true;
-    worker.join();
-    EXPECT_EQ(h.pipeline.m_nRecordsWritten.load(), records + kRequests) << "a tick was lost";
-    EXPECT_EQ(h.pipeline.m_nSnapshotsWritten.load(), kRequests) << "a press was lost";
-    h.Record(false);
 }
 
 // Each grey picture is the gain control's conversion in the mode chosen last, by a context of the
