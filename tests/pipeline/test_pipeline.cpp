@@ -19,7 +19,6 @@
 #include <thread>
 #include <vector>
 
-#include "agc/agc_frames.h"
 #include "agc/agc_harness.h"
 #include "common/wait_until.h"
 #include "frame_format.h"
@@ -46,6 +45,14 @@ std::vector<uint8_t> MakeImage(int32_t width, int32_t height, uint32_t seed,
     for (size_t i = 0; height >= 2 && i < params.size() && static_cast<int32_t>(i) < width; ++i)
         std::memcpy(&image[(static_cast<size_t>(height - 2) * width + i) * 2], &params[i], 2);
     return image;
+}
+
+// The image's samples, little-endian or, when `swap`, high byte first.
+std::vector<uint16_t> Words(const std::vector<uint8_t>& image, bool swap = false) {
+    std::vector<uint16_t> words(image.size() / 2);
+    for (size_t i = 0; i < words.size(); ++i)
+        words[i] = uint16_t(image[2 * i + swap] | image[2 * i + !swap] << 8);
+    return words;
 }
 
 struct FrameShape {
@@ -75,8 +82,7 @@ std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
 }
 
 // Lists one line per frame, "format WxH eocc", and " live" once the live picture came.
-class RecordingSink : public FrameSink {
-  public:
+struct RecordingSink : FrameSink {
     void UpdateReadouts(const ReadoutUpdate& u) override {
         std::lock_guard lock(m_mutex);
         listing.push_back(std::to_string(u.format) + " " + std::to_string(u.width) + "x" +
@@ -734,11 +740,7 @@ TEST(GainControlGlue, EachFrameIsConvertedAsChosenForIt) {
         if (s.mode <= AGC_MODE_SPECIAL) mode = s.mode;
         h.pipeline.m_bHighToLow = s.highToLow;
         const auto image = MakeImage(s.width, s.height, 3);
-        // The bytes as little-endian words, swapped when asked.
-        std::vector<uint16_t> samples(image.size() / 2);
-        std::memcpy(samples.data(), image.data(), image.size());
-        if (s.highToLow)
-            for (uint16_t& v : samples) v = __builtin_bswap16(v);
+        const auto samples = Words(image, s.highToLow);
         RunStream(h.pipeline, MakeFrame({.width = s.width, .height = s.height}, image), 4096);
 
         const auto gray = kx::agc::testing::Block(s.width, s.height, mode).Process(samples);
@@ -752,7 +754,7 @@ TEST(GainControlGlue, EachFrameIsConvertedAsChosenForIt) {
 // A mode chosen on one thread while another converts frames takes effect between two
 // conversions: every picture is wholly one mode's picture.
 TEST(GainControl, ModeChangesFallBetweenConversions) {
-    const std::vector<uint16_t> image = kx::agc::frames::Thermal(96, 64);
+    const std::vector<uint16_t> image = Words(MakeImage(96, 64, 1));
     std::vector<std::vector<uint8_t>> pictures;
     for (int32_t mode : {AGC_MODE_LINE, AGC_MODE_HISTEQ, AGC_MODE_SPECIAL})
         pictures.push_back(kx::agc::testing::Block(96, 64, mode).Process(image));
