@@ -13,26 +13,25 @@ namespace {
 
 using testing::Block;
 
-constexpr uint64_t kFill = 0xABABABABABABABABull;
-
 TEST(AgcApi, CreateRefusesBadArgumentsAndLeavesTheBlockAlone) {
     int32_t size = 0;
     EXPECT_EQ(AGC_GetMemSize(nullptr, &size), AGC_OK);
     EXPECT_EQ(size, 49280);
     const AgcParams vga{640, 512};
     EXPECT_EQ(AGC_GetMemSize(&vga, nullptr), AGC_E_NULLPTR);
+    constexpr uint64_t kFill = 0xABABABABABABABABull;
     struct Row {
         const char* name;
         int32_t width, height, blockSize, result;
-        bool nullParams = false, nullBlock = false, nullHandle = false;
+        char null = 0;  // 'p' params, 'b' block, 'h' handle
         size_t misalign = 0;
     } const rows[] = {
-        {"null params", 640, 512, AGC_MEM_SIZE, AGC_E_NULLPTR, true},
-        {"null block", 640, 512, AGC_MEM_SIZE, AGC_E_NULLPTR, false, true},
-        {"null handle", 640, 512, AGC_MEM_SIZE, AGC_E_NULLPTR, false, false, true},
+        {"null params", 640, 512, AGC_MEM_SIZE, AGC_E_NULLPTR, 'p'},
+        {"null block", 640, 512, AGC_MEM_SIZE, AGC_E_NULLPTR, 'b'},
+        {"null handle", 640, 512, AGC_MEM_SIZE, AGC_E_NULLPTR, 'h'},
         {"short block", 640, 512, AGC_MEM_SIZE - 1, AGC_E_MEMSIZE},
         {"negative size", 640, 512, -1, AGC_E_MEMSIZE},
-        {"misaligned block", 640, 512, AGC_MEM_SIZE, AGC_E_MEMSIZE, false, false, false, 2},
+        {"misaligned block", 640, 512, AGC_MEM_SIZE, AGC_E_MEMSIZE, 0, 2},
         {"zero width", 0, 512, AGC_MEM_SIZE, AGC_E_SIZE},
         {"zero height", 640, 0, AGC_MEM_SIZE, AGC_E_SIZE},
         {"negative width", -640, 512, AGC_MEM_SIZE, AGC_E_SIZE},
@@ -47,8 +46,8 @@ TEST(AgcApi, CreateRefusesBadArgumentsAndLeavesTheBlockAlone) {
         auto* block = reinterpret_cast<uint8_t*>(words.data()) + r.misalign;
         const AgcParams params{r.width, r.height};
         AgcHandle handle = nullptr;
-        EXPECT_EQ(AGC_Create(r.nullParams ? nullptr : &params, r.nullBlock ? nullptr : block,
-                             r.blockSize, r.nullHandle ? nullptr : &handle),
+        EXPECT_EQ(AGC_Create(r.null == 'p' ? nullptr : &params, r.null == 'b' ? nullptr : block,
+                             r.blockSize, r.null == 'h' ? nullptr : &handle),
                   r.result);
         EXPECT_EQ(static_cast<void*>(handle), r.result == AGC_OK ? block : nullptr);
         if (r.result != AGC_OK) {

@@ -493,11 +493,10 @@ TEST(Worker, RestsListsInOrderAndEndsWithinOnePass) {
     pipeline.StopWorker();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(pipeline.m_nPayloadsDropped.load(), 0u);
-    std::lock_guard lock(sink.m_mutex);
-    EXPECT_EQ(sink.listing, want);
+    EXPECT_EQ(sink.listing, want);  // the worker has ended
 }
 
-TEST(FrameHeader, WrittenLayoutAndCheckValue) {
+TEST(FrameFormat, HeaderLayoutCheckValueAndReadoutTexts) {
     EXPECT_EQ(FrameCrc32Bytewise("123456789", 9), 0xE7E67603u);
     std::vector<uint8_t> h(kFrameHeaderSize);
     WriteFrameHeader(h.data(), 8, 6, 2, true, FrameCrc32("123456789", 9));
@@ -509,9 +508,7 @@ TEST(FrameHeader, WrittenLayoutAndCheckValue) {
     WriteFrameHeader(h.data(), 8, 6, 2, false, 0);
     EXPECT_EQ(std::string(h.begin() + 32, h.end()),
               std::string("PAD_\x10\0\0\0", 8) + std::string(16, 0));
-}
 
-TEST(DeviceParams, ReadoutTextsOfTheExampleWords) {
     const struct {
         DeviceParams params;
         std::vector<std::string> texts;  // focal plane, cavity, PCB, VITEC, EOCC, TEC, B value
@@ -535,9 +532,9 @@ const std::string kHeader =
     "\xE4\tB\xD6\xB5\t\t\xD4\xA4\xC1\xF4\t\t\xCF\xEC\xD3\xA6\xC2\xCA\xB5\xB5\xCE\xBB\t"
     "\xD6\xD0\xD0\xC4\xBB\xD2\xB6\xC8\r\n";
 
-// Fifteen numbers and twenty-eight tabs; the centre value is truncated towards zero (24 pixels of
-// -1 and one of -2 give -1), and what the image is too small for reads as 0.
-TEST(TextRecord, DataLineHasFifteenNumbersAndTwentyEightTabs) {
+// A data line has fifteen numbers and twenty-eight tabs; the centre value is truncated towards zero
+// (24 pixels of -1 and one of -2 give -1), and what the image is too small for reads as 0.
+TEST(Recorder, DataLinesAndFileNames) {
     const auto line = [](int32_t width, int32_t height) {
         std::vector<uint16_t> image(size_t(width) * height, 0xFFFF);
         image[(height / 2 - 2) * width + width / 2 - 2] = 0xFFFE;
@@ -554,9 +551,7 @@ TEST(TextRecord, DataLineHasFifteenNumbersAndTwentyEightTabs) {
     EXPECT_EQ(line(14, 4), words + "0\r\n");
     EXPECT_EQ(line(13, 5), zeros + "-1\r\n");
     EXPECT_EQ(line(4, 5), zeros + "0\r\n");
-}
 
-TEST(FileNames, RecordAndSnapshotNames) {
     const LocalTime t{2026, 3, 7, 9, 5, 2, 7};
     EXPECT_EQ(RecordFileName(t, false), "/Record_20260307090502");
     EXPECT_EQ(RecordFileName(t, true), "/Record_20260307090502.txt");
