@@ -284,19 +284,6 @@ Listing ListingOf(const std::vector<uint8_t>& stream, size_t chunk) {
     return h.sink.listing;
 }
 
-// The largest frame fits the 2,000,000-byte assembly buffer; a buffer of junk behind it is thrown
-// away, and the frames behind the junk still come through.
-TEST(FrameAssembly, TheLargestFrameThenABufferOfJunk) {
-    auto stream = Concat({{1, 2, 3, 4, 5, 6, 7}, IdFrame(1, {.width = 999972, .height = 1})});
-    stream.resize(stream.size() + 2100000, 0x11);
-    Listing want = {"4 999972x1  live"};
-    for (uint16_t id = 2; id <= 9; ++id) {
-        stream = Concat({stream, IdFrame(id, {.width = 400, .height = 400})});
-        want.push_back("4 400x400 " + std::to_string(id) + " live");
-    }
-    EXPECT_EQ(ListingOf(stream, 1999), want);
-}
-
 // The frame rules written out afresh, pass by pass: each pass takes up to 2,000 bytes of what
 // has arrived; once as many bytes are held as the last header's frame needs, the first header
 // among them is taken. Its image must have arrived whole; when the stream has carried a CRC and
@@ -380,9 +367,11 @@ class AssemblyModel {
 };
 
 // Random streams of junk, whole, cut and corrupted frames, hostile headers and headers inside
-// pixels, fed in random chunks: the pipeline lists what the model lists.
+// pixels, fed in random chunks: the pipeline lists what the model lists. The first opens with the
+// largest frame that fits the 2,000,000-byte assembly buffer, then a buffer of junk, then the
+// frames behind it.
 TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
-    for (uint32_t seed = 1; seed <= 300; ++seed) {
+    for (uint32_t seed = 0; seed <= 300; ++seed) {
         std::mt19937 rng(seed);
         auto pick = [&](uint32_t lo, uint32_t hi) { return lo + rng() % (hi - lo + 1); };
         auto frame = [&](uint16_t id) {
@@ -395,6 +384,12 @@ TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
             return f;
         };
         std::vector<uint8_t> stream;
+        if (seed == 0) {
+            stream = IdFrame(1, {.width = 999972, .height = 1});
+            stream.resize(stream.size() + 2100000, 0x11);
+            for (uint16_t id = 2; id <= 9; ++id)
+                stream = Concat({stream, IdFrame(id, {.width = 400, .height = 400})});
+        }
         for (uint16_t id = 1, pieces = uint16_t(pick(3, 25)); id <= pieces; ++id) {
             std::vector<uint8_t> piece;
             switch (pick(0, 7)) {
@@ -455,7 +450,7 @@ TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
             stream = Concat({stream, piece});
         }
         const size_t chunks[] = {1, 7, 56, 57, 1000, 2000, 5000, 65536};
-        const size_t chunk = pick(0, 1) ? chunks[pick(0, 7)] : pick(1, 3000);
+        const size_t chunk = seed == 0 ? 1999 : pick(0, 1) ? chunks[pick(0, 7)] : pick(1, 3000);
         SCOPED_TRACE("seed " + std::to_string(seed) + ", chunk " + std::to_string(chunk));
         ASSERT_EQ(ListingOf(stream, chunk), AssemblyModel().Run(stream, chunk));
     }
