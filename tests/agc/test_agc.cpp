@@ -13,7 +13,7 @@ namespace {
 
 using testing::Block;
 
-TEST(AgcApi, CreateRefusesBadArgumentsAndLeavesTheBlockAlone) {
+TEST(AgcApi, RefusalsChangeNothingAndEachModeChoiceReloadsItsPreset) {
     int32_t size = 0;
     EXPECT_EQ(AGC_GetMemSize(nullptr, &size), AGC_OK);
     EXPECT_EQ(size, 49280);
@@ -61,11 +61,9 @@ TEST(AgcApi, CreateRefusesBadArgumentsAndLeavesTheBlockAlone) {
         EXPECT_EQ(std::make_pair(handle->width, handle->height),
                   std::make_pair(uint32_t(r.width), uint32_t(r.height)));
     }
-}
 
-// Each mode choice reloads its preset; a choice that is not a mode, and a conversion with a null
-// pointer, change nothing.
-TEST(AgcApi, EachModeChoiceReloadsItsPresetAndRefusalsChangeNothing) {
+    // Each mode choice reloads its preset; a choice that is not a mode, and a conversion with a
+    // null pointer, change nothing.
     Block block(64, 48);
     const AgcHandle h = block.handle;
     const auto settings = [&] {
@@ -175,21 +173,20 @@ TEST(AgcModes, UniformFramesInEveryMode) {
         const char* name;
         uint32_t width, height;
         uint16_t value;
-        int line, histeq, special;
+        int want[3];  // Line, Histeq, Special
     } const rows[] = {
-        {"65,537 equal samples: the counter holds 1", 65537, 1, 3000, 255, 96, 255},
-        {"65,536 equal samples: every counter 0", 256, 256, 4000, 255, 96, 80},
-        {"black", 10, 10, 0, 100, 96, 80},
-        {"saturated", 10, 10, 65535, 255, 96, 255},
-        {"single pixel", 1, 1, 9000, 100, 96, 80},
+        {"65,537 equal samples: the counter holds 1", 65537, 1, 3000, {255, 96, 255}},
+        {"65,536 equal samples: every counter 0", 256, 256, 4000, {255, 96, 80}},
+        {"black", 10, 10, 0, {100, 96, 80}},
+        {"saturated", 10, 10, 65535, {255, 96, 255}},
+        {"single pixel", 1, 1, 9000, {100, 96, 80}},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         const std::vector<uint16_t> image(size_t{r.width} * r.height, r.value);
-        const int want[] = {r.line, r.histeq, r.special};
         for (int32_t mode : {AGC_MODE_LINE, AGC_MODE_HISTEQ, AGC_MODE_SPECIAL}) {
             const std::vector<uint8_t> gray = Block(r.width, r.height, mode).Process(image);
-            EXPECT_EQ(std::count(gray.begin(), gray.end(), want[mode - 1]), std::ssize(gray))
+            EXPECT_EQ(std::count(gray.begin(), gray.end(), r.want[mode - 1]), std::ssize(gray))
                 << "mode " << mode;
         }
     }

@@ -75,10 +75,8 @@ std::vector<uint8_t> IdFrame(uint16_t id, const FrameShape& shape = {}) {
     return MakeFrame(shape, MakeImage(shape.width, shape.height, id, {0, 0, 0, 0, id}));
 }
 
-std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> stream;
-    for (const auto& part : parts) stream.insert(stream.end(), part.begin(), part.end());
-    return stream;
+void Append(std::vector<uint8_t>& stream, const std::vector<uint8_t>& part) {
+    stream.insert(stream.end(), part.begin(), part.end());
 }
 
 // Lists one line per frame, "format WxH eocc", and " live" once the live picture came.
@@ -105,8 +103,7 @@ struct RecordingSink : FrameSink {
     std::vector<std::string> notices;
 };
 
-// The worker's passes on the calling thread: `stream` goes to the stream callback in chunks, and
-// the ring is worked off after each until nothing is left to do.
+// The worker's passes on the calling thread, after each chunk of `stream` until nothing is left.
 void RunStream(FramePipeline& pipeline, const std::vector<uint8_t>& stream, size_t chunk) {
     for (size_t off = 0; off < stream.size(); off += chunk) {
         StreamDataCallback(0, 2, const_cast<uint8_t*>(stream.data() + off),
@@ -273,17 +270,6 @@ TEST(StreamCallback, StreamDataGoesToTheRingAFullRingIsRetriedThenThePayloadDrop
     }
 }
 
-// One pipeline for every stream (a new one costs its buffers): each stream runs as a new worker's
-// first pass, with the ring empty. "HightoLow" is ticked, so each frame's id in its listing line
-// also shows that the swap never reaches the readouts.
-Listing ListingOf(const std::vector<uint8_t>& stream, size_t chunk) {
-    static Rig h;
-    h.pipeline.ResetWorkerState();
-    h.sink.listing.clear();
-    RunStream(h.pipeline, stream, chunk);
-    return h.sink.listing;
-}
-
 // The frame rules written out afresh, pass by pass: each pass takes up to 2,000 bytes of what
 // has arrived; once as many bytes are held as the last header's frame needs, the first header
 // among them is taken. Its image must have arrived whole; when the stream has carried a CRC and
@@ -369,8 +355,11 @@ class AssemblyModel {
 // Random streams of junk, whole, cut and corrupted frames, hostile headers and headers inside
 // pixels, fed in random chunks: the pipeline lists what the model lists. The first opens with the
 // largest frame that fits the 2,000,000-byte assembly buffer, then a buffer of junk, then the
-// frames behind it.
+// frames behind it. One pipeline serves every stream (a new one costs its buffers), each as a new
+// worker's first pass; "HightoLow" is ticked, so the ids listed also show that the swap never
+// reaches the readouts.
 TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
+    Rig rig;
     for (uint32_t seed = 0; seed <= 300; ++seed) {
         std::mt19937 rng(seed);
         auto pick = [&](uint32_t lo, uint32_t hi) { return lo + rng() % (hi - lo + 1); };
@@ -388,7 +377,7 @@ TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
             stream = IdFrame(1, {.width = 999972, .height = 1});
             stream.resize(stream.size() + 2100000, 0x11);
             for (uint16_t id = 2; id <= 9; ++id)
-                stream = Concat({stream, IdFrame(id, {.width = 400, .height = 400})});
+                Append(stream, IdFrame(id, {.width = 400, .height = 400}));
         }
         for (uint16_t id = 1, pieces = uint16_t(pick(3, 25)); id <= pieces; ++id) {
             std::vector<uint8_t> piece;
@@ -447,12 +436,15 @@ TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
                 default:
                     piece = frame(id);
             }
-            stream = Concat({stream, piece});
+            Append(stream, piece);
         }
         const size_t chunks[] = {1, 7, 56, 57, 1000, 2000, 5000, 65536};
         const size_t chunk = seed == 0 ? 1999 : pick(0, 1) ? chunks[pick(0, 7)] : pick(1, 3000);
         SCOPED_TRACE("seed " + std::to_string(seed) + ", chunk " + std::to_string(chunk));
-        ASSERT_EQ(ListingOf(stream, chunk), AssemblyModel().Run(stream, chunk));
+        rig.pipeline.ResetWorkerState();
+        rig.sink.listing.clear();
+        RunStream(rig.pipeline, stream, chunk);
+        ASSERT_EQ(rig.sink.listing, AssemblyModel().Run(stream, chunk));
     }
 }
 
@@ -470,7 +462,7 @@ TEST(Worker, RestsListsInOrderAndEndsWithinOnePass) {
     std::vector<uint8_t> stream;
     Listing want;
     for (uint16_t id = 1; id <= 100; ++id) {
-        stream = Concat({stream, IdFrame(id, {.width = 64, .height = 32})});
+        Append(stream, IdFrame(id, {.width = 64, .height = 32}));
         want.push_back("4 64x32 " + std::to_string(id) + " live");
     }
     std::thread producer([&] {
@@ -599,12 +591,10 @@ TEST(Recording, EachFileHoldsWhatEachDueFrameAskedFor) {
     EXPECT_EQ(h.Contents(), (std::multiset<std::string>{want, kHeader}));
 }
 
-// The GUI thread presses SnapCap and the record timer ticks while the worker writes and counts
-// down: each press and tick, made the moment the one before has been served (into the worker's
-// count-down that follows), must be served exactly once. Then the record file is swapped for a full
-// pipe, so that the worker's next record stays in its write until the test drains the pipe:
-// stopping the recording meanwhile must not wait for it, and the file closes once that last record
-// is written.
+// Each SnapCap press and record tick, made the moment the one before has been served (into the
+// worker's count-down that follows), is served exactly once. Then, the record file swapped for a
+// full pipe that holds the worker in its write, stopping must not wait for it, and the file closes
+// once that record is written.
 TEST(Recording, NoRequestIsLostAndStoppingNeverWaitsForARecordBeingWritten) {
     Rig h;
     h.pipeline.m_bCenterAndTemp = false;
