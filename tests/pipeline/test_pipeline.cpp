@@ -147,9 +147,8 @@ struct Rig {
 };
 
 // A ring driven through a script: refused and repeated Inits, then ten 10-byte units (capacity
-// 100). Pushes store the next bytes of a running count and pops must give them back in order,
-// across the end of the storage too; after each row, the half-full events raised during it: 's'
-// space (below half after a pop), 'd' data (above half after a push).
+// 100). Pops give back the running count that pushes store, across the end of the storage too;
+// after each row, the half-full events raised: 's' space (below half after a pop), 'd' data.
 TEST(RingBuffer, Script) {
     struct Step {
         const char* what;
@@ -365,11 +364,9 @@ TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
         auto pick = [&](uint32_t lo, uint32_t hi) { return lo + rng() % (hi - lo + 1); };
         auto frame = [&](uint16_t id) {
             const uint16_t formats[] = {4, 4, 8, 5};
-            auto f = IdFrame(id, {.format = formats[pick(0, 3)],
-                                  .width = int32_t(pick(1, 24)),
-                                  .height = int32_t(pick(1, 10)),
-                                  .withCrc = pick(0, 2) != 0});
-            f[44] ^= pick(0, 9) ? 0 : 1;  // a wrong CRC, or a broken "PAD_" block
+            auto f = IdFrame(id, {formats[pick(0, 3)], int32_t(pick(1, 24)), int32_t(pick(1, 10)),
+                                  pick(0, 2) != 0});  // format, width, height, CRC
+            f[44] ^= pick(0, 9) ? 0 : 1;              // a wrong CRC, or a broken "PAD_" block
             return f;
         };
         std::vector<uint8_t> stream;
@@ -449,7 +446,7 @@ TEST(FrameAssembly, ListsWhatAnIndependentModelLists) {
 }
 
 // The worker on its own thread behind a ring of 20,000 bytes that the stream wraps twenty times: it
-// rests while the ring is empty, lists what another thread pushes in order, and ends within a pass.
+// rests while the ring is empty, lists what this thread pushes in order, and ends within a pass.
 TEST(Worker, RestsListsInOrderAndEndsWithinOnePass) {
     RecordingSink sink;
     FramePipeline pipeline(&sink);
@@ -465,16 +462,13 @@ TEST(Worker, RestsListsInOrderAndEndsWithinOnePass) {
         Append(stream, IdFrame(id, {.width = 64, .height = 32}));
         want.push_back("4 64x32 " + std::to_string(id) + " live");
     }
-    std::thread producer([&] {
-        FrameRingBuffer& ring = *pipeline.Ring();
-        for (uint32_t off = 0, step = 1, n; off < stream.size(); off += n) {
-            n = std::min<uint32_t>(uint32_t(stream.size()) - off, 1 + (step++ * 37) % 2000);
-            while (ring.FillLevel() + int32_t(n) >= ring.Capacity())
-                pipeline.SpaceEvent().Wait(std::chrono::milliseconds(1));
-            StreamDataCallback(0, 2, stream.data() + off, n, &pipeline);
-        }
-    });
-    producer.join();
+    FrameRingBuffer& ring = *pipeline.Ring();
+    for (uint32_t off = 0, step = 1, n; off < stream.size(); off += n) {
+        n = std::min<uint32_t>(uint32_t(stream.size()) - off, 1 + (step++ * 37) % 2000);
+        while (ring.FillLevel() + int32_t(n) >= ring.Capacity())
+            pipeline.SpaceEvent().Wait(std::chrono::milliseconds(1));
+        StreamDataCallback(0, 2, stream.data() + off, n, &pipeline);
+    }
     kx_test::WaitUntil([&] { return pipeline.m_nFramesAccepted.load() >= 100; });
     const auto start = std::chrono::steady_clock::now();
     pipeline.StopWorker();
@@ -609,20 +603,15 @@ TEST(Recording, NoRequestIsLostAndStoppingNeverWaitsForARecordBeingWritten) {
             h.pipeline.SaveSnapshot();
         }
     });
-    const auto served = [&](uint64_t n) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (h.pipeline.m_nRecordsWritten.load() < 1 + n ||
-               h.pipeline.m_nSnapshotsWritten.load() < n) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::yield();
-        }
-        return true;
-    };
     constexpr uint64_t kRequests = 200;
-    for (uint64_t n = 1; n <= kRequests; ++n) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (uint64_t n = 1; n <= kRequests && std::chrono::steady_clock::now() < deadline; ++n) {
         h.pipeline.MarkRecordDue();
         h.pipeline.StartSnapshots(1);
-        if (!served(n)) break;
+        while ((h.pipeline.m_nRecordsWritten.load() < 1 + n ||
+                h.pipeline.m_nSnapshotsWritten.load() < n) &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
     }
     done = true;
     serving.join();
@@ -720,9 +709,9 @@ TEST(GainControlGlue, EachFrameIsConvertedAsChosenForIt) {
         if (s.mode <= AGC_MODE_SPECIAL) mode = s.mode;
         h.pipeline.m_bHighToLow = s.highToLow;
         const auto image = MakeImage(s.width, s.height, 3);
-        const auto samples = Words(image, s.highToLow);
         RunStream(h.pipeline, MakeFrame({.width = s.width, .height = s.height}, image), 4096);
 
+        const auto samples = Words(image, s.highToLow);
         const auto gray = kx::agc::testing::Block(s.width, s.height, mode).Process(samples);
         std::vector<uint8_t> display;
         for (uint8_t g : gray) display.insert(display.end(), {0x80, g});
