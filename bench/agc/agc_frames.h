@@ -1,4 +1,4 @@
-// Thermal-like raw frames for the gain control's tests and benchmark.
+// Thermal-like raw frames for the gain control's benchmark.
 #pragma once
 
 #include <algorithm>
