@@ -40,7 +40,8 @@ TEST_F(AppTest, ConnectDialogHandsOnItsFieldsAndKeepsTheAddressFile) {
         auto window = MakeMainWindow();
         CConnectDlg dialog(window.get(), window.get());
         const int ids[] = {IDC_CAMERA_IP, IDC_USER_NAME, IDC_PASSWORD, IDC_PORT};
-        for (int i = 0; i < 4; ++i) SetText(&dialog, ids[i], entered[i]);
+        for (int i = 0; i < 4; ++i)
+            kestrix::SetControlText(&dialog, ids[i], entered[i].toStdString());
         dialog.show();
         // The password shows as it is; the tab order starts at OK, the default button.
         EXPECT_EQ(kestrix::Control<QLineEdit>(&dialog, IDC_PASSWORD)->echoMode(),
@@ -86,7 +87,7 @@ TEST_F(AppTest, PortTextReachesTheSdkAsItsLow16Bits) {
         sdkdouble::Reset();
         auto window = MakeMainWindow();
         CConnectDlg dialog(window.get(), window.get());
-        SetText(&dialog, IDC_PORT, c.text);
+        kestrix::SetControlText(&dialog, IDC_PORT, c.text);
         dialog.OnOK();
         EXPECT_EQ(window->Port(), c.stored);
         EXPECT_EQ(sdkdouble::Calls("TLNK_Login"),

@@ -35,7 +35,7 @@ class PanelTest : public AppTest {
 
 }  // namespace
 
-TEST_F(PanelTest, StartsWithItsDefaultsLaidOutInDialogUnitsAndDrawsTheDegreeSign) {
+TEST_F(PanelTest, StartsWithItsDefaultsDrawsTheDegreeSignAndHandsOnItsOptions) {
     // The dialog font's units are 6 x 13 pixels: x * 6 / 4 and y * 13 / 8, rounded: the live view
     // at (7, 7) sized 280 x 164.
     EXPECT_EQ(Item(IDC_LIVE_VIEW)->geometry(), QRect(11, 11, 420, 267));
@@ -58,9 +58,22 @@ TEST_F(PanelTest, StartsWithItsDefaultsLaidOutInDialogUnitsAndDrawsTheDegreeSign
         for (int x = 0; x < image.width(); ++x) dark += qGray(image.pixel(x, y)) < 128;
     }
     EXPECT_GT(dark, 4);
+
+    // The options and the gain mode reach the pipeline.
+    auto* pipeline = m_window->Pipeline();
+    Click(IDC_HIGH_TO_LOW);
+    Click(IDC_CENTER_AND_TEMP);
+    EXPECT_FALSE(pipeline->m_bHighToLow.load() || pipeline->m_bCenterAndTemp.load());
+    Click(IDC_HIGH_TO_LOW);
+    EXPECT_TRUE(pipeline->m_bHighToLow.load());
+    for (auto [id, mode] :
+         {std::pair{IDC_AGC_HISTEQ, 2}, {IDC_AGC_SPECIAL, 3}, {IDC_AGC_LINE, 1}}) {
+        Click(id);
+        EXPECT_EQ(pipeline->AgcMode(), mode) << id;
+    }
 }
 
-TEST_F(PanelTest, HeldFocusFaceDrivesTheMotorUntilReleasedAnywhereOrTheLogoutOrANotice) {
+TEST_F(PanelTest, HeldFocusFaceDrivesTheMotorUntilReleasedAndKeysCloseNothing) {
     const struct {
         QLabel* face;
         int up, down;
@@ -99,6 +112,17 @@ TEST_F(PanelTest, HeldFocusFaceDrivesTheMotorUntilReleasedAnywhereOrTheLogoutOrA
             EXPECT_TRUE(Shows(f.face, f.up));
         }
     }
+    // Enter and Escape on the page close nothing and press nothing.
+    sdkdouble::ClearCalls();
+    for (QWidget* target :
+         {static_cast<QWidget*>(m_panel), Item(IDC_CAPTURE_PERIOD), Item(IDC_SNAP_CAP)}) {
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+            QTest::keyClick(target, key);
+    }
+    ASSERT_TRUE(m_window->isVisible() && m_panel->isVisible());
+    EXPECT_FALSE(m_window->Pipeline()->SnapshotsPending());
+    EXPECT_TRUE(sdkdouble::Calls().empty());
+
     // A face still held stops before the logout and before a notice.
     QTest::mousePress(m_panel->m_stFocusPlus, Qt::LeftButton, {}, QPoint(10, 10));
     sdkdouble::ClearCalls();
@@ -118,20 +142,6 @@ TEST_F(PanelTest, HeldFocusFaceDrivesTheMotorUntilReleasedAnywhereOrTheLogoutOrA
     EXPECT_EQ(sdkdouble::Calls().size(), 1u);
 }
 
-TEST_F(PanelTest, EnterAndEscapeOnThePageCloseNothing) {
-    ASSERT_TRUE(PressConnectOk(*m_window));
-    sdkdouble::ClearCalls();
-    for (QWidget* target :
-         {static_cast<QWidget*>(m_panel), Item(IDC_CAPTURE_PERIOD), Item(IDC_SNAP_CAP)}) {
-        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
-            QTest::keyClick(target, key);
-    }
-    EXPECT_TRUE(m_window->isVisible() && m_panel->isVisible());
-    EXPECT_NE(m_window->Pipeline(), nullptr);
-    EXPECT_FALSE(m_window->Pipeline()->SnapshotsPending());  // SnapCap not pressed
-    EXPECT_TRUE(sdkdouble::Calls().empty());
-}
-
 TEST_F(PanelTest, RecordButtonFollowsTheConnectionAndTheRecordFileAndTimesTheRecords) {
     // The caption, the timer, the period field and the record file agree.
     const auto expectState = [&](const char* caption, bool timer, bool recording) {
@@ -147,7 +157,7 @@ TEST_F(PanelTest, RecordButtonFollowsTheConnectionAndTheRecordFileAndTimesTheRec
     EXPECT_FALSE(m_window->Pipeline()->SnapshotsPending());
 
     ASSERT_TRUE(PressConnectOk(*m_window));
-    SetText(m_panel, IDC_SNAP_COUNT, "-2");  // handed on unchanged
+    kestrix::SetControlText(m_panel, IDC_SNAP_COUNT, "-2");  // handed on unchanged
     Click(IDC_SNAP_CAP);
     EXPECT_TRUE(m_window->Pipeline()->SnapshotsPending());
     EXPECT_EQ(m_window->Pipeline()->SnapshotsLeft(), -2);
@@ -188,27 +198,13 @@ TEST_F(PanelTest, RecordButtonFollowsTheConnectionAndTheRecordFileAndTimesTheRec
         int interval;
     } cases[] = {{"250", 250}, {"10", 10}, {"3", 10}, {"0", 10}, {"-5", INT_MAX}};
     for (const auto& c : cases) {
-        SetText(m_panel, IDC_CAPTURE_PERIOD, c.text);
+        kestrix::SetControlText(m_panel, IDC_CAPTURE_PERIOD, c.text);
         Click(IDC_VIDEO_RECORD);
         EXPECT_EQ(m_panel->RecordTimer().interval(), c.interval) << c.text;
         Click(IDC_VIDEO_RECORD);
     }
-    SetText(m_panel, IDC_CAPTURE_PERIOD, "20");
+    kestrix::SetControlText(m_panel, IDC_CAPTURE_PERIOD, "20");
     Click(IDC_VIDEO_RECORD);
     m_window->Pipeline()->m_bWritePending.store(false);
     EXPECT_TRUE(WaitFor([&] { return m_window->Pipeline()->m_bWritePending.load(); }));
-}
-
-TEST_F(PanelTest, OptionsAndGainModeReachThePipeline) {
-    auto* pipeline = m_window->Pipeline();
-    Click(IDC_HIGH_TO_LOW);
-    Click(IDC_CENTER_AND_TEMP);
-    EXPECT_FALSE(pipeline->m_bHighToLow.load() || pipeline->m_bCenterAndTemp.load());
-    Click(IDC_HIGH_TO_LOW);
-    EXPECT_TRUE(pipeline->m_bHighToLow.load());
-    for (auto [id, mode] :
-         {std::pair{IDC_AGC_HISTEQ, 2}, {IDC_AGC_SPECIAL, 3}, {IDC_AGC_LINE, 1}}) {
-        Click(id);
-        EXPECT_EQ(pipeline->AgcMode(), mode) << id;
-    }
 }

@@ -271,7 +271,7 @@ TEST(KestrixGui, ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     PROCESS_INFORMATION& program = run.process;
     std::wstring command = L"\"" + (home / "kestrix.exe").wstring() + L"\"";
     EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            home.wstring().c_str(), &start, &program));
+                               home.wstring().c_str(), &start, &program));
     const HWND main = WaitForWindow(L"Brindlecap", nullptr, 30);
     ASSERT_NE(main, nullptr);
     const HWND status = GetDlgItem(main, kStatus);
