@@ -82,10 +82,10 @@ TEST_F(AppTest, PortTextReachesTheSdkAsItsLow16Bits) {
         {"8000", 8000, "8000"},   {"65536", 65536, "0"}, {"-1", -1, "65535"},     {"abc", 0, "0"},
         {" 8001 ", 8001, "8001"}, {"80x", 0, "0"},       {"99999999999", 0, "0"}, {"", 0, "0"},
     };
+    auto window = MakeMainWindow();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        sdkdouble::Reset();
-        auto window = MakeMainWindow();
+        sdkdouble::ClearCalls();
         CConnectDlg dialog(window.get(), window.get());
         kestrix::SetControlText(&dialog, IDC_PORT, c.text);
         dialog.OnOK();
@@ -123,7 +123,7 @@ TEST_F(AppTest, SettingsFilesGiveTheirFirstLine) {
     }
 }
 
-TEST_F(AppTest, BrowseSetsTheFolderEverywhereAndKeepsItInThePathFile) {
+TEST_F(AppTest, BrowseSetsTheFolderEverywhereKeepsItInThePathFileAndEnterEndsTheDialog) {
     const QString home = QDir::homePath(), chinese = QString::fromUtf8("/data/原始数据");
     const QByteArray gbChinese("/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd");  // in GB18030
     const struct {
@@ -163,9 +163,8 @@ TEST_F(AppTest, BrowseSetsTheFolderEverywhereAndKeepsItInThePathFile) {
         EXPECT_EQ(ReadBytes(InfoPath("rawdatapath.txt")), c.file);
         EXPECT_EQ(CKestrixDlg().StoragePath(), c.next.toStdString());
     }
-}
 
-TEST_F(AppTest, StorageDialogEndsOnEnterUnlessTheBrowseButtonHasTheFocus) {
+    // Enter browses on the Browse button and ends the dialog elsewhere.
     int asked = 0;
     CSetCapPathDlg::SetFolderChooserForTesting([&](QWidget*, const QString&, const QString&) {
         ++asked;

@@ -1,7 +1,5 @@
-// Kestrix against the camera emulator with the real SDK and render library on an X display:
-// connect, watch the live picture and its readouts, record, take snapshots, disconnect and exit,
-// leaving no thread, descriptor or file open. With KX_SCREENSHOT_DIR set it also saves pictures of
-// the main window live and of each dialog there.
+// Kestrix against the camera emulator with the real SDK and render library on an X display, leaving
+// nothing open; with KX_SCREENSHOT_DIR set it also saves pictures of its windows there.
 #include <gtest/gtest.h>
 
 #include <QApplication>
