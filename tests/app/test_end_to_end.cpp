@@ -75,8 +75,6 @@ TEST(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
     ASSERT_TRUE(emulator.Start(KX_CAMSIM, {"--fps", "25"}));
     const auto connect = [&](CKestrixDlg& window) {
         CConnectDlg dialog(&window, &window);
-        dialog.show();
-        Save(dialog.grab(), "kestrix-connect.png");
         kestrix::SetControlText(&dialog, IDC_PORT, std::to_string(emulator.Port()));
         dialog.OnOK();
         EXPECT_EQ(dialog.result(), QDialog::Accepted) << messages.join('|').toStdString();
@@ -84,18 +82,20 @@ TEST(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
     };
 
     // Qt starts some threads and connections of its own on first use (the session bus among them):
-    // one round of the windows without a camera brings them up before the counts are taken.
+    // one round of the windows without a camera, the dialogs' pictures taken there, brings them up
+    // before the counts are taken.
     {
         CKestrixDlg window;
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
         ShowsPictureWithCentreBox(kestrix::Control(window.DisplayPanel(), IDC_LIVE_VIEW));
         CConnectDlg dialog(&window, &window);
-        dialog.show();
-        dialog.grab();
         CSetCapPathDlg storage(&window, &window);
-        storage.show();
-        storage.grab();
+        CAboutDlg about(&window);
+        for (QWidget* shown : QWidgetList{&dialog, &storage, &about}) shown->show();
+        Save(dialog.grab(), "kestrix-connect.png");
+        Save(storage.grab(), "kestrix-storage-path.png");
+        Save(about.grab(), "kestrix-about.png");
         window.close();
     }
     QTest::qWait(200);
@@ -132,14 +132,6 @@ TEST(EndToEnd, ConnectsShowsRecordsSnapshotsAndLeavesNothingOpen) {
         ASSERT_EQ(snapshots.size(), 3);
         EXPECT_EQ(snapshots.first().size(), 640 * 512 * 2);
 
-        {
-            CSetCapPathDlg storage(&window, &window);
-            storage.show();
-            Save(storage.grab(), "kestrix-storage-path.png");
-            CAboutDlg about(&window);
-            about.show();
-            Save(about.grab(), "kestrix-about.png");
-        }
         window.OnMenuCommand(ID_CAMERA_DISCONNECT);
         EXPECT_EQ(window.StatusText(), "Disconnected..");
         connect(window);  // a second cycle, ended by Exit
