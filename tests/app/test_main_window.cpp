@@ -445,9 +445,7 @@ TEST_F(PanelTest, RecordButtonFollowsTheConnectionAndTheRecordFileAndTimesTheRec
     // starts a new recording.
     Click(IDC_VIDEO_RECORD);
     m_window->OnMenuCommand(ID_CAMERA_DISCONNECT);
-    EXPECT_EQ(Text(m_panel, IDC_VIDEO_RECORD), "No Record");
-    EXPECT_TRUE(m_panel->RecordTimer().isActive());
-    EXPECT_TRUE(m_window->Pipeline()->RecordFileName().empty());
+    expectState("No Record", true, false);
     ASSERT_TRUE(PressConnectOk(*m_window));
     Click(IDC_VIDEO_RECORD);
     expectState("Recording", true, true);
