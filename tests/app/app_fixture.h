@@ -1,5 +1,6 @@
-// What the program's tests share: a private program folder for the settings files, the message
-// boxes caught as texts, a fresh SDK double, and helpers for the windows and modal dialogs.
+// What the program's tests share: a double of Tarnlink and Glintra that records each call as
+// "NAME(arg,...)", scripts its results and keeps the callbacks that a test then calls as the SDK's
+// and render library's threads; a fixture with a private program folder and the message boxes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,15 +13,49 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "connect_dlg.h"
 #include "dialog_layout.h"
+#include "glintra.h"
 #include "kestrix_dlg.h"
 #include "message_box.h"
 #include "qt_helpers.h"
-#include "sdk_double.h"
 #include "set_cap_path_dlg.h"
 #include "settings_files.h"
+#include "tarnlink.h"
+
+namespace sdkdouble {
+
+struct Script {
+    int32_t loginResult = 0;  // user id, or negative
+    uint32_t lastError = 0;
+    int32_t realPlayResult = 0;  // play handle, or negative
+    int32_t initResult = 1;
+    int32_t updateFrameResult = 1;
+};
+
+// What the last TLNK_RealPlay_V30 and GLT_SetCallBack were given (both on the GUI thread).
+struct Callbacks {
+    TLNK_StreamCallback stream = nullptr;
+    void* streamUser = nullptr;
+    GLT_DRAWCALLBACK overlay = nullptr;
+    void* overlayUser = nullptr;
+};
+
+extern Script script;
+extern Callbacks handed;
+
+// Forgets the calls, callbacks and observer and starts from `script`.
+void Reset(const Script& start = {});
+// The calls in order whose text starts with `prefix`.
+std::vector<std::string> Calls(const std::string& prefix = {});
+void ClearCalls();
+// Called on the calling thread after each call is recorded, with the call's text.
+void SetCallObserver(std::function<void(const std::string&)> observer);
+
+}  // namespace sdkdouble
 
 using Calls = std::vector<std::string>;
 

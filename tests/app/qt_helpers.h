@@ -17,9 +17,6 @@ inline bool WaitFor(const std::function<bool()>& done) {
 inline QString Text(const QWidget* parent, int id) {
     return kestrix::Control(parent, id)->property("text").toString();
 }
-inline void SetText(const QWidget* parent, int id, const QString& text) {
-    kestrix::Control(parent, id)->setProperty("text", text);
-}
 inline void Click(const QWidget* parent, int id) {
     kestrix::Control<QAbstractButton>(parent, id)->click();
 }

@@ -40,7 +40,8 @@ TEST_F(AppTest, ConnectDialogHandsOnItsFieldsAndKeepsTheAddressFile) {
         auto window = MakeMainWindow();
         CConnectDlg dialog(window.get(), window.get());
         const int ids[] = {IDC_CAMERA_IP, IDC_USER_NAME, IDC_PASSWORD, IDC_PORT};
-        for (int i = 0; i < 4; ++i) SetText(&dialog, ids[i], entered[i]);
+        for (int i = 0; i < 4; ++i)
+            kestrix::SetControlText(&dialog, ids[i], entered[i].toStdString());
         dialog.show();
         // The password shows as it is; the tab order starts at OK, the default button.
         EXPECT_EQ(kestrix::Control<QLineEdit>(&dialog, IDC_PASSWORD)->echoMode(),
@@ -81,12 +82,12 @@ TEST_F(AppTest, PortTextReachesTheSdkAsItsLow16Bits) {
         {"8000", 8000, "8000"},   {"65536", 65536, "0"}, {"-1", -1, "65535"},     {"abc", 0, "0"},
         {" 8001 ", 8001, "8001"}, {"80x", 0, "0"},       {"99999999999", 0, "0"}, {"", 0, "0"},
     };
+    auto window = MakeMainWindow();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        sdkdouble::Reset();
-        auto window = MakeMainWindow();
+        sdkdouble::ClearCalls();
         CConnectDlg dialog(window.get(), window.get());
-        SetText(&dialog, IDC_PORT, c.text);
+        kestrix::SetControlText(&dialog, IDC_PORT, c.text);
         dialog.OnOK();
         EXPECT_EQ(window->Port(), c.stored);
         EXPECT_EQ(sdkdouble::Calls("TLNK_Login"),
@@ -122,7 +123,7 @@ TEST_F(AppTest, SettingsFilesGiveTheirFirstLine) {
     }
 }
 
-TEST_F(AppTest, BrowseSetsTheFolderEverywhereAndKeepsItInThePathFile) {
+TEST_F(AppTest, BrowseSetsTheFolderEverywhereKeepsItInThePathFileAndEnterEndsTheDialog) {
     const QString home = QDir::homePath(), chinese = QString::fromUtf8("/data/原始数据");
     const QByteArray gbChinese("/data/\xd4\xad\xca\xbc\xca\xfd\xbe\xdd");  // in GB18030
     const struct {
@@ -162,9 +163,8 @@ TEST_F(AppTest, BrowseSetsTheFolderEverywhereAndKeepsItInThePathFile) {
         EXPECT_EQ(ReadBytes(InfoPath("rawdatapath.txt")), c.file);
         EXPECT_EQ(CKestrixDlg().StoragePath(), c.next.toStdString());
     }
-}
 
-TEST_F(AppTest, StorageDialogEndsOnEnterUnlessTheBrowseButtonHasTheFocus) {
+    // Enter browses on the Browse button and ends the dialog elsewhere.
     int asked = 0;
     CSetCapPathDlg::SetFolderChooserForTesting([&](QWidget*, const QString&, const QString&) {
         ++asked;

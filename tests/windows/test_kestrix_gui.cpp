@@ -1,10 +1,5 @@
-// kestrix.exe's windows. In process: each item of templates 102, 132, 133 and 134 sits at
-// MapDialogRect of its template rectangle, and the main window carries menu 131 and the About item
-// in its system menu. End to end, driven by window messages as a user would drive it: against the
-// camera emulator (started by the test's fixture) it connects, shows the live picture with its
-// centre box and the readouts, records, takes snapshots, disconnects and ends, logging out. The
-// program runs from a folder of its own whose info\rawdatapath.txt (code page 936) sends the files
-// to a folder with a Chinese name.
+// kestrix.exe's windows: the items at their dialog units and the menus in process, then the whole
+// program driven by window messages against the camera emulator that the test's fixture started.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -35,7 +30,7 @@ constexpr int kTab = 1000, kStatus = 1009, kLiveView = 1005, kVideoRecord = 1008
 
 // Items in template order; a bitmap static takes its bitmap's size, so only its place counts.
 void CheckItems(HWND dialog, const DialogTemplate& layout) {
-    EXPECT_TRUE(dialog != nullptr);
+    ASSERT_NE(dialog, nullptr);
     HWND item = GetWindow(dialog, GW_CHILD);
     for (const ControlTemplate& t : layout.controls) {
         if (!item) {
@@ -49,15 +44,11 @@ void CheckItems(HWND dialog, const DialogTemplate& layout) {
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&actual), 2);
         const bool image = t.kind == ControlKind::Static &&
                            (GetWindowLongPtrW(item, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP;
-        const std::string where = "template " + std::to_string(layout.id) + " item " +
-                                  std::to_string(t.id) + " (" + t.text + ")";
-        if (t.id != -1 && GetDlgCtrlID(item) != t.id)
-            ADD_FAILURE() << where + ": wrong ID";
-        if (actual.left != expected.left || actual.top != expected.top)
-            ADD_FAILURE() << where + ": wrong place";
-        if (!image && (actual.right - actual.left != expected.right ||
-                       actual.bottom - actual.top != expected.bottom))
-            ADD_FAILURE() << where + ": wrong size";
+        EXPECT_TRUE((t.id == -1 || GetDlgCtrlID(item) == t.id) && actual.left == expected.left &&
+                    actual.top == expected.top &&
+                    (image || (actual.right - actual.left == expected.right &&
+                               actual.bottom - actual.top == expected.bottom)))
+            << "template " << layout.id << " item " << t.id << " (" << t.text << ")";
         item = GetWindow(item, GW_HWNDNEXT);
     }
 }
@@ -130,12 +121,6 @@ void Click(HWND dialog, int id) {
 bool Press(HWND dialog, int id) {
     Click(dialog, id);
     return kx_test::WaitUntil([&] { return !IsWindow(dialog); });
-}
-
-// Posts `message` with `command` to `main`; returns the dialog titled `title` that it opens.
-HWND Open(HWND main, UINT message, int command, const wchar_t* title) {
-    PostMessageW(main, message, command, 0);
-    return WaitForWindow(title);
 }
 
 // The screen inside `window`, as 32-bit pixels, top row first.
@@ -221,7 +206,8 @@ int Logouts() {
 
 // Camera -> Connect with the emulator's port, OK; true when the dialog closed.
 bool Connect(HWND main, int port) {
-    const HWND dialog = Open(main, WM_COMMAND, kConnect, L"Camera Connect");
+    PostMessageW(main, WM_COMMAND, kConnect, 0);
+    const HWND dialog = WaitForWindow(L"Camera Connect");
     if (!dialog) return false;
     SetDlgItemTextW(dialog, 1007, std::to_wstring(port).c_str());
     Screenshot(dialog, "kestrix-win-connect");
@@ -257,8 +243,7 @@ std::vector<fs::path> FilesIn(const fs::path& folder, const std::wstring& extens
 TEST(KestrixGui, ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     // The port of the emulator that the test's fixture started.
     const int port = std::atoi(Content("gui-camsim.port").c_str());
-    EXPECT_TRUE(port > 0);
-    if (port <= 0) return;
+    ASSERT_GT(port, 0);
 
     // The program in a folder of its own, its info folder beside it.
     wchar_t temp[MAX_PATH];
@@ -286,26 +271,25 @@ TEST(KestrixGui, ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     PROCESS_INFORMATION& program = run.process;
     std::wstring command = L"\"" + (home / "kestrix.exe").wstring() + L"\"";
     EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            home.wstring().c_str(), &start, &program));
+                               home.wstring().c_str(), &start, &program));
     const HWND main = WaitForWindow(L"Brindlecap", nullptr, 30);
-    EXPECT_TRUE(main != nullptr);
-    if (!main) return;
+    ASSERT_NE(main, nullptr);
     const HWND status = GetDlgItem(main, kStatus);
     const HWND panel = FindWindowExW(GetDlgItem(main, kTab), nullptr, L"#32770", nullptr);
     const HWND live = GetDlgItem(panel, kLiveView);
 
     // The storage folder came from the path file; the About box hangs off the system menu.
-    const HWND storage = Open(main, WM_COMMAND, kRawDataPath, L"设置原始数据存储路径");
+    PostMessageW(main, WM_COMMAND, kRawDataPath, 0);
+    const HWND storage = WaitForWindow(L"设置原始数据存储路径");
     EXPECT_TRUE(storage && Text(GetDlgItem(storage, 1001)) == records.wstring());
     Screenshot(storage, "kestrix-win-storage-path");
     EXPECT_TRUE(Press(storage, IDCANCEL));
-    const HWND about = Open(main, WM_SYSCOMMAND, kAbout, L"关于 Kestrix");
+    PostMessageW(main, WM_SYSCOMMAND, kAbout, 0);
+    const HWND about = WaitForWindow(L"关于 Kestrix");
     Screenshot(about, "kestrix-win-about");
     EXPECT_TRUE(about && Press(about, IDOK));
 
-    const bool connected = Connect(main, port);
-    EXPECT_TRUE(connected);
-    if (!connected) return;
+    ASSERT_TRUE(Connect(main, port));
     EXPECT_TRUE(Text(status) == L"127.0.0.1 is connecting");
     EXPECT_TRUE(Content(home / "info" / "ipaddress.txt") == "127.0.0.1");
 
@@ -323,12 +307,10 @@ TEST(KestrixGui, ConnectsShowsRecordsSnapshotsDisconnectsAndEnds) {
     Click(panel, kVideoRecord);
     EXPECT_TRUE(kx_test::WaitUntil([&] { return Text(record) == L"No Record"; }));
     const std::vector<fs::path> texts = FilesIn(records, L".txt");
-    EXPECT_EQ(texts.size(), 1);
-    if (texts.size() == 1) {
-        const std::string content = Content(texts[0]);
-        const auto lines = std::count(content.begin(), content.end(), '\n');
-        EXPECT_TRUE(lines >= 1 + 3 && lines <= 1 + 6);
-    }
+    ASSERT_EQ(texts.size(), 1);
+    const std::string content = Content(texts[0]);
+    const auto lines = std::count(content.begin(), content.end(), '\n');
+    EXPECT_TRUE(lines >= 1 + 3 && lines <= 1 + 6) << lines;
 
     SetDlgItemTextW(panel, kSnapCount, L"3");
     Click(panel, kSnapCap);

@@ -1,9 +1,10 @@
-// The recording double of Tarnlink and Glintra.
-#include "sdk_double.h"
-
+// The recording double of Tarnlink and Glintra, and the tests' runner: one QApplication on the
+// offscreen platform.
 #include <cstdio>
 #include <mutex>
 #include <type_traits>
+
+#include "app_fixture.h"
 
 namespace sdkdouble {
 
@@ -163,3 +164,10 @@ int32_t GLT_DestroyHandle(GLT_HANDLE handle) {
 }
 
 }  // extern "C"
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
