@@ -1,6 +1,6 @@
 // Frame surfaces and presentation over the fake DirectDraw backend: the surface descriptions, the
-// substitute formats, geometry changes, the black bars, the DC pass, several handles on one
-// device, re-entry from the DC callback, and the diagnostic texts.
+// substitute formats, geometry changes, the display modes' rectangles and bars, the DC pass,
+// several handles on one device, re-entry from the DC callback, and the diagnostic texts.
 #include <gtest/gtest.h>
 
 #include <cairo.h>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fake_display_fixture.h"
+#include "letterbox.h"
 
 namespace orvenna {
 namespace {
@@ -152,8 +153,40 @@ TEST_F(PresentationTest, ANewShapeMakesEverySurfaceAgain) {
     EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Lock"), 8u);
 }
 
-// Where the bars and the picture go is the letterbox's business (test_letterbox.cpp); here, that
-// the bars are filled black before the picture is blitted into the window's fitted rectangle.
+TEST(DisplayModes, GiveTheirDestinationsAndBars) {
+    struct Case {
+        uint32_t mode;
+        RECT window;
+        std::vector<RECT> fit;  // the destination, then the bars
+    };
+    const Case cases[] = {
+        // 16:9 in 800 x 600: bars of 75 above and below.
+        {2, {100, 50, 900, 650}, {{100, 125, 900, 575}, {100, 50, 900, 125}, {100, 575, 900, 650}}},
+        // 4:3 in 640 x 480: the whole window, two empty bars.
+        {1, {10, 20, 650, 500}, {{10, 20, 650, 500}, {10, 20, 650, 20}, {10, 500, 650, 500}}},
+        // 4:3 in 1000 x 480: bars of 180 left and right.
+        {1, {0, 0, 1000, 480}, {{180, 0, 820, 480}, {0, 0, 180, 480}, {820, 0, 1000, 480}}},
+        // 4:3 left of and above the primary monitor.
+        {1, {-100, -48, 0, 0}, {{-82, -48, -18, 0}, {-100, -48, -82, 0}, {-18, -48, 0, 0}}},
+        // 16:9 rounds the picture height down.
+        {2, {0, 0, 101, 100}, {{0, 22, 101, 78}, {0, 0, 101, 22}, {0, 78, 101, 100}}},
+        // Fill: the window, no bars; any other mode: empty.
+        {0, {5, 6, 300, 200}, {{5, 6, 300, 200}}},
+        {7, {5, 6, 300, 200}, {{0, 0, 0, 0}}},
+    };
+    for (const Case& c : cases) {
+        const AspectFit fit = DestinationForMode(c.mode, c.window);
+        std::vector<RECT> got{fit.dest};
+        got.insert(got.end(), fit.bars, fit.bars + fit.bar_count);
+        EXPECT_EQ(got, c.fit) << "mode " << c.mode << " in " << c.window;
+    }
+    // Aspects that are not positive give an empty destination.
+    const AspectFit fit = FitAspectRect(RECT{0, 0, 640, 480}, 0, 3);
+    EXPECT_EQ(fit.dest, (RECT{0, 0, 0, 0}));
+    EXPECT_EQ(fit.bar_count, 0);
+}
+
+// The bars are filled black before the picture is blitted into the window's fitted rectangle.
 TEST_F(PresentationTest, DisplayModesFillTheBarsBlackThenBlitThePicture) {
     struct Case {
         uint32_t mode;
