@@ -95,66 +95,39 @@ TEST_F(PlacementTest, MissingHiddenAndDestroyedWindowsAreNotReadyAndAMovedOneIsF
     EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_E_NOT_READY);
 }
 
-// The devices' surfaces report they are lost, and restoring them fails.
-void LoseForGood(FakeBackend& fake, std::initializer_list<int> devices) {
-    for (int device : devices) {
-        fake.LoseSurfaces(device);
-        fake.SetRestoreFails(device, true);
-    }
-}
-
-// Two handles show a frame; `script` breaks something; the next frame of handle 0 gives `result`
-// after the calls counted; then, with the device working again, both handles show again.
+// Two handles show a frame; then the monitors change to `plugged`, the surfaces of the `lost`
+// devices (a bit each) are lost, for good unless restorable, a call fails and the device stays
+// busy for `busy` tests: the next frame of handle 0 gives `result` after the calls counted; then,
+// with the device working again, both handles show again.
 TEST_F(PlacementTest, ALostSurfaceIsRecoveredAndEveryHandleShowsAgain) {
+    const std::vector<RECT> one{kLeft}, two{kLeft, kRight}, right{kRight};
     struct Row {
         const char* what;
-        std::vector<RECT> monitors;
-        void (*script)(FakeBackend&);
+        const std::vector<RECT>& monitors;
+        const std::vector<RECT>* plugged;
+        unsigned lost;
+        bool restorable;
+        const char* failing;
+        HRESULT error;
+        int busy;
         int32_t result;
-        size_t restores, rebuilds, coop_tests, sleeps;
+        size_t rebuilds;
         DWORD devices_after;
     };
     const Row rows[] = {
-        {"restored in place", {kLeft}, [](FakeBackend& f) { f.LoseSurfaces(0); }, ORVD_OK, 2, 0,
-         0, 0, 1},
-        {"lost on the blit",
-         {kLeft},
-         [](FakeBackend& f) { f.FailCall("IDirectDrawSurface7::Blt", DDERR_SURFACELOST); },
-         ORVD_E_DDRAW, 2, 0, 0, 0, 1},
-        {"primary not restorable: the devices and the engine's surfaces are made again",
-         {kLeft},
-         [](FakeBackend& f) { LoseForGood(f, {0}); },
-         ORVD_E_DDRAW, 2, 1, 0, 0, 1},
-        {"waits while the device cannot be drawn to",
-         {kLeft},
-         [](FakeBackend& f) {
-             LoseForGood(f, {0});
-             f.FailCall("IDirectDraw7::RestoreDisplayMode", DDERR_GENERIC);
-             f.SetCoopFailures(0, 5);
-         },
-         ORVD_E_DDRAW, 2, 1, 6, 5, 1},
+        {"restored in place", one, nullptr, 1, true, nullptr, 0, 0, ORVD_OK, 0, 1},
+        {"lost on the blit", one, nullptr, 0, false, "IDirectDrawSurface7::Blt", DDERR_SURFACELOST,
+         0, ORVD_E_DDRAW, 0, 1},
+        {"primary not restorable: the devices and the engine's surfaces are made again", one,
+         nullptr, 1, false, nullptr, 0, 0, ORVD_E_DDRAW, 1, 1},
+        {"waits while the device cannot be drawn to", one, nullptr, 1, false,
+         "IDirectDraw7::RestoreDisplayMode", DDERR_GENERIC, 5, ORVD_E_DDRAW, 1, 1},
         // The second lock finds the old surface orphaned, and its recovery sets up again.
-        {"the rebuild fails",
-         {kLeft},
-         [](FakeBackend& f) {
-             LoseForGood(f, {0});
-             f.FailCall("IDirectDraw7::GetCaps", DDERR_GENERIC);
-         },
-         ORVD_E_DDRAW, 2, 2, 0, 0, 1},
-        {"a second monitor plugged in",
-         {kLeft},
-         [](FakeBackend& f) {
-             f.SetMonitors({kLeft, kRight});
-             LoseForGood(f, {0});
-         },
-         ORVD_E_DDRAW, 2, 3, 0, 0, 3},
-        {"the monitor under handle 0 unplugged",
-         {kLeft, kRight},
-         [](FakeBackend& f) {
-             f.SetMonitors({kRight});
-             LoseForGood(f, {1, 2});
-         },
-         ORVD_E_DDRAW, 2, 1, 0, 0, 1},
+        {"the rebuild fails", one, nullptr, 1, false, "IDirectDraw7::GetCaps", DDERR_GENERIC, 0,
+         ORVD_E_DDRAW, 2, 1},
+        {"a second monitor plugged in", one, &two, 1, false, nullptr, 0, 0, ORVD_E_DDRAW, 3, 3},
+        {"the monitor under handle 0 unplugged", two, &right, 6, false, nullptr, 0, 0, ORVD_E_DDRAW,
+         1, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -165,12 +138,21 @@ TEST_F(PlacementTest, ALostSurfaceIsRecoveredAndEveryHandleShowsAgain) {
         ASSERT_EQ(Show(first, ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
         ASSERT_EQ(Show(second, ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
         Fake().ClearCalls();
-        row.script(Fake());
+        if (row.plugged != nullptr) Fake().SetMonitors(*row.plugged);
+        for (int device = 0; device < 3; ++device) {
+            if ((row.lost >> device & 1) == 0) continue;
+            Fake().LoseSurfaces(device);
+            Fake().SetRestoreFails(device, !row.restorable);
+        }
+        if (row.failing != nullptr) Fake().FailCall(row.failing, row.error);
+        Fake().SetCoopFailures(0, row.busy);
         EXPECT_EQ(Show(first, ORVD_FORMAT_UYVY, 64, 48), row.result);
-        EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Restore"), row.restores);
+        EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Restore"), 2u);
         EXPECT_EQ(Fake().CountCalls("DirectDrawCreateEx"), row.rebuilds);
-        EXPECT_EQ(Fake().CountCalls("IDirectDraw7::TestCooperativeLevel"), row.coop_tests);
-        EXPECT_EQ(Fake().SleepCalls(), row.sleeps);
+        // One test more than the device stays busy for, and a sleep after each busy one.
+        EXPECT_EQ(Fake().CountCalls("IDirectDraw7::TestCooperativeLevel"),
+                  row.busy > 0 ? size_t(row.busy) + 1 : 0u);
+        EXPECT_EQ(Fake().SleepCalls(), size_t(row.busy));
 
         for (int device = 0; device < 3; ++device) Fake().SetRestoreFails(device, false);
         Fake().ClearFailures();
