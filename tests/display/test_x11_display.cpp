@@ -61,7 +61,8 @@ class X11Test : public ::testing::Test {
     // becomes DISPLAY. None: the display the test got.
     virtual std::vector<std::string> Screens() const { return {"-screen", "0", "1024x768x24"}; }
     bool StartXvfb() {
-        std::vector<std::string> arguments{"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset"};
+        std::vector<std::string> arguments{"Xvfb",      "-displayfd", "3",
+                                           "-nolisten", "tcp",        "-noreset"};
         for (const std::string& screen : Screens()) arguments.push_back(screen);
         if (!m_xvfb.Start(arguments, 3, /*quiet=*/true)) return false;
         const std::string number = m_xvfb.FirstLine();
@@ -105,18 +106,17 @@ class X11Test : public ::testing::Test {
         return {static_cast<int>(p >> 16), static_cast<int>((p >> 8) & 0xFF),
                 static_cast<int>(p & 0xFF)};
     }
-    // Whether `window` shows pattern frame 0 of width x height in `format` scaled to fill it, at
-    // points near its corners and on its middle column: inside the gradients (away from the
-    // box) the picture is smooth, so each window pixel is close to the frame pixel it came from.
-    void ExpectPattern(Window window, uint32_t format = ORVD_FORMAT_RGB32, uint32_t width = 80,
-                       uint32_t height = 60) {
+    // Whether `window` shows pattern frame 0 of 80 x 60 in `format` scaled to fill it, at points
+    // near its corners and on its middle column: inside the gradients (away from the box) the
+    // picture is smooth, so each window pixel is close to the frame pixel it came from.
+    void ExpectPattern(Window window, uint32_t format = ORVD_FORMAT_RGB32) {
         const kx_test::Screenshot shot = kx_test::ReadWindow(m_pDisplay, window);
         ASSERT_FALSE(shot.Empty());
         const int w = shot.width, h = shot.height;
         for (auto [x, y] : {std::pair{8, 8}, std::pair{w - 9, 10}, std::pair{10, h - 9},
                             std::pair{w - 9, h - 9}, std::pair{w / 2, 6}}) {
-            const Rgb want = Expected(format, static_cast<uint32_t>(x) * width / w,
-                                      static_cast<uint32_t>(y) * height / h, width, height, 0);
+            const Rgb want = Expected(format, static_cast<uint32_t>(x) * 80 / w,
+                                      static_cast<uint32_t>(y) * 60 / h, 80, 60, 0);
             EXPECT_LE(Distance(Pixel(shot, x, y), want), kTolerance + 8)
                 << "window " << window << " at " << x << "," << y;
         }
@@ -320,9 +320,9 @@ TEST_F(X11Test, EachMonitorIsADeviceAndAChangedLayoutRebuildsThem) {
     XClearWindow(m_pDisplay, window);
     XSync(m_pDisplay, False);
     int calls = 0;
-    ASSERT_EQ(ORVD_RegisterDCCallback(handle, &ReleaseOnSecondCall,
-                                      reinterpret_cast<intptr_t>(&calls)),
-              ORVD_OK);
+    ASSERT_EQ(
+        ORVD_RegisterDCCallback(handle, &ReleaseOnSecondCall, reinterpret_cast<intptr_t>(&calls)),
+        ORVD_OK);
     ASSERT_EQ(Show(handle, ORVD_FORMAT_RGB32, 80, 60), ORVD_E_NOT_READY);
     ASSERT_EQ(calls, 2);
     EXPECT_EQ(kx_test::ReadWindow(m_pDisplay, window).At(8, 8), 0xFFFFFFu);  // still white
@@ -387,28 +387,14 @@ TEST_F(X11Test, EveryFormatShowsItsPictureOrIsRefused) {
             int worst = 0;
             for (int y = 0; y < h; ++y) {
                 for (int x = 0; x < w; ++x) {
-                    worst = std::max(worst, Distance(Pixel(shot, x, y), Expected(format, x, y, w, h, 3)));
+                    worst = std::max(worst,
+                                     Distance(Pixel(shot, x, y), Expected(format, x, y, w, h, 3)));
                 }
             }
             EXPECT_LE(worst, kTolerance);
         }
         EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
     }
-}
-
-TEST_F(X11Test, FittedModesFillTheBarsBlack) {
-    MakeWindow(40, 30, 400, 150);  // wider than 4:3: bars left and right of a 200 x 150 picture
-    const int32_t handle = NewHandle();
-    ASSERT_EQ(ORVD_SetDisplayMode(handle, 1), ORVD_OK);
-    ASSERT_EQ(Show(handle, ORVD_FORMAT_RGB32, 64, 48), ORVD_OK);
-    const kx_test::Screenshot shot = kx_test::ReadWindow(m_pDisplay, m_window);
-    ASSERT_FALSE(shot.Empty());
-    for (int x : {0, 50, 99, 300, 399}) {
-        for (int y : {0, 75, 149}) EXPECT_EQ(shot.At(x, y), 0u) << x << "," << y;
-    }
-    EXPECT_LE(Distance(Pixel(shot, 110, 5), Expected(ORVD_FORMAT_RGB32, 3, 1, 64, 48, 0)),
-              kTolerance + 4);
-    ORVD_Release(handle);
 }
 
 void DrawRedSquare(int32_t /*handle*/, ORVD_HDC dc, intptr_t user) {
@@ -418,54 +404,54 @@ void DrawRedSquare(int32_t /*handle*/, ORVD_HDC dc, intptr_t user) {
     cairo_fill(dc);
 }
 
-// The frame scaled to the window and at once to its new size, the callback's square drawn over
-// it; a refresh draws both again.
-TEST_F(X11Test, ScalesTheFrameToTheWindowAndDrawsTheCallbackOverIt) {
-    MakeWindow(40, 30, 160, 120);
-    const int32_t handle = NewHandle();
-    int calls = 0;
-    ASSERT_EQ(ORVD_RegisterDCCallback(handle, &DrawRedSquare, reinterpret_cast<intptr_t>(&calls)),
-              ORVD_OK);
-    auto expect_shown = [&] {
-        ExpectPattern(m_window, ORVD_FORMAT_UYVY);
-        const kx_test::Screenshot shot = kx_test::ReadWindow(m_pDisplay, m_window);
-        ASSERT_FALSE(shot.Empty());
-        EXPECT_LE(Distance(Pixel(shot, 40, 35), Rgb{255, 0, 0}), 2);
-    };
-    ASSERT_EQ(Show(handle, ORVD_FORMAT_UYVY, 80, 60), ORVD_OK);
-    expect_shown();
-    // Larger: the part that the first frame did not reach stays white until the next frame.
-    XResizeWindow(m_pDisplay, m_window, 320, 240);
-    XSync(m_pDisplay, False);
-    ASSERT_EQ(Show(handle, ORVD_FORMAT_UYVY, 80, 60), ORVD_OK);
-    expect_shown();
-    XClearWindow(m_pDisplay, m_window);
-    XSync(m_pDisplay, False);
-    ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
-    expect_shown();
-    EXPECT_EQ(calls, 3);
-    ORVD_Release(handle);
-}
-
-// Three handles, left, right and across the middle of the screen: each shows and refreshes in its
-// own window.
-TEST_F(X11Test, SeveralHandlesShowAndRefreshEachInItsOwnWindow) {
+// Three handles, left, right and across the middle of the screen: each scales its frame to its
+// own window and at once to the window's new size, and each refresh draws its own window again,
+// whichever handle drew last; the first one's callback draws its square over the frame.
+TEST_F(X11Test, SeveralHandlesShowScaledAndRefreshEachInItsOwnWindow) {
+    const uint32_t formats[] = {ORVD_FORMAT_UYVY, ORVD_FORMAT_RGB32, ORVD_FORMAT_RGB32};
     std::vector<int32_t> handles;
-    for (auto [x, y, w, h] : {std::array{40, 40, 200, 150}, std::array{700, 40, 200, 150},
+    for (auto [x, y, w, h] : {std::array{40, 40, 160, 120}, std::array{600, 40, 200, 150},
                               std::array{400, 300, 240, 180}}) {
         MakeWindow(x, y, w, h);
         handles.push_back(NewHandle());
-        ASSERT_EQ(Show(handles.back(), ORVD_FORMAT_RGB32, 80, 60), ORVD_OK);
     }
-    for (Window window : m_windows) {
-        ExpectPattern(window);
-        XClearWindow(m_pDisplay, window);
+    int calls = 0;
+    ASSERT_EQ(
+        ORVD_RegisterDCCallback(handles[0], &DrawRedSquare, reinterpret_cast<intptr_t>(&calls)),
+        ORVD_OK);
+    auto expect_shown = [&] {
+        for (size_t i = 0; i < handles.size(); ++i) ExpectPattern(m_windows[i], formats[i]);
+        const kx_test::Screenshot shot = kx_test::ReadWindow(m_pDisplay, m_windows[0]);
+        ASSERT_FALSE(shot.Empty());
+        EXPECT_LE(Distance(Pixel(shot, 40, 35), Rgb{255, 0, 0}), 2);
+    };
+    for (size_t i = 0; i < handles.size(); ++i) {
+        ASSERT_EQ(Show(handles[i], formats[i], 80, 60), ORVD_OK);
     }
+    expect_shown();
+    // Larger: the part that the first frame did not reach stays white until the next frame.
+    XResizeWindow(m_pDisplay, m_windows[0], 320, 240);
     XSync(m_pDisplay, False);
-    // Each refresh draws its own window again, whichever handle drew last.
+    ASSERT_EQ(Show(handles[0], ORVD_FORMAT_UYVY, 80, 60), ORVD_OK);
+    expect_shown();
+    for (Window window : m_windows) XClearWindow(m_pDisplay, window);
+    XSync(m_pDisplay, False);
     for (int32_t handle : handles) ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
-    for (Window window : m_windows) ExpectPattern(window);
+    expect_shown();
+    EXPECT_EQ(calls, 3);
 
+    // Wider than 4:3, fitted: black bars left and right of a 200 x 150 picture.
+    XResizeWindow(m_pDisplay, m_windows[1], 400, 150);
+    XSync(m_pDisplay, False);
+    ASSERT_EQ(ORVD_SetDisplayMode(handles[1], 1), ORVD_OK);
+    ASSERT_EQ(Show(handles[1], ORVD_FORMAT_RGB32, 64, 48), ORVD_OK);
+    const kx_test::Screenshot shot = kx_test::ReadWindow(m_pDisplay, m_windows[1]);
+    ASSERT_FALSE(shot.Empty());
+    for (int x : {0, 50, 99, 300, 399}) {
+        for (int y : {0, 75, 149}) EXPECT_EQ(shot.At(x, y), 0u) << x << "," << y;
+    }
+    EXPECT_LE(Distance(Pixel(shot, 110, 5), Expected(ORVD_FORMAT_RGB32, 3, 1, 64, 48, 0)),
+              kTolerance + 4);
     for (int32_t handle : handles) ORVD_Release(handle);
 }
 
