@@ -71,17 +71,16 @@ class X11Test : public ::testing::Test {
         return true;
     }
 
-    // A window placed where asked, with or without a manager, with a white background, so that
-    // anything not drawn shows.
-    Window MakeWindow(int x, int y, unsigned width, unsigned height, bool mapped = true,
-                      Window parent = 0) {
+    // A mapped window placed where asked, with or without a manager, with a white background, so
+    // that anything not drawn shows.
+    Window MakeWindow(int x, int y, unsigned width, unsigned height, Window parent = 0) {
         XSetWindowAttributes attributes{};
         attributes.override_redirect = True;
         attributes.background_pixel = WhitePixel(m_pDisplay, DefaultScreen(m_pDisplay));
         m_window = XCreateWindow(m_pDisplay, parent != 0 ? parent : DefaultRootWindow(m_pDisplay),
                                  x, y, width, height, 0, CopyFromParent, InputOutput,
                                  CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
-        if (mapped) XMapRaised(m_pDisplay, m_window);
+        XMapRaised(m_pDisplay, m_window);
         XSync(m_pDisplay, False);
         m_windows.push_back(m_window);
         return m_window;
@@ -148,22 +147,15 @@ TEST_F(X11WindowTest, ATrapInsideATrapNeitherWaitsForItselfNorLosesAnError) {
     XWindowAttributes attributes;
     {
         platform::X11ErrorTrap outer(connection.display);
-        EXPECT_EQ(XGetWindowAttributes(connection.display, missing, &attributes), 0);
         {
             platform::X11ErrorTrap inner(connection.display);
-            EXPECT_FALSE(inner.Failed());
-            XMapWindow(connection.display, missing);
-            EXPECT_TRUE(inner.Failed());
-        }
-        EXPECT_TRUE(outer.Failed());
-    }
-    {
-        platform::X11ErrorTrap outer(connection.display);
-        {
-            platform::X11ErrorTrap inner(connection.display);
-            XMapWindow(connection.display, missing);
+            EXPECT_EQ(XGetWindowAttributes(connection.display, missing, &attributes), 0);
         }
         EXPECT_TRUE(outer.Failed());  // an error inside the inner trap is the outer's too
+        platform::X11ErrorTrap inner(connection.display);
+        EXPECT_FALSE(inner.Failed());  // but the outer's is not the next inner trap's
+        XMapWindow(connection.display, missing);
+        EXPECT_TRUE(inner.Failed());
     }
     platform::X11ErrorTrap clean(connection.display);
     EXPECT_FALSE(clean.Failed());
@@ -184,10 +176,10 @@ TEST_F(X11WindowTest, EveryChangeToTheWindowOrItsAncestorsIsSeenByTheNextCall) {
     EXPECT_EQ(engine->DesktopBounds().right, DisplayWidth(m_pDisplay, DefaultScreen(m_pDisplay)));
     EXPECT_EQ(engine->DesktopBounds().bottom, DisplayHeight(m_pDisplay, DefaultScreen(m_pDisplay)));
 
-    const Window outer = MakeWindow(100, 100, 800, 600, /*mapped=*/true);
-    const Window parent = MakeWindow(10, 20, 700, 500, /*mapped=*/true, outer);
-    const Window window = MakeWindow(5, 5, 320, 240, /*mapped=*/true, parent);
-    const Window other = MakeWindow(300, 200, 400, 400, /*mapped=*/true);
+    const Window outer = MakeWindow(100, 100, 800, 600);
+    const Window parent = MakeWindow(10, 20, 700, 500, outer);
+    const Window window = MakeWindow(5, 5, 320, 240, parent);
+    const Window other = MakeWindow(300, 200, 400, 400);
     ASSERT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_OK);
     ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
     EXPECT_EQ(engine->ScreenRect().left, 115);
@@ -248,9 +240,9 @@ TEST_F(X11WindowTest, EveryChangeToTheWindowOrItsAncestorsIsSeenByTheNextCall) {
 // Windows that share an ancestor: when one of them goes (destroyed, or pushed out of the watch by
 // the many windows asked about after it), the other still follows that ancestor.
 TEST_F(X11WindowTest, AWindowThatGoesLeavesTheAncestorsItSharedFollowed) {
-    const Window parent = MakeWindow(100, 100, 600, 400, /*mapped=*/true);
-    const Window first = MakeWindow(10, 10, 100, 100, /*mapped=*/true, parent);
-    const Window second = MakeWindow(200, 10, 100, 100, /*mapped=*/true, parent);
+    const Window parent = MakeWindow(100, 100, 600, 400);
+    const Window first = MakeWindow(10, 10, 100, 100, parent);
+    const Window second = MakeWindow(200, 10, 100, 100, parent);
     auto left_of = [](Window window) {
         RECT rect{};
         EXPECT_TRUE(IsWindow(window));
@@ -268,7 +260,7 @@ TEST_F(X11WindowTest, AWindowThatGoesLeavesTheAncestorsItSharedFollowed) {
 
     std::vector<Window> others;
     for (size_t i = 0; i < platform::X11WindowWatch::kMaxWatched; ++i) {
-        others.push_back(MakeWindow(static_cast<int>(i), 0, 20, 20, /*mapped=*/true, parent));
+        others.push_back(MakeWindow(static_cast<int>(i), 0, 20, 20, parent));
         EXPECT_EQ(left_of(others.back()), static_cast<LONG>(i));
     }
     // `second` has been pushed out by now, and the windows that pushed it keep the parent.
@@ -354,7 +346,7 @@ class TwoScreenTest : public X11Test {
 };
 
 TEST_F(TwoScreenTest, AWindowOnTheOtherScreenExistsButHasNoPlaceOnThisOne) {
-    const Window window = MakeWindow(10, 10, 200, 100, /*mapped=*/true, RootWindow(m_pDisplay, 1));
+    const Window window = MakeWindow(10, 10, 200, 100, RootWindow(m_pDisplay, 1));
     EXPECT_TRUE(IsWindow(window));
     EXPECT_TRUE(IsWindowVisible(window));
     RECT rect{};
