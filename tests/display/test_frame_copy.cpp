@@ -434,16 +434,12 @@ TEST(X11Convert, RefusesSourcesItCannotReadAndDrawsNothing) {
 }
 
 TEST(X11Convert, FillsOnlyTheVisiblePartOfARectangle) {
-    Target target(8, 4);
+    Target target(8, 4), want(8, 4);
     platform::FillXrgb(target.image, RECT{-2, 2, 3, 9}, 0x00102030);
-    for (int y = 0; y < 4; ++y) {
-        for (int x = 0; x < 8; ++x) {
-            const uint32_t want = (x < 3 && y >= 2) ? 0x00102030u : 0x5A5A5A5Au;
-            uint32_t got;
-            std::memcpy(&got, &target.pixels[static_cast<size_t>(y) * 32 + x * 4], 4);
-            EXPECT_EQ(got, want) << x << "," << y;
-        }
+    for (size_t y = 2; y < 4; ++y) {
+        for (size_t x = 0; x < 3; ++x) std::memcpy(&want.pixels[y * 32 + x * 4], "\x30\x20\x10", 4);
     }
+    EXPECT_EQ(target.pixels, want.pixels);
 }
 
 }  // namespace

@@ -302,18 +302,6 @@ TEST_F(PresentationTest, MalformedFramesAreRefusedAndTheNextGoodOneIsShown) {
     EXPECT_EQ(ORVD_DisplayFrame(m_handle, nullptr), ORVD_E_PARAM);
 }
 
-// The window that each blit onto the screen went to: the clipper's window at that moment (the
-// clipper is shared by every handle on the device).
-std::vector<HWND> ScreenBlitWindows(const platform::FakeBackend& fake) {
-    std::vector<HWND> windows;
-    HWND bound = 0;
-    for (const auto& call : fake.Calls()) {
-        if (call.method == "IDirectDrawClipper::SetHWnd") bound = call.hwnd;
-        if (call.method == "IDirectDrawSurface7::Blt" && call.bHasDest) windows.push_back(bound);
-    }
-    return windows;
-}
-
 // What the DC callback below does once, from inside the pass of handle 0.
 struct ReentryScript {
     platform::FakeBackend* fake;
@@ -321,20 +309,20 @@ struct ReentryScript {
     enum { kReleaseOwn, kGrowAndShowOwn, kShowOther } action;
     int calls = 0;
 };
-ReentryScript* g_pScript = nullptr;
 
-void ReenterCallback(int32_t handle, ORVD_HDC dc, intptr_t /*user*/) {
+void ReenterCallback(int32_t handle, ORVD_HDC dc, intptr_t user) {
+    auto* script = reinterpret_cast<ReentryScript*>(user);
     cairo_set_source_rgb(dc, 1, 0, 0);
     cairo_paint(dc);
-    if (g_pScript->calls++ != 1) return;  // the first pass only draws
+    if (script->calls++ != 1) return;  // the first pass only draws
     std::vector<uint8_t> bytes(64 * 48 * 2, 0x80);
     tagORVD_FRAME frame{bytes.data(), 0, ORVD_FORMAT_UYVY, 64, 48};
-    switch (g_pScript->action) {
+    switch (script->action) {
         case ReentryScript::kReleaseOwn:
             EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
             break;
         case ReentryScript::kGrowAndShowOwn:
-            g_pScript->fake->MoveWindow(g_pScript->window, RECT{50, 50, 650, 500});
+            script->fake->MoveWindow(script->window, RECT{50, 50, 650, 500});
             EXPECT_EQ(ORVD_DisplayFrame(handle, &frame), ORVD_OK);
             break;
         case ReentryScript::kShowOther:
@@ -344,32 +332,34 @@ void ReenterCallback(int32_t handle, ORVD_HDC dc, intptr_t /*user*/) {
 }
 
 TEST_F(PresentationTest, TheDcCallbackMayCallBackIntoItsOwnAndOtherHandles) {
-    struct Row {
-        decltype(ReentryScript::action) action;
-        int32_t outer;  // what the outer call on handle 0 returns
-    };
-    for (const Row& row :
-         {Row{ReentryScript::kReleaseOwn, ORVD_E_NOT_READY},
-          Row{ReentryScript::kGrowAndShowOwn, ORVD_OK}, Row{ReentryScript::kShowOther, ORVD_OK}}) {
-        SCOPED_TRACE(static_cast<int>(row.action));
+    for (auto action :
+         {ReentryScript::kReleaseOwn, ReentryScript::kGrowAndShowOwn, ReentryScript::kShowOther}) {
+        SCOPED_TRACE(static_cast<int>(action));
         UseNewFake();
         HWND windows[2];
         for (int32_t i = 0; i < 2; ++i)
             NewHandleOn(RECT{50 + 300 * i, 50, 250 + 300 * i, 200}, &windows[i]);
         ASSERT_EQ(Show(1, ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
-        ReentryScript script{&Fake(), windows[0], row.action};
-        g_pScript = &script;
-        ASSERT_EQ(ORVD_RegisterDCCallback(0, &ReenterCallback, 0), ORVD_OK);
+        ReentryScript script{&Fake(), windows[0], action};
+        ASSERT_EQ(
+            ORVD_RegisterDCCallback(0, &ReenterCallback, reinterpret_cast<intptr_t>(&script)),
+            ORVD_OK);
         ASSERT_EQ(Show(0, ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
         Fake().ClearCalls();
-        EXPECT_EQ(Show(0, ORVD_FORMAT_UYVY, 64, 48), row.outer);
-        if (row.action == ReentryScript::kShowOther) {
-            // The outer pass goes on into its own window, not into the one handle 1 bound.
-            EXPECT_EQ(ScreenBlitWindows(Fake()), (std::vector<HWND>{windows[1], windows[0]}));
+        const int32_t after = action == ReentryScript::kReleaseOwn ? ORVD_E_NOT_READY : ORVD_OK;
+        EXPECT_EQ(Show(0, ORVD_FORMAT_UYVY, 64, 48), after);
+        // Each blit onto the screen goes to the window of the device's one clipper at that
+        // moment: the outer pass goes on into its own window, not into the one handle 1 bound.
+        std::vector<HWND> into;
+        HWND bound = 0;
+        for (const auto& call : Fake().Calls()) {
+            if (call.method == "IDirectDrawClipper::SetHWnd") bound = call.hwnd;
+            if (call.method == "IDirectDrawSurface7::Blt" && call.bHasDest) into.push_back(bound);
         }
-        EXPECT_EQ(ORVD_RefreshDisplay(0),
-                  row.action == ReentryScript::kReleaseOwn ? ORVD_E_NOT_READY : ORVD_OK);
-        g_pScript = nullptr;
+        if (action == ReentryScript::kShowOther) {
+            EXPECT_EQ(into, (std::vector<HWND>{windows[1], windows[0]}));
+        }
+        EXPECT_EQ(ORVD_RefreshDisplay(0), after);
     }
 }
 
