@@ -58,8 +58,10 @@ class X11Test : public ::testing::Test {
         if (!m_savedDisplay.empty()) setenv("DISPLAY", m_savedDisplay.c_str(), 1);
     }
     // A server that keeps its monitors (-noreset), with the screens that the test asks for; it
-    // becomes DISPLAY. None: the display the test got.
-    virtual std::vector<std::string> Screens() const { return {"-screen", "0", "1024x768x24"}; }
+    // becomes DISPLAY. None: the display the test got. The library draws on the first one only.
+    virtual std::vector<std::string> Screens() const {
+        return {"-screen", "0", "1024x768x24", "-screen", "1", "800x600x24"};
+    }
     bool StartXvfb() {
         std::vector<std::string> arguments{"Xvfb",      "-displayfd", "3",
                                            "-nolisten", "tcp",        "-noreset"};
@@ -337,15 +339,7 @@ TEST_F(X11Test, EachMonitorIsADeviceAndAChangedLayoutRebuildsThem) {
     EXPECT_EQ(Show(other, ORVD_FORMAT_RGB32, 80, 60), ORVD_OK);
 }
 
-// A display with two X screens: the library draws on the first one only.
-class TwoScreenTest : public X11Test {
-  protected:
-    std::vector<std::string> Screens() const override {
-        return {"-screen", "0", "1024x768x24", "-screen", "1", "800x600x24"};
-    }
-};
-
-TEST_F(TwoScreenTest, AWindowOnTheOtherScreenExistsButHasNoPlaceOnThisOne) {
+TEST_F(X11Test, AWindowOnTheOtherScreenExistsButHasNoPlaceOnThisOne) {
     const Window window = MakeWindow(10, 10, 200, 100, RootWindow(m_pDisplay, 1));
     EXPECT_TRUE(IsWindow(window));
     EXPECT_TRUE(IsWindowVisible(window));
