@@ -281,7 +281,8 @@ void ReleaseOnSecondCall(int32_t handle, ORVD_HDC /*dc*/, intptr_t user) {
     if (++*reinterpret_cast<int*>(user) == 2) ORVD_Release(handle);
 }
 
-// 1024 x 768 split into two monitors side by side, before the library first connects.
+// 1024 x 768 split into two monitors side by side, before the library first connects; then a
+// window on the second X screen.
 TEST_F(X11Test, EachMonitorIsADeviceAndAChangedLayoutRebuildsThem) {
     Xrandr("--setmonitor left 512/135x768/203+0+0 screen");
     Xrandr("--setmonitor right 512/135x768/203+512+0 none");
@@ -337,23 +338,18 @@ TEST_F(X11Test, EachMonitorIsADeviceAndAChangedLayoutRebuildsThem) {
     EXPECT_EQ(Show(other, ORVD_FORMAT_RGB32, 80, 60), ORVD_E_DDRAW);
     EXPECT_EQ(DeviceTable().dwCount, 1u);  // one monitor left: the driver entry alone
     EXPECT_EQ(Show(other, ORVD_FORMAT_RGB32, 80, 60), ORVD_OK);
-}
 
-TEST_F(X11Test, AWindowOnTheOtherScreenExistsButHasNoPlaceOnThisOne) {
-    const Window window = MakeWindow(10, 10, 200, 100, RootWindow(m_pDisplay, 1));
-    EXPECT_TRUE(IsWindow(window));
-    EXPECT_TRUE(IsWindowVisible(window));
+    // A window on the second X screen exists but has no place on this one.
+    const Window elsewhere = MakeWindow(10, 10, 200, 100, RootWindow(m_pDisplay, 1));
+    EXPECT_TRUE(IsWindow(elsewhere) && IsWindowVisible(elsewhere));
     RECT rect{};
-    EXPECT_TRUE(GetClientRect(window, &rect));
+    EXPECT_TRUE(GetClientRect(elsewhere, &rect));
     EXPECT_EQ(rect.right, 200);
     POINT point{};
-    EXPECT_FALSE(ClientToScreen(window, &point));
-    EXPECT_FALSE(GetWindowRect(window, &rect));
-    int32_t handle = -1;
-    ASSERT_EQ(ORVD_InitByDisEngine(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
-    ASSERT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_OK);
-    EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_E_NOT_READY);
-    EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
+    EXPECT_FALSE(ClientToScreen(elsewhere, &point));
+    EXPECT_FALSE(GetWindowRect(elsewhere, &rect));
+    ASSERT_EQ(ORVD_SetDisplayWindow(other, elsewhere), ORVD_OK);
+    EXPECT_EQ(ORVD_RefreshDisplay(other), ORVD_E_NOT_READY);
 }
 
 TEST_F(X11Test, EveryFormatShowsItsPictureOrIsRefused) {
