@@ -131,7 +131,7 @@ TEST_F(TablesTest, SlotsWithoutAnEngineAnswerForOneAndKeepTheirState) {
     }
 }
 
-TEST_F(TablesTest, SettersKeepTheOldValueWhenRefused) {
+TEST_F(TablesTest, SettersKeepTheOldValueWhenRefusedAndAnExceptionFreesTheLock) {
     const int32_t handle = NewHandle();
     const HWND window = Fake().AddWindow({0, 0, 100, 100});
     const HWND gone = Fake().AddWindow({0, 0, 100, 100});
@@ -151,12 +151,10 @@ TEST_F(TablesTest, SettersKeepTheOldValueWhenRefused) {
     }
     EXPECT_EQ(ORVD_SetDisplayRect(handle, nullptr), ORVD_OK);
     EXPECT_EQ(EngineOf(handle)->DisplayRect(), (RECT{0, 0, 0, 0}));
-}
 
-TEST_F(TablesTest, AnExceptionInsideAnEngineBecomesFailureAndFreesTheLock) {
-    const int32_t handle = NewHandle();
+    // An exception inside the engine becomes a failure and frees the lock.
     Fake().SetWindowCallsThrow(true);
-    EXPECT_EQ(ORVD_SetDisplayWindow(handle, 0x1000), ORVD_E_FAIL);
+    EXPECT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_E_FAIL);
     Fake().SetWindowCallsThrow(false);
     std::atomic<int32_t> from_other_thread{1};
     std::thread other([&] { from_other_thread = ORVD_SetDisplayMode(handle, 1); });
@@ -365,9 +363,7 @@ TEST_F(PlacementTest, TheWindowIsDrawnWhereItIsOnEachMonitor) {
 TEST_F(PlacementTest, MissingHiddenAndDestroyedWindowsAreNotReadyAndAMovedOneIsFollowed) {
     Fake().SetMonitors({kLeft, kRight});
     const int32_t handle = NewHandle();
-    unsigned char pixels[64 * 48 * 2] = {};
-    tagORVD_FRAME frame{pixels, 0, ORVD_FORMAT_UYVY, 64, 48};
-    EXPECT_EQ(ORVD_DisplayFrame(handle, &frame), ORVD_E_NOT_READY);  // no window yet
+    EXPECT_EQ(Show(handle, ORVD_FORMAT_UYVY, 64, 48), ORVD_E_NOT_READY);  // no window yet
     EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_E_NOT_READY);
 
     const HWND hwnd = Fake().AddWindow(RECT{0, 0, 320, 240});
@@ -375,7 +371,7 @@ TEST_F(PlacementTest, MissingHiddenAndDestroyedWindowsAreNotReadyAndAMovedOneIsF
     EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);  // before the first frame: nothing to draw
     Fake().SetWindowVisible(hwnd, false);
     EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_E_NOT_READY);
-    EXPECT_EQ(ORVD_DisplayFrame(handle, &frame), ORVD_E_NOT_READY);
+    EXPECT_EQ(Show(handle, ORVD_FORMAT_UYVY, 64, 48), ORVD_E_NOT_READY);
     EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Lock"), 0u);
     EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Blt"), 0u);
     // The frame's shape is kept even when the window cannot be drawn to.
