@@ -102,6 +102,8 @@ class X11Test : public ::testing::Test {
         tagORVD_FRAME frame{m_frame.data(), 0, format, w, h};
         return ORVD_DisplayFrame(handle, &frame);
     }
+    using Box = std::array<LONG, 4>;
+    static Box Corners(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
     static Rgb Pixel(const kx_test::Screenshot& shot, int x, int y) {
         const uint32_t p = shot.At(x, y);
         return {static_cast<int>(p >> 16), static_cast<int>((p >> 8) & 0xFF),
@@ -184,10 +186,9 @@ TEST_F(X11WindowTest, EveryChangeToTheWindowOrItsAncestorsIsSeenByTheNextCall) {
     const Window other = MakeWindow(300, 200, 400, 400);
     ASSERT_EQ(ORVD_SetDisplayWindow(handle, window), ORVD_OK);
     ASSERT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
-    EXPECT_EQ(engine->ScreenRect().left, 115);
-    EXPECT_EQ(engine->ScreenRect().top, 125);
+    EXPECT_EQ(Corners(engine->ScreenRect()), (Box{115, 125, 435, 365}));
     EXPECT_TRUE(engine->DeviceSet(0)->bVisible);
-    EXPECT_EQ(engine->DeviceSet(0)->rcDest.bottom, 365);
+    EXPECT_EQ(Corners(engine->DeviceSet(0)->rcDest), (Box{115, 125, 435, 365}));
 
     struct Change {
         const char* what;
@@ -220,11 +221,8 @@ TEST_F(X11WindowTest, EveryChangeToTheWindowOrItsAncestorsIsSeenByTheNextCall) {
         if (!ready) continue;
         RECT window_rect{};
         ASSERT_TRUE(GetWindowRect(window, &window_rect));
-        for (const RECT& r : {engine->ScreenRect(), window_rect}) {
-            EXPECT_TRUE(r.left == change.screen.left && r.top == change.screen.top &&
-                        r.right == change.screen.right && r.bottom == change.screen.bottom)
-                << r.left << "," << r.top << "," << r.right << "," << r.bottom;
-        }
+        EXPECT_EQ(Corners(engine->ScreenRect()), Corners(change.screen));
+        EXPECT_EQ(Corners(window_rect), Corners(change.screen));
     }
     // A window that is gone is no window, and the process goes on.
     for (HWND hwnd : {HWND{window}, HWND{0x7FFFFFF0}, HWND{0}}) {
@@ -300,8 +298,7 @@ TEST_F(X11Test, EachMonitorIsADeviceAndAChangedLayoutRebuildsThem) {
     EXPECT_EQ(ORVD_RefreshDisplay(handle), ORVD_OK);
     EXPECT_FALSE(engine->DeviceSet(1)->bVisible);
     EXPECT_TRUE(engine->DeviceSet(2)->bVisible);
-    EXPECT_EQ(engine->DeviceSet(2)->rcDest.left, 88);
-    EXPECT_EQ(engine->DeviceSet(2)->rcDest.right, 408);
+    EXPECT_EQ(Corners(engine->DeviceSet(2)->rcDest), (Box{88, 100, 408, 340}));
 
     XMoveWindow(m_pDisplay, window, 400, 100);
     XSync(m_pDisplay, False);
