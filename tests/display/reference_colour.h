@@ -15,13 +15,6 @@ struct Rgb {
     int r, g, b;
 };
 
-inline Rgb FromYuv(int y, int u, int v) {
-    const double c = 1.164 * (y - 16);
-    auto clamp = [](double x) { return std::clamp(static_cast<int>(std::lround(x)), 0, 255); };
-    return {clamp(c + 1.596 * (v - 128)), clamp(c - 0.813 * (v - 128) - 0.391 * (u - 128)),
-            clamp(c + 2.018 * (u - 128))};
-}
-
 // The largest difference of one channel.
 inline int Distance(const Rgb& a, const Rgb& b) {
     return std::max({std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
@@ -48,10 +41,13 @@ inline Rgb Expected(uint32_t format, uint32_t x, uint32_t y, uint32_t w, uint32_
     const bool vertical_shared =
         format == ORVD_FORMAT_YV12 || format == ORVD_FORMAT_IYUV || format == ORVD_FORMAT_NV12;
     const orvenna_play::PatternPixel c = PatternAt(x & ~1u, vertical_shared ? y & ~1u : y, w, h, n);
-    uint8_t yy, u, v, cy;
-    orvenna_play::RgbToYuv(p, &yy, &u, &v);
+    uint8_t y601, u, v, cy;
+    orvenna_play::RgbToYuv(p, &y601, &u, &v);
     orvenna_play::RgbToYuv(c, &cy, &u, &v);
-    return FromYuv(yy, u, v);
+    const double l = 1.164 * (y601 - 16);
+    auto clamp = [](double f) { return std::clamp(static_cast<int>(std::lround(f)), 0, 255); };
+    return {clamp(l + 1.596 * (v - 128)), clamp(l - 0.813 * (v - 128) - 0.391 * (u - 128)),
+            clamp(l + 2.018 * (u - 128))};
 }
 
 }  // namespace orvenna::testing

@@ -1,5 +1,5 @@
 /* Compiled as C: the public header is plain C, and the shared library answers through it (what
- * each export answers is checked in test_handle_table.cpp). Prints the closing "N passed, N
+ * each export answers is checked in test_tables.cpp). Prints the closing "N passed, N
  * failed" line and exits non-zero on a failure. */
 #include <stdio.h>
 #include <string.h>

@@ -1,6 +1,6 @@
 // Frame surfaces and presentation over the fake DirectDraw backend: the surface descriptions, the
-// substitute formats, geometry changes, the black bars, the DC pass, several handles on one
-// device, re-entry from the DC callback, and the diagnostic texts.
+// substitute formats, geometry changes, the display modes' rectangles and bars, the DC pass,
+// several handles on one device, re-entry from the DC callback, and the diagnostic texts.
 #include <gtest/gtest.h>
 
 #include <cairo.h>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fake_display_fixture.h"
+#include "letterbox.h"
 
 namespace orvenna {
 namespace {
@@ -73,13 +74,7 @@ TEST_F(PresentationTest, MakesTheFrameSurfaceInTheFramesFormatAndCopiesItAtThePi
 
     const auto creates = OffscreenCreates();
     ASSERT_EQ(creates.size(), 1u);
-    const DDSURFACEDESC2& desc = creates[0].desc;
-    EXPECT_EQ(desc.dwSize, sizeof(DDSURFACEDESC2));
-    EXPECT_EQ(desc.dwFlags, 0x1007u);
-    EXPECT_EQ(desc.ddsCaps.dwCaps, 0x4040u);
-    EXPECT_EQ(desc.dwWidth, 640u);
-    EXPECT_EQ(desc.dwHeight, 480u);
-    EXPECT_EQ(desc.ddpfPixelFormat.dwFourCC, MAKEFOURCC('Y', 'V', '1', '2'));
+    EXPECT_EQ(creates[0].args, "flags=0x1007 caps=0x4040 w=640 h=480 format=YV12");
     EXPECT_EQ(Engine()->SubstituteFormat(), -1);
 
     // The copy goes by the locked surface's pitch: the last luma row and chroma row.
@@ -89,8 +84,8 @@ TEST_F(PresentationTest, MakesTheFrameSurfaceInTheFramesFormatAndCopiesItAtThePi
     ASSERT_EQ(pitch, 704);
     const uint8_t* mem = surface->memory.Bytes().data();
     EXPECT_EQ(std::memcmp(mem + 479 * pitch, &m_frameBytes[479 * 640], 640), 0);
-    EXPECT_EQ(std::memcmp(mem + 480 * pitch + 479 * (pitch / 2), &m_frameBytes[640 * 480 + 479 * 320],
-                          320),
+    EXPECT_EQ(std::memcmp(mem + 480 * pitch + 479 * (pitch / 2),
+                          &m_frameBytes[640 * 480 + 479 * 320], 320),
               0);
     EXPECT_TRUE(surface->memory.GuardIntact());
     EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Unlock"), 1u);
@@ -152,55 +147,68 @@ TEST_F(PresentationTest, ANewShapeMakesEverySurfaceAgain) {
     EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Lock"), 8u);
 }
 
-// Where the bars and the picture go is the letterbox's business (test_letterbox.cpp); here, that
-// the bars are filled black before the picture is blitted into the window's fitted rectangle.
-TEST_F(PresentationTest, DisplayModesFillTheBarsBlackThenBlitThePicture) {
+TEST(DisplayModes, GiveTheirDestinationsAndBars) {
     struct Case {
         uint32_t mode;
-        std::vector<RECT> rects;  // the bars, then the picture
+        RECT window;
+        std::vector<RECT> fit;  // the destination, then the bars
     };
     const Case cases[] = {
-        {2, {{100, 50, 900, 125}, {100, 575, 900, 650}, {100, 125, 900, 575}}},
-        {7, {{0, 0, 0, 0}}},
+        // 16:9 in 800 x 600: bars of 75 above and below.
+        {2, {100, 50, 900, 650}, {{100, 125, 900, 575}, {100, 50, 900, 125}, {100, 575, 900, 650}}},
+        // 4:3 in 640 x 480: the whole window, two empty bars.
+        {1, {10, 20, 650, 500}, {{10, 20, 650, 500}, {10, 20, 650, 20}, {10, 500, 650, 500}}},
+        // 4:3 in 1000 x 480: bars of 180 left and right.
+        {1, {0, 0, 1000, 480}, {{180, 0, 820, 480}, {0, 0, 180, 480}, {820, 0, 1000, 480}}},
+        // 4:3 left of and above the primary monitor.
+        {1, {-100, -48, 0, 0}, {{-82, -48, -18, 0}, {-100, -48, -82, 0}, {-18, -48, 0, 0}}},
+        // 16:9 rounds the picture height down.
+        {2, {0, 0, 101, 100}, {{0, 22, 101, 78}, {0, 0, 101, 22}, {0, 78, 101, 100}}},
+        // Fill: the window, no bars; any other mode: empty.
+        {0, {5, 6, 300, 200}, {{5, 6, 300, 200}}},
+        {7, {5, 6, 300, 200}, {{0, 0, 0, 0}}},
     };
-    Open(RECT{100, 50, 900, 650});
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.mode);
-        ASSERT_EQ(ORVD_SetDisplayMode(m_handle, c.mode), ORVD_OK);
-        Fake().ClearCalls();
-        ASSERT_EQ(Show(ORVD_FORMAT_RGB565, 32, 24), ORVD_OK);
-        const auto blts = Blts();
-        ASSERT_EQ(blts.size(), c.rects.size());
-        for (size_t i = 0; i < blts.size(); ++i) {
-            const bool bar = i + 1 < blts.size();
-            EXPECT_EQ(blts[i].flags, bar ? 0x1000400u : 0x1000000u);
-            ASSERT_EQ(blts[i].bHasFx, bar);
-            EXPECT_FALSE(blts[i].bHasSrc);
-            if (bar) {
-                EXPECT_EQ(blts[i].fx.dwSize, sizeof(DDBLTFX));
-                EXPECT_EQ(blts[i].fx.dwFillColor, 0u);
-            }
-            EXPECT_EQ(blts[i].rcDest, c.rects[i]);
-        }
+        const AspectFit fit = DestinationForMode(c.mode, c.window);
+        std::vector<RECT> got{fit.dest};
+        got.insert(got.end(), fit.bars, fit.bars + fit.bar_count);
+        EXPECT_EQ(got, c.fit) << "mode " << c.mode << " in " << c.window;
     }
+    // Aspects that are not positive give an empty destination.
+    const AspectFit fit = FitAspectRect(RECT{0, 0, 640, 480}, 0, 3);
+    EXPECT_EQ(fit.dest, (RECT{0, 0, 0, 0}));
+    EXPECT_EQ(fit.bar_count, 0);
 }
 
-struct CallbackLog {
-    int calls = 0;
-    int32_t handle = -1;
-    bool context = false;
-};
+TEST_F(PresentationTest, DisplayModesFillTheBarsBlackThenBlitThePicture) {
+    Open(RECT{100, 50, 900, 650});
+    for (uint32_t mode : {2u, 7u}) {
+        ASSERT_EQ(ORVD_SetDisplayMode(m_handle, mode), ORVD_OK);
+        ASSERT_EQ(Show(ORVD_FORMAT_RGB565, 32, 24), ORVD_OK);
+    }
+    std::vector<std::string> blts;
+    for (const auto& blt : Blts()) {
+        blts.push_back(blt.args);
+        EXPECT_TRUE(!blt.bHasFx || blt.fx.dwSize == sizeof(DDBLTFX));
+    }
+    // Mode 2: the bars filled black (0x400: a colour fill), then the frame surface whole into the
+    // fitted rectangle; mode 7 is none: an empty rectangle.
+    EXPECT_EQ(blts, (std::vector<std::string>{
+                        "dst=(100,50,900,125) src=0 srcrect=null flags=0x1000400 fill=0x0",
+                        "dst=(100,575,900,650) src=0 srcrect=null flags=0x1000400 fill=0x0",
+                        "dst=(100,125,900,575) src=4 srcrect=null flags=0x1000000",
+                        "dst=(0,0,0,0) src=4 srcrect=null flags=0x1000000"}));
+}
 
+// Logs the handle of each call that got a usable cairo context (-1 for one that did not).
 void RecordCallback(int32_t handle, ORVD_HDC dc, intptr_t user) {
-    auto* log = reinterpret_cast<CallbackLog*>(user);
-    ++log->calls;
-    log->handle = handle;
-    log->context = dc != nullptr && cairo_status(dc) == CAIRO_STATUS_SUCCESS;
+    const bool usable = dc != nullptr && cairo_status(dc) == CAIRO_STATUS_SUCCESS;
+    reinterpret_cast<std::vector<int32_t>*>(user)->push_back(usable ? handle : -1);
 }
 
 TEST_F(PresentationTest, TheDcPassDrawsThroughANarrowerRgb32Surface) {
     Open();  // client area 640 x 480
-    CallbackLog log;
+    std::vector<int32_t> log;
     ASSERT_EQ(ORVD_RegisterDCCallback(m_handle, &RecordCallback, reinterpret_cast<intptr_t>(&log)),
               ORVD_OK);
     ::testing::internal::CaptureStderr();
@@ -210,17 +218,12 @@ TEST_F(PresentationTest, TheDcPassDrawsThroughANarrowerRgb32Surface) {
 
     const auto creates = OffscreenCreates();
     ASSERT_EQ(creates.size(), 2u);
+    // In video memory: the fake device is fully capable.
+    EXPECT_EQ(creates[1].args, "flags=0x11007 caps=0x4040 w=639 h=480 format=RGB32");
     const DDSURFACEDESC2& dc = creates[1].desc;
-    EXPECT_EQ(dc.dwFlags, 0x11007u);
-    EXPECT_EQ(dc.ddsCaps.dwCaps, 0x4040u);  // the fake device is fully capable
-    EXPECT_EQ(dc.dwWidth, 639u);
-    EXPECT_EQ(dc.dwHeight, 480u);
-    EXPECT_EQ(dc.ddpfPixelFormat.dwRGBBitCount, 32u);
     EXPECT_EQ(dc.ddckCKSrcBlt.dwColorSpaceLowValue, 0u);
     EXPECT_EQ(dc.ddckCKSrcBlt.dwColorSpaceHighValue, 0u);
-    EXPECT_EQ(log.calls, 1);
-    EXPECT_EQ(log.handle, m_handle);
-    EXPECT_TRUE(log.context);
+    EXPECT_EQ(log, std::vector<int32_t>{m_handle});
 
     const auto blts = Blts();
     ASSERT_EQ(blts.size(), 2u);
@@ -233,7 +236,7 @@ TEST_F(PresentationTest, TheDcPassDrawsThroughANarrowerRgb32Surface) {
     // again.
     Fake().ClearCalls();
     ASSERT_EQ(ORVD_RefreshDisplay(m_handle), ORVD_OK);
-    EXPECT_EQ(log.calls, 2);
+    EXPECT_EQ(log, (std::vector<int32_t>{m_handle, m_handle}));
     EXPECT_EQ(Blts().size(), 2u);
     EXPECT_EQ(Fake().CountCalls("IDirectDrawSurface7::Lock"), 0u);
     EXPECT_TRUE(OffscreenCreates().empty());
@@ -278,18 +281,6 @@ TEST_F(PresentationTest, MalformedFramesAreRefusedAndTheNextGoodOneIsShown) {
     EXPECT_EQ(ORVD_DisplayFrame(m_handle, nullptr), ORVD_E_PARAM);
 }
 
-// The window that each blit onto the screen went to: the clipper's window at that moment (the
-// clipper is shared by every handle on the device).
-std::vector<HWND> ScreenBlitWindows(const platform::FakeBackend& fake) {
-    std::vector<HWND> windows;
-    HWND bound = 0;
-    for (const auto& call : fake.Calls()) {
-        if (call.method == "IDirectDrawClipper::SetHWnd") bound = call.hwnd;
-        if (call.method == "IDirectDrawSurface7::Blt" && call.bHasDest) windows.push_back(bound);
-    }
-    return windows;
-}
-
 // What the DC callback below does once, from inside the pass of handle 0.
 struct ReentryScript {
     platform::FakeBackend* fake;
@@ -297,20 +288,20 @@ struct ReentryScript {
     enum { kReleaseOwn, kGrowAndShowOwn, kShowOther } action;
     int calls = 0;
 };
-ReentryScript* g_pScript = nullptr;
 
-void ReenterCallback(int32_t handle, ORVD_HDC dc, intptr_t /*user*/) {
+void ReenterCallback(int32_t handle, ORVD_HDC dc, intptr_t user) {
+    auto* script = reinterpret_cast<ReentryScript*>(user);
     cairo_set_source_rgb(dc, 1, 0, 0);
     cairo_paint(dc);
-    if (g_pScript->calls++ != 1) return;  // the first pass only draws
+    if (script->calls++ != 1) return;  // the first pass only draws
     std::vector<uint8_t> bytes(64 * 48 * 2, 0x80);
     tagORVD_FRAME frame{bytes.data(), 0, ORVD_FORMAT_UYVY, 64, 48};
-    switch (g_pScript->action) {
+    switch (script->action) {
         case ReentryScript::kReleaseOwn:
             EXPECT_EQ(ORVD_Release(handle), ORVD_OK);
             break;
         case ReentryScript::kGrowAndShowOwn:
-            g_pScript->fake->MoveWindow(g_pScript->window, RECT{50, 50, 650, 500});
+            script->fake->MoveWindow(script->window, RECT{50, 50, 650, 500});
             EXPECT_EQ(ORVD_DisplayFrame(handle, &frame), ORVD_OK);
             break;
         case ReentryScript::kShowOther:
@@ -320,32 +311,33 @@ void ReenterCallback(int32_t handle, ORVD_HDC dc, intptr_t /*user*/) {
 }
 
 TEST_F(PresentationTest, TheDcCallbackMayCallBackIntoItsOwnAndOtherHandles) {
-    struct Row {
-        decltype(ReentryScript::action) action;
-        int32_t outer;  // what the outer call on handle 0 returns
-    };
-    for (const Row& row :
-         {Row{ReentryScript::kReleaseOwn, ORVD_E_NOT_READY},
-          Row{ReentryScript::kGrowAndShowOwn, ORVD_OK}, Row{ReentryScript::kShowOther, ORVD_OK}}) {
-        SCOPED_TRACE(static_cast<int>(row.action));
+    for (auto action :
+         {ReentryScript::kReleaseOwn, ReentryScript::kGrowAndShowOwn, ReentryScript::kShowOther}) {
+        SCOPED_TRACE(static_cast<int>(action));
         UseNewFake();
         HWND windows[2];
         for (int32_t i = 0; i < 2; ++i)
             NewHandleOn(RECT{50 + 300 * i, 50, 250 + 300 * i, 200}, &windows[i]);
         ASSERT_EQ(Show(1, ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
-        ReentryScript script{&Fake(), windows[0], row.action};
-        g_pScript = &script;
-        ASSERT_EQ(ORVD_RegisterDCCallback(0, &ReenterCallback, 0), ORVD_OK);
+        ReentryScript script{&Fake(), windows[0], action};
+        ASSERT_EQ(ORVD_RegisterDCCallback(0, &ReenterCallback, reinterpret_cast<intptr_t>(&script)),
+                  ORVD_OK);
         ASSERT_EQ(Show(0, ORVD_FORMAT_UYVY, 64, 48), ORVD_OK);
         Fake().ClearCalls();
-        EXPECT_EQ(Show(0, ORVD_FORMAT_UYVY, 64, 48), row.outer);
-        if (row.action == ReentryScript::kShowOther) {
-            // The outer pass goes on into its own window, not into the one handle 1 bound.
-            EXPECT_EQ(ScreenBlitWindows(Fake()), (std::vector<HWND>{windows[1], windows[0]}));
+        const int32_t after = action == ReentryScript::kReleaseOwn ? ORVD_E_NOT_READY : ORVD_OK;
+        EXPECT_EQ(Show(0, ORVD_FORMAT_UYVY, 64, 48), after);
+        // Each blit onto the screen goes to the window of the device's one clipper at that
+        // moment: the outer pass goes on into its own window, not into the one handle 1 bound.
+        std::vector<HWND> into;
+        HWND bound = 0;
+        for (const auto& call : Fake().Calls()) {
+            if (call.method == "IDirectDrawClipper::SetHWnd") bound = call.hwnd;
+            if (call.method == "IDirectDrawSurface7::Blt" && call.bHasDest) into.push_back(bound);
         }
-        EXPECT_EQ(ORVD_RefreshDisplay(0),
-                  row.action == ReentryScript::kReleaseOwn ? ORVD_E_NOT_READY : ORVD_OK);
-        g_pScript = nullptr;
+        if (action == ReentryScript::kShowOther) {
+            EXPECT_EQ(into, (std::vector<HWND>{windows[1], windows[0]}));
+        }
+        EXPECT_EQ(ORVD_RefreshDisplay(0), after);
     }
 }
 
