@@ -70,7 +70,7 @@ TEST_F(ConvertTest, SixteenBitPngHoldsThePixelValuesInEitherByteOrder) {
             EXPECT_EQ(png.Samples(), std::vector<uint16_t>(frame, frame + pixels));
         }
         EXPECT_EQ(Files(dir).size(), 3 + c.outputs.size()) << "input, stdout, stderr and the PNGs";
-        RunTool({"/bin/sh", "-c", "rm -f " + dir + "/*"}, "/tmp");
+        for (const std::string& f : Files(dir)) std::filesystem::remove(dir + "/" + f);
     }
 }
 
@@ -111,17 +111,10 @@ TEST_F(ConvertTest, GainControlledPicturesMatchTheProgramsOwnGainControl) {
 }
 
 TEST_F(ConvertTest, ParameterCsvHoldsTheNumbersOfTheTextRecordOfTheSameFrames) {
-    const std::string stream = dir + "/stream.bin";
-    ASSERT_EQ(RunTool({KX_CAMSIM, "--dump", stream, "--frames", "6", "--width", "64", "--height",
-                       "48", "--seed", "9", "--quiet"},
-                      dir)
-                  .status,
-              0);
+    const std::string stream = Dump({"--frames", "6", "--seed", "9"});
     ASSERT_EQ(RunTool({KX_REPLAY, "--raw-log", dir + "/raw", stream}, dir).status, 0);
     ASSERT_EQ(RunTool({KX_REPLAY, "--text-log", dir + "/text", stream}, dir).status, 0);
-    std::ifstream in(dir + "/text", std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    std::vector<std::string> expected = Lines(text);
+    std::vector<std::string> expected = Lines(ReadFile(dir + "/text"));
     ASSERT_EQ(expected.size(), 7u) << "the header line and six records";
     for (auto& line : expected) {
         for (size_t tab; (tab = line.find("\t\t")) != std::string::npos;) line.replace(tab, 2, ",");

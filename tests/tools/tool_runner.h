@@ -2,17 +2,15 @@
 // in a scratch folder of the test's own; the PNG files they write, read back by libpng.
 #pragma once
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <png.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -26,29 +24,20 @@ struct Result {
     std::string out, err;
 };
 
-// Runs a program to its end with its standard output and error captured in files.
-inline Result RunTool(std::vector<std::string> args, const std::string& scratch) {
-    const std::string outPath = scratch + "/stdout", errPath = scratch + "/stderr";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    Result r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream o(outPath), e(errPath);
-    r.out.assign(std::istreambuf_iterator<char>(o), {});
-    r.err.assign(std::istreambuf_iterator<char>(e), {});
-    return r;
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs a program to its end with its standard output and error captured in files (the arguments
+// hold no single quote).
+inline Result RunTool(const std::vector<std::string>& args, const std::string& scratch) {
+    std::string command;
+    for (const std::string& a : args) command += "'" + a + "' ";
+    const int status =
+        std::system((command + ">" + scratch + "/stdout 2>" + scratch + "/stderr").c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(scratch + "/stdout"),
+            ReadFile(scratch + "/stderr")};
 }
 
 inline std::vector<std::string> Lines(const std::string& text) {
@@ -60,18 +49,10 @@ inline std::vector<std::string> Lines(const std::string& text) {
 
 inline std::vector<std::string> Files(const std::string& dir) {
     std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            if (e->d_name[0] != '.') names.emplace_back(e->d_name);
-        }
-        closedir(d);
-    }
+    std::error_code error;
+    for (const auto& e : std::filesystem::directory_iterator(dir, error))
+        names.push_back(e.path().filename());
     return names;
-}
-
-inline off_t FileSize(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
 }
 
 // A PNG as libpng reads it: the file's format (PNG_FORMAT_GRAY, PNG_FORMAT_RGB, PNG_FORMAT_LINEAR_Y
@@ -108,7 +89,16 @@ class ScratchDirTest : public ::testing::Test {
         char tmpl[] = "/tmp/kestrix-tools-XXXXXX";
         dir = mkdtemp(tmpl);
     }
-    void TearDown() override { RunTool({"/bin/rm", "-rf", dir}, "/tmp"); }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    // A 64x48 stream of the emulator's frames, written into the scratch folder.
+    std::string Dump(std::vector<std::string> options) {
+        std::vector<std::string> args = {
+            KX_CAMSIM, "--dump", dir + "/stream.bin", "--width", "64", "--height", "48", "--quiet"};
+        args.insert(args.end(), options.begin(), options.end());
+        EXPECT_EQ(RunTool(args, dir).status, 0);
+        return dir + "/stream.bin";
+    }
 
     std::string dir;
 };
