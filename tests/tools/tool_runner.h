@@ -6,7 +6,7 @@
 
 #include <png.h>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +18,8 @@
 #include <vector>
 
 namespace kx_tools_test {
+
+using testing::HasSubstr;
 
 struct Result {
     int status = -1;
@@ -50,31 +52,25 @@ inline std::vector<std::string> Lines(const std::string& text) {
 inline std::vector<std::string> Files(const std::string& dir) {
     std::vector<std::string> names;
     std::error_code error;
-    for (const auto& e : std::filesystem::directory_iterator(dir, error))
+    for (const auto& e : std::filesystem::directory_iterator(dir, error)) {
         names.push_back(e.path().filename());
+    }
     return names;
 }
 
-// A PNG as libpng reads it: the file's format (PNG_FORMAT_GRAY, PNG_FORMAT_RGB, PNG_FORMAT_LINEAR_Y
-// for 16-bit grey) and its pixels in that format, 16-bit samples in host order. No pixels and
-// format ~0 when it is no PNG.
+// A PNG as libpng reads it: its format (PNG_FORMAT_*) and its pixels in that format, 16-bit
+// samples in host order; format ~0 when it is no PNG.
 struct Png {
     int width = 0, height = 0;
     uint32_t format = ~0u;
     std::vector<uint8_t> bytes;
-
-    std::vector<uint16_t> Samples() const {
-        std::vector<uint16_t> samples(bytes.size() / 2);
-        std::memcpy(samples.data(), bytes.data(), 2 * samples.size());
-        return samples;
-    }
 };
 
-inline Png ReadPng(const std::string& path) {
+inline Png ReadPng(const std::string& bytes) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     Png png;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return png;
+    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return png;
     png.bytes.resize(PNG_IMAGE_SIZE(image));
     if (!png_image_finish_read(&image, nullptr, png.bytes.data(), 0, nullptr)) return Png{};
     png.width = static_cast<int>(image.width);
