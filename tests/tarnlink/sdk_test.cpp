@@ -61,12 +61,7 @@ TEST(TarnlinkWire, ReaderCutsTheSameMessagesOutOfAnyChunking) {
 }
 
 TEST(TarnlinkWire, ReaderRejectsMalformedHeaders) {
-    const struct {
-        const char* name;
-        uint32_t length;
-        uint16_t type, flags;
-        uint32_t maxBody;
-    } cases[] = {
+    const struct { const char* name; uint32_t length; uint16_t type, flags; uint32_t maxBody; } cases[] = {
         {"longer than a request may be", kMaxRequestBody + 1, 4, 0, kMaxRequestBody},
         {"type 0", 0, 0, 0, kMaxBody},
         {"unknown type", 0, kLastMsgType + 1, 0, kMaxBody},
@@ -95,10 +90,7 @@ std::vector<uint8_t> Body(const T& message, int extra = 0) {
 TEST(TarnlinkWire, DecodersRefuseBodiesNotOfTheirExactShape) {
     std::vector<uint8_t> lying = Body(wire::Login{"admin", {}});
     lying[0] = 200;  // a user name length that points past the body
-    const struct {
-        const char* name;
-        bool decoded;
-    } cases[] = {
+    const struct { const char* name; bool decoded; } cases[] = {
         {"hello short", DecodeHello(Body(Hello{}, -1)).has_value()},
         {"hello long", DecodeHello(Body(Hello{}, 1)).has_value()},
         {"login short", DecodeLogin(Body(wire::Login{"admin", {}}, -1)).has_value()},
@@ -328,11 +320,7 @@ TEST(Tarnlink, ALinkThatFailsMidStreamEndsTheStreamOnce) {
         encode(bytes);
         return [bytes](int fd) { tarnlink::net::SendAll(fd, bytes.data(), bytes.size()); };
     };
-    struct Case {
-        const char* name;
-        FakeCamera::Script then;
-        uint32_t error;
-    } cases[] = {
+    const struct { const char* name; FakeCamera::Script then; uint32_t error; } cases[] = {
         {"hangs up", [](int fd) { ::shutdown(fd, SHUT_RDWR); }, TLNK_E_DISCONNECTED},
         {"falls silent", [](int) {}, TLNK_E_DISCONNECTED},
         {"garbage", sending([](auto& out) { out.assign(64, 0xA5); }), TLNK_E_PROTOCOL},
@@ -342,7 +330,7 @@ TEST(Tarnlink, ALinkThatFailsMidStreamEndsTheStreamOnce) {
          sending([](auto& out) { wire::EncodeStream(out, wire::MsgType::StreamHeader, 0, std::vector<uint8_t>(5)); }),
          TLNK_E_PROTOCOL},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         FakeCamera fake([&](int fd) {
             wire::MessageReader reader(wire::kMaxRequestBody);
