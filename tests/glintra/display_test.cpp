@@ -153,8 +153,7 @@ TEST_F(GlintraDisplay, OverlayDrawsTheRedCentreBoxOnGlintrasThreadAtEverySizeAnd
 
     // Glintra's child window, cleared without an expose: the picture is gone ...
     const uint64_t presented = glintra::testing::Presented(m_handle);
-    Window root = 0, parent = 0;
-    Window* children = nullptr;
+    Window root = 0, parent = 0, *children = nullptr;
     unsigned count = 0;
     XQueryTree(m_display, window, &root, &parent, &children, &count);
     ASSERT_EQ(count, 1u);
@@ -354,22 +353,19 @@ TEST(GlintraApi, BadHandlesAndArgumentsGiveZeroAndWithoutADisplayOnlyDisplayFail
     const std::vector<uint8_t> picture(size_t{32}, 0x80);
     const uint8_t* pixels = picture.data();
 
-    struct Case {
-        std::string what;
-        std::function<int32_t()> call;
+    const std::pair<const char*, std::function<int32_t(GLT_HANDLE)>> api[] = {
+        {"Init", [](GLT_HANDLE h) { return GLT_Init(h, 8, 0, 1); }},
+        {"AddSubPort", [](GLT_HANDLE h) { return GLT_AddSubPort(h, 0, 0); }},
+        {"SetCallBack", [](GLT_HANDLE h) { return GLT_SetCallBack(h, 0, 2, IgnoreOverlay, nullptr); }},
+        {"UpdateFrameData", [=](GLT_HANDLE h) { return GLT_UpdateFrameData(h, pixels, 4, 4, 0); }},
+        {"Display", [](GLT_HANDLE h) { return GLT_Display(h, 0, 1); }},
+        {"DelSubPort", [](GLT_HANDLE h) { return GLT_DelSubPort(h, 0); }},
+        {"DestroyHandle", [](GLT_HANDLE h) { return GLT_DestroyHandle(h); }},
     };
-    std::vector<Case> cases;
     for (GLT_HANDLE bad : {0, -1, 123456789, destroyed}) {
-        const std::string h = " on handle " + std::to_string(bad);
-        cases.push_back({"Init" + h, [=] { return GLT_Init(bad, 8, 0, 1); }});
-        cases.push_back({"AddSubPort" + h, [=] { return GLT_AddSubPort(bad, 0, 0); }});
-        cases.push_back({"SetCallBack" + h, [=] { return GLT_SetCallBack(bad, 0, 2, IgnoreOverlay, nullptr); }});
-        cases.push_back({"UpdateFrameData" + h, [=] { return GLT_UpdateFrameData(bad, pixels, 4, 4, 0); }});
-        cases.push_back({"Display" + h, [=] { return GLT_Display(bad, 0, 1); }});
-        cases.push_back({"DelSubPort" + h, [=] { return GLT_DelSubPort(bad, 0); }});
-        cases.push_back({"DestroyHandle" + h, [=] { return GLT_DestroyHandle(bad); }});
+        for (const auto& [name, call] : api) EXPECT_EQ(call(bad), 0) << name << " on handle " << bad;
     }
-    cases.insert(cases.end(), {
+    const std::pair<const char*, std::function<int32_t()>> cases[] = {
         {"Init with another format", [=] { return GLT_Init(good, 7, 0, 1); }},
         {"Init with an unknown filter", [=] { return GLT_Init(good, 8, 0, 2); }},
         {"AddSubPort 1", [=] { return GLT_AddSubPort(good, 1, 0); }},
@@ -384,8 +380,8 @@ TEST(GlintraApi, BadHandlesAndArgumentsGiveZeroAndWithoutADisplayOnlyDisplayFail
         {"DrawRect without rect", [=] { return GLT_DrawRect(good, nullptr, kOpaqueRed, 1); }},
         {"DrawRect without colour", [=] { return GLT_DrawRect(good, kRect, nullptr, 1); }},
         {"DelSubPort 1", [=] { return GLT_DelSubPort(good, 1); }},
-    });
-    for (const auto& c : cases) EXPECT_EQ(c.call(), 0) << c.what;
+    };
+    for (const auto& [what, call] : cases) EXPECT_EQ(call(), 0) << what;
 
     // What the handle refused left it working.
     EXPECT_NE(GLT_Init(good, GLT_FORMAT_GREY_UYVY, 0, GLT_SCALE_BILINEAR), 0);
