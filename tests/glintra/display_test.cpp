@@ -174,13 +174,9 @@ TEST_F(GlintraDisplay, OverlayDrawsTheRedCentreBoxOnGlintrasThreadAtEverySizeAnd
 }
 
 std::atomic<int> g_programErrors{0};
-int CountProgramError(Display*, XErrorEvent*) {
-    ++g_programErrors;
-    return 0;
-}
 
 TEST_F(GlintraDisplay, WindowsTheServerRefusesAreReportedToTheCallerAloneAndTheNextShowsTheNewestPicture) {
-    XSetErrorHandler(CountProgramError);
+    XSetErrorHandler([](Display*, XErrorEvent*) { return ++g_programErrors, 0; });
     const auto picture = Flat(64, 64, 77);
     ASSERT_NE(GLT_UpdateFrameData(m_handle, picture.data(), 64, 64, 0), 0);
     // A window destroyed while it is shown, and a window id that no client holds.
