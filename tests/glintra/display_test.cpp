@@ -276,9 +276,6 @@ TEST_F(GlintraDisplay, SurvivesTheServerGoingAwayAndShowsOnTheNextOne) {
 // Without X from here on: a picture in memory for the overlay painter.
 struct Image {
     Image(int w, int h) : width(w), height(h), pixels(static_cast<size_t>(w) * h, 0xdeadbeef) {}
-    glintra::RgbTarget Target() {
-        return {reinterpret_cast<uint8_t*>(pixels.data()), width * 4, width, height};
-    }
     uint32_t At(int x, int y) const {
         return pixels[static_cast<size_t>(y) * width + x] & 0xffffff;
     }
@@ -289,7 +286,7 @@ struct Image {
 // Draws one rectangle over fresh grey 100 pixels, as after a conversion; whether it was taken.
 bool Draw(glintra::OverlayPainter& painter, Image& image, const float rect[4], const float colour[4], int lineWidth) {
     std::fill(image.pixels.begin(), image.pixels.end(), Grey(100));
-    painter.Begin(image.Target());
+    painter.Begin({reinterpret_cast<uint8_t*>(image.pixels.data()), image.width * 4, image.width, image.height});
     const bool taken = painter.DrawRect(rect, colour, lineWidth);
     painter.End();
     return taken;

@@ -62,18 +62,16 @@ TEST(TarnlinkWire, ReaderCutsTheSameMessagesOutOfAnyChunking) {
 }
 
 TEST(TarnlinkWire, ReaderRejectsMalformedHeaders) {
-    const struct { const char* name; uint32_t length; uint16_t type, flags; uint32_t maxBody; } cases[] = {
-        {"longer than a request may be", kMaxRequestBody + 1, 4, 0, kMaxRequestBody},
-        {"type 0", 0, 0, 0, kMaxBody},
-        {"unknown type", 0, kLastMsgType + 1, 0, kMaxBody},
-        {"flags set", 0, 11, 0x8000, kMaxBody},
+    // A length over the limit is the emulator server test's (a hostile client).
+    const struct { const char* name; uint16_t type, flags; } cases[] = {
+        {"type 0", 0, 0},
+        {"unknown type", kLastMsgType + 1, 0},
+        {"flags set", 11, 0x8000},
     };
     for (const auto& c : cases) {
-        MessageReader reader(c.maxBody);
-        auto space = reader.WritableSpace();
-        std::memcpy(space.data(), &c.length, 4);
-        std::memcpy(space.data() + 4, &c.type, 2);
-        std::memcpy(space.data() + 6, &c.flags, 2);
+        MessageReader reader(kMaxBody);
+        const uint16_t header[4] = {0, 0, c.type, c.flags};  // an empty body, the type, the flags
+        std::memcpy(reader.WritableSpace().data(), header, sizeof header);
         reader.Commit(8);
         Message m;
         EXPECT_EQ(reader.Next(m), MessageReader::Result::Malformed) << c.name;
