@@ -52,6 +52,9 @@ bool RowsAre(const Screenshot& s, uint32_t colour, int rows) {
                        [&](uint32_t p) { return p == colour; });
 }
 
+const float kRect[4] = {0.45f, 0.55f, 0.45f, 0.55f};  // the live view's centre box
+const float kOpaqueRed[4] = {1, 0, 0, 1};
+
 // The live view's overlay, the red centre box. Counts as wrong a call on the thread that made it,
 // a box not drawn, and the handle destroyed from inside its own callback.
 struct Overlay {
@@ -61,9 +64,7 @@ struct Overlay {
 
     static void Draw(void* user, int32_t, int32_t, int32_t, int32_t, int32_t) {
         auto* self = static_cast<Overlay*>(user);
-        const float rect[4] = {0.45f, 0.55f, 0.45f, 0.55f};
-        const float red[4] = {1.0f, 0.0f, 0.0f, 1.0f};
-        const bool drawn = GLT_DrawRect(self->handle, rect, red, 1) == 1;
+        const bool drawn = GLT_DrawRect(self->handle, kRect, kOpaqueRed, 1) == 1;
         const bool destroyed = GLT_DestroyHandle(self->handle) != 0;
         if (!drawn || destroyed || std::this_thread::get_id() == self->maker) ++self->wrong;
         ++self->calls;
@@ -330,9 +331,6 @@ TEST(GlintraOverlay, RectanglesCoverTheirNormalisedPixels) {
     EXPECT_NEAR(static_cast<int>(image.At(5, 5) >> 16), (255 + 100) / 2, 1);
     EXPECT_EQ(image.At(5, 5) & 0xffff, Grey(100) / 2 & 0xffff);
 }
-
-const float kRect[4] = {0.45f, 0.55f, 0.45f, 0.55f};
-const float kOpaqueRed[4] = {1, 0, 0, 1};
 
 void IgnoreOverlay(void*, int32_t, int32_t, int32_t, int32_t, int32_t) {}
 

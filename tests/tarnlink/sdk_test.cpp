@@ -307,7 +307,7 @@ TEST_F(TarnlinkTest, NoCallbackOnceStopOrLogoutReturnsAlthoughOneWasRunning) {
 // was asked for: the stream ends once, within seconds, the login reports why, and no byte of the
 // bad message reaches the stream.
 TEST(Tarnlink, ALinkThatFailsMidStreamEndsTheStreamOnce) {
-    // Malformed framing of every kind is the reader's (wire_test); here one row stands for it.
+    // Malformed framing of every kind is the reader's (above); here one row stands for it.
     auto sending = [](auto encode) {
         std::vector<uint8_t> bytes;
         encode(bytes);
