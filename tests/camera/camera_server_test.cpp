@@ -33,7 +33,7 @@ TEST(CameraServer, SeveralClientsStreamAtOnceUntilEachIsDroppedOnPurpose) {
         ASSERT_GE(logins[i], 0);
         ASSERT_GE(Play(logins[i], collectors[i]), 0);
     }
-    for (Collector& c : collectors) ASSERT_TRUE(WaitUntil([&] { return c.Ends() == 1; }));
+    for (Collector& c : collectors) ASSERT_TRUE(WaitUntil([&] { return c.ends == 1; }));
     for (int32_t id : logins) EXPECT_EQ(TLNK_Logout(id), TLNK_TRUE);
     for (Collector& c : collectors) {
         std::lock_guard lock(c.mutex);
@@ -83,9 +83,9 @@ TEST(CameraServer, HostileClientCostsOnlyItsConnection) {
     EXPECT_TRUE(ClosedByCamera(idle));
     EXPECT_TRUE(WaitUntil([&] { return camera.server->ClientCount() == 1; })) << "closed clients are let go";
     // The well-behaved client streamed on throughout.
-    const size_t before = collector.ByteCount();
-    EXPECT_TRUE(WaitUntil([&] { return collector.ByteCount() > before + 10000; }));
-    EXPECT_EQ(collector.Ends(), 0);
+    const size_t before = collector.byteCount;
+    EXPECT_TRUE(WaitUntil([&] { return collector.byteCount > before + 10000; }));
+    EXPECT_EQ(collector.ends, 0);
     EXPECT_EQ(TLNK_Logout(good), TLNK_TRUE);
 }
 

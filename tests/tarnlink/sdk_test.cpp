@@ -220,9 +220,9 @@ TEST_F(TarnlinkTest, FailedCallsGiveTheirErrorCodeAndLeaveLoginStreamAndFocusWor
     EXPECT_EQ(position(), stopped);
 
     // The camera stops: the stream ends once, and the login says why.
-    ASSERT_TRUE(WaitUntil([&] { return collector.ByteCount() > 6 * (56 + 2 * 64 * 48); }));
+    ASSERT_TRUE(WaitUntil([&] { return collector.byteCount > 6 * (56 + 2 * 64 * 48); }));
     camera.server->Stop();
-    ASSERT_TRUE(WaitUntil([&] { return collector.Ends() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return collector.ends == 1; }));
     EXPECT_EQ(TLNK_PTZControl_Other(login.id, 1, 13, 0), TLNK_FALSE);
     EXPECT_EQ(TLNK_GetLastError(), uint32_t{TLNK_E_DISCONNECTED});
     EXPECT_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
@@ -230,7 +230,8 @@ TEST_F(TarnlinkTest, FailedCallsGiveTheirErrorCodeAndLeaveLoginStreamAndFocusWor
     login.id = -1;
 
     std::lock_guard lock(collector.mutex);
-    EXPECT_EQ(std::tuple(collector.headers, collector.ends, collector.others), std::tuple(1, 1, 0));
+    EXPECT_EQ(std::tuple(collector.headers.load(), collector.ends.load(), collector.others.load()),
+              std::tuple(1, 1, 0));
     ASSERT_EQ(collector.header.size(), sizeof(TLNK_StreamHeader));
     TLNK_StreamHeader header;
     std::memcpy(&header, collector.header.data(), sizeof header);
@@ -338,13 +339,13 @@ TEST(Tarnlink, ALinkThatFailsMidStreamEndsTheStreamOnce) {
         const auto start = std::chrono::steady_clock::now();
         const int32_t play = Play(login.id, collector, /*blocked=*/0);
         ASSERT_GE(play, 0);
-        ASSERT_TRUE(WaitUntil([&] { return collector.Ends() == 1; }));
+        ASSERT_TRUE(WaitUntil([&] { return collector.ends == 1; }));
         EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
         EXPECT_EQ(TLNK_PTZControl_Other(login.id, 1, 13, 0), TLNK_FALSE);
         EXPECT_EQ(TLNK_GetLastError(), c.error);
         EXPECT_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
-        EXPECT_EQ(collector.ByteCount(), 0u);
-        EXPECT_EQ(collector.Ends(), 1);
+        EXPECT_EQ(collector.byteCount, 0u);
+        EXPECT_EQ(collector.ends, 1);
     }
 }
 

@@ -54,9 +54,9 @@ struct Collector {
     std::mutex mutex;
     std::vector<uint8_t> bytes;   // data type 2, in order
     std::vector<uint8_t> header;  // data type 1
-    int headers = 0, ends = 0, others = 0;
+    std::atomic<int> headers{0}, ends{0}, others{0};
     std::set<std::thread::id> threads;
-    std::atomic<size_t> calls{0};
+    std::atomic<size_t> calls{0}, byteCount{0};
     std::function<void(int32_t play)> during;  // runs inside every call, without the mutex
 
     static void Callback(int32_t play, uint32_t type, uint8_t* buffer, uint32_t size, void* user) {
@@ -69,20 +69,13 @@ struct Collector {
                 self->header.assign(buffer, buffer + size);
             } else if (type == TLNK_STREAM_DATA) {
                 self->bytes.insert(self->bytes.end(), buffer, buffer + size);
+                self->byteCount += size;
             } else {
                 ++(type == TLNK_STREAM_END && size == 0 ? self->ends : self->others);
             }
         }
         ++self->calls;
         if (self->during) self->during(play);
-    }
-    size_t ByteCount() {
-        std::lock_guard lock(mutex);
-        return bytes.size();
-    }
-    int Ends() {
-        std::lock_guard lock(mutex);
-        return ends;
     }
 };
 
