@@ -1,7 +1,5 @@
-// Glintra: the C API's argument checks and handles, and the pixels that overlay rectangles cover,
-// without X; then on a real X display pictures read back from the window with their grey levels,
-// the overlay box, expose, resize, bad windows, the end of callbacks at teardown, and an X server
-// that goes away (Xvfb servers of the test's own).
+// Glintra on a real X display (pictures read back from the window, the overlay, expose, resize, bad
+// windows, teardown, a lost X server); then without X, the overlay's pixels and the C API.
 #include "glintra.h"
 #include "glintra_internal.h"
 #include "picture.h"
@@ -54,6 +52,9 @@ bool RowsAre(const Screenshot& s, uint32_t colour, int rows) {
                        [&](uint32_t p) { return p == colour; });
 }
 
+const float kRect[4] = {0.45f, 0.55f, 0.45f, 0.55f};  // the live view's centre box
+const float kOpaqueRed[4] = {1, 0, 0, 1};
+
 // The live view's overlay, the red centre box. Counts as wrong a call on the thread that made it,
 // a box not drawn, and the handle destroyed from inside its own callback.
 struct Overlay {
@@ -63,9 +64,7 @@ struct Overlay {
 
     static void Draw(void* user, int32_t, int32_t, int32_t, int32_t, int32_t) {
         auto* self = static_cast<Overlay*>(user);
-        const float rect[4] = {0.45f, 0.55f, 0.45f, 0.55f};
-        const float red[4] = {1.0f, 0.0f, 0.0f, 1.0f};
-        const bool drawn = GLT_DrawRect(self->handle, rect, red, 1) == 1;
+        const bool drawn = GLT_DrawRect(self->handle, kRect, kOpaqueRed, 1) == 1;
         const bool destroyed = GLT_DestroyHandle(self->handle) != 0;
         if (!drawn || destroyed || std::this_thread::get_id() == self->maker) ++self->wrong;
         ++self->calls;
@@ -83,9 +82,7 @@ class GlintraDisplay : public ::testing::Test {
         ASSERT_NE(GLT_AddSubPort(m_handle, 0, 0), 0);
     }
     void TearDown() override {
-        if (m_handle) {
-            EXPECT_NE(GLT_DestroyHandle(m_handle), 0);
-        }
+        EXPECT_TRUE(!m_handle || GLT_DestroyHandle(m_handle) != 0);
         glintra::testing::DisableShm(false);
         if (m_display) XCloseDisplay(m_display);
     }
@@ -133,12 +130,9 @@ TEST_F(GlintraDisplay, ShowsEveryGreyLevelAsSentThroughSharedMemoryAndWithout) {
 
         const Window window = MakeWindow(256, 40);
         ASSERT_TRUE(Show(Picture(256, 40, [](int x, int) { return static_cast<uint8_t>(x); }), 256, 40, window));
-        EXPECT_TRUE(ShowsWithin(window, [](const Screenshot& s) {
-            for (size_t i = 0; i < s.pixels.size(); ++i) {
-                if (s.pixels[i] != Grey(static_cast<int>(i % 256))) return false;
-            }
-            return s.width == 256;
-        }));
+        std::vector<uint32_t> ramp;
+        for (int i = 0; i < 256 * 40; ++i) ramp.push_back(Grey(i % 256));
+        EXPECT_TRUE(ShowsWithin(window, [&](const Screenshot& s) { return s.width == 256 && s.pixels == ramp; }));
         EXPECT_EQ(glintra::testing::PresentsShared(m_handle), shm) << "Xvfb shares memory";
     }
 }
@@ -160,8 +154,7 @@ TEST_F(GlintraDisplay, OverlayDrawsTheRedCentreBoxOnGlintrasThreadAtEverySizeAnd
 
     // Glintra's child window, cleared without an expose: the picture is gone ...
     const uint64_t presented = glintra::testing::Presented(m_handle);
-    Window root = 0, parent = 0;
-    Window* children = nullptr;
+    Window root = 0, parent = 0, *children = nullptr;
     unsigned count = 0;
     XQueryTree(m_display, window, &root, &parent, &children, &count);
     ASSERT_EQ(count, 1u);
@@ -182,13 +175,9 @@ TEST_F(GlintraDisplay, OverlayDrawsTheRedCentreBoxOnGlintrasThreadAtEverySizeAnd
 }
 
 std::atomic<int> g_programErrors{0};
-int CountProgramError(Display*, XErrorEvent*) {
-    ++g_programErrors;
-    return 0;
-}
 
 TEST_F(GlintraDisplay, WindowsTheServerRefusesAreReportedToTheCallerAloneAndTheNextShowsTheNewestPicture) {
-    XSetErrorHandler(CountProgramError);
+    XSetErrorHandler([](Display*, XErrorEvent*) { return ++g_programErrors, 0; });
     const auto picture = Flat(64, 64, 77);
     ASSERT_NE(GLT_UpdateFrameData(m_handle, picture.data(), 64, 64, 0), 0);
     // A window destroyed while it is shown, and a window id that no client holds.
@@ -288,9 +277,6 @@ TEST_F(GlintraDisplay, SurvivesTheServerGoingAwayAndShowsOnTheNextOne) {
 // Without X from here on: a picture in memory for the overlay painter.
 struct Image {
     Image(int w, int h) : width(w), height(h), pixels(static_cast<size_t>(w) * h, 0xdeadbeef) {}
-    glintra::RgbTarget Target() {
-        return {reinterpret_cast<uint8_t*>(pixels.data()), width * 4, width, height};
-    }
     uint32_t At(int x, int y) const {
         return pixels[static_cast<size_t>(y) * width + x] & 0xffffff;
     }
@@ -301,7 +287,7 @@ struct Image {
 // Draws one rectangle over fresh grey 100 pixels, as after a conversion; whether it was taken.
 bool Draw(glintra::OverlayPainter& painter, Image& image, const float rect[4], const float colour[4], int lineWidth) {
     std::fill(image.pixels.begin(), image.pixels.end(), Grey(100));
-    painter.Begin(image.Target());
+    painter.Begin({reinterpret_cast<uint8_t*>(image.pixels.data()), image.width * 4, image.width, image.height});
     const bool taken = painter.DrawRect(rect, colour, lineWidth);
     painter.End();
     return taken;
@@ -346,9 +332,6 @@ TEST(GlintraOverlay, RectanglesCoverTheirNormalisedPixels) {
     EXPECT_EQ(image.At(5, 5) & 0xffff, Grey(100) / 2 & 0xffff);
 }
 
-const float kRect[4] = {0.45f, 0.55f, 0.45f, 0.55f};
-const float kOpaqueRed[4] = {1, 0, 0, 1};
-
 void IgnoreOverlay(void*, int32_t, int32_t, int32_t, int32_t, int32_t) {}
 
 TEST(GlintraApi, BadHandlesAndArgumentsGiveZeroAndWithoutADisplayOnlyDisplayFails) {
@@ -361,22 +344,19 @@ TEST(GlintraApi, BadHandlesAndArgumentsGiveZeroAndWithoutADisplayOnlyDisplayFail
     const std::vector<uint8_t> picture(size_t{32}, 0x80);
     const uint8_t* pixels = picture.data();
 
-    struct Case {
-        std::string what;
-        std::function<int32_t()> call;
+    const std::pair<const char*, std::function<int32_t(GLT_HANDLE)>> api[] = {
+        {"Init", [](GLT_HANDLE h) { return GLT_Init(h, 8, 0, 1); }},
+        {"AddSubPort", [](GLT_HANDLE h) { return GLT_AddSubPort(h, 0, 0); }},
+        {"SetCallBack", [](GLT_HANDLE h) { return GLT_SetCallBack(h, 0, 2, IgnoreOverlay, nullptr); }},
+        {"UpdateFrameData", [=](GLT_HANDLE h) { return GLT_UpdateFrameData(h, pixels, 4, 4, 0); }},
+        {"Display", [](GLT_HANDLE h) { return GLT_Display(h, 0, 1); }},
+        {"DelSubPort", [](GLT_HANDLE h) { return GLT_DelSubPort(h, 0); }},
+        {"DestroyHandle", [](GLT_HANDLE h) { return GLT_DestroyHandle(h); }},
     };
-    std::vector<Case> cases;
     for (GLT_HANDLE bad : {0, -1, 123456789, destroyed}) {
-        const std::string h = " on handle " + std::to_string(bad);
-        cases.push_back({"Init" + h, [=] { return GLT_Init(bad, 8, 0, 1); }});
-        cases.push_back({"AddSubPort" + h, [=] { return GLT_AddSubPort(bad, 0, 0); }});
-        cases.push_back({"SetCallBack" + h, [=] { return GLT_SetCallBack(bad, 0, 2, IgnoreOverlay, nullptr); }});
-        cases.push_back({"UpdateFrameData" + h, [=] { return GLT_UpdateFrameData(bad, pixels, 4, 4, 0); }});
-        cases.push_back({"Display" + h, [=] { return GLT_Display(bad, 0, 1); }});
-        cases.push_back({"DelSubPort" + h, [=] { return GLT_DelSubPort(bad, 0); }});
-        cases.push_back({"DestroyHandle" + h, [=] { return GLT_DestroyHandle(bad); }});
+        for (const auto& [name, call] : api) EXPECT_EQ(call(bad), 0) << name << " on handle " << bad;
     }
-    cases.insert(cases.end(), {
+    const std::pair<const char*, std::function<int32_t()>> cases[] = {
         {"Init with another format", [=] { return GLT_Init(good, 7, 0, 1); }},
         {"Init with an unknown filter", [=] { return GLT_Init(good, 8, 0, 2); }},
         {"AddSubPort 1", [=] { return GLT_AddSubPort(good, 1, 0); }},
@@ -391,8 +371,8 @@ TEST(GlintraApi, BadHandlesAndArgumentsGiveZeroAndWithoutADisplayOnlyDisplayFail
         {"DrawRect without rect", [=] { return GLT_DrawRect(good, nullptr, kOpaqueRed, 1); }},
         {"DrawRect without colour", [=] { return GLT_DrawRect(good, kRect, nullptr, 1); }},
         {"DelSubPort 1", [=] { return GLT_DelSubPort(good, 1); }},
-    });
-    for (const auto& c : cases) EXPECT_EQ(c.call(), 0) << c.what;
+    };
+    for (const auto& [what, call] : cases) EXPECT_EQ(call(), 0) << what;
 
     // What the handle refused left it working.
     EXPECT_NE(GLT_Init(good, GLT_FORMAT_GREY_UYVY, 0, GLT_SCALE_BILINEAR), 0);

@@ -36,15 +36,9 @@ constexpr const char* kPassword = "qbxwz70413";
 class LocalCamera {
 public:
     explicit LocalCamera(int dropAfterSeconds = 0) {
-        camsim::CameraOptions o;
-        o.port = 0;
-        o.width = 64;
-        o.height = 48;
-        o.frameRate = 200;
-        o.chunkMin = 100;
-        o.chunkMax = 3000;
-        o.dropAfterSeconds = dropAfterSeconds;
-        o.log = false;
+        const camsim::CameraOptions o{.port = 0, .width = 64, .height = 48, .frameRate = 200,
+                                      .chunkMin = 100, .chunkMax = 3000,
+                                      .dropAfterSeconds = dropAfterSeconds, .log = false};
         std::string error;
         std::shared_ptr<camsim::Camera> camera = camsim::Camera::Create(o, error);
         if (!camera) throw std::runtime_error(error);
@@ -60,9 +54,9 @@ struct Collector {
     std::mutex mutex;
     std::vector<uint8_t> bytes;   // data type 2, in order
     std::vector<uint8_t> header;  // data type 1
-    int headers = 0, ends = 0, others = 0;
+    std::atomic<int> headers{0}, ends{0}, others{0};
     std::set<std::thread::id> threads;
-    std::atomic<size_t> calls{0};
+    std::atomic<size_t> calls{0}, byteCount{0};
     std::function<void(int32_t play)> during;  // runs inside every call, without the mutex
 
     static void Callback(int32_t play, uint32_t type, uint8_t* buffer, uint32_t size, void* user) {
@@ -75,6 +69,7 @@ struct Collector {
                 self->header.assign(buffer, buffer + size);
             } else if (type == TLNK_STREAM_DATA) {
                 self->bytes.insert(self->bytes.end(), buffer, buffer + size);
+                self->byteCount += size;
             } else {
                 ++(type == TLNK_STREAM_END && size == 0 ? self->ends : self->others);
             }
@@ -82,39 +77,11 @@ struct Collector {
         ++self->calls;
         if (self->during) self->during(play);
     }
-    size_t ByteCount() {
-        std::lock_guard lock(mutex);
-        return bytes.size();
-    }
-    int Ends() {
-        std::lock_guard lock(mutex);
-        return ends;
-    }
 };
 
 inline int32_t Play(int32_t login, Collector& collector, int32_t blocked = 1) {
     const PreviewInfo preview{1, 10, blocked, ""};
     return TLNK_RealPlay_V30(login, &preview, Collector::Callback, &collector, 0);
-}
-
-// Cuts whole frames out of stream bytes as the program's worker does (find the magic words, read
-// the header, take the image behind it) and says of each whether its CRC holds.
-inline std::vector<bool> FrameCrcsValid(const std::vector<uint8_t>& bytes) {
-    std::vector<bool> valid;
-    kestrix::FrameHeaderState state;
-    for (size_t pos = 0; pos + kestrix::kFrameHeaderSize <= bytes.size();) {
-        if (!kestrix::ParseFrameHeader(bytes.data() + pos, state)) {
-            ++pos;
-            continue;
-        }
-        const size_t imageBytes = size_t{2} * state.m_nWidth * state.m_nHeight;
-        if (pos + kestrix::kFrameHeaderSize + imageBytes > bytes.size()) break;
-        const uint8_t* image = bytes.data() + pos + kestrix::kFrameHeaderSize;
-        valid.push_back(state.m_bCrcPresent &&
-                        kestrix::FrameCrc32(image, static_cast<int32_t>(imageBytes)) == state.m_nFrameCrc);
-        pos += kestrix::kFrameHeaderSize + imageBytes;
-    }
-    return valid;
 }
 
 // A fake camera on an ephemeral port that runs script on the first connection it accepts and

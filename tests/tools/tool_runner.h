@@ -2,17 +2,15 @@
 // in a scratch folder of the test's own; the PNG files they write, read back by libpng.
 #pragma once
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <png.h>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -21,34 +19,27 @@
 
 namespace kx_tools_test {
 
+using testing::HasSubstr;
+
 struct Result {
     int status = -1;
     std::string out, err;
 };
 
-// Runs a program to its end with its standard output and error captured in files.
-inline Result RunTool(std::vector<std::string> args, const std::string& scratch) {
-    const std::string outPath = scratch + "/stdout", errPath = scratch + "/stderr";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    Result r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream o(outPath), e(errPath);
-    r.out.assign(std::istreambuf_iterator<char>(o), {});
-    r.err.assign(std::istreambuf_iterator<char>(e), {});
-    return r;
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs a program to its end with its standard output and error captured in files (the arguments
+// hold no single quote).
+inline Result RunTool(const std::vector<std::string>& args, const std::string& scratch) {
+    std::string command;
+    for (const std::string& a : args) command += "'" + a + "' ";
+    const int status =
+        std::system((command + ">" + scratch + "/stdout 2>" + scratch + "/stderr").c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(scratch + "/stdout"),
+            ReadFile(scratch + "/stderr")};
 }
 
 inline std::vector<std::string> Lines(const std::string& text) {
@@ -60,40 +51,26 @@ inline std::vector<std::string> Lines(const std::string& text) {
 
 inline std::vector<std::string> Files(const std::string& dir) {
     std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            if (e->d_name[0] != '.') names.emplace_back(e->d_name);
-        }
-        closedir(d);
+    std::error_code error;
+    for (const auto& e : std::filesystem::directory_iterator(dir, error)) {
+        names.push_back(e.path().filename());
     }
     return names;
 }
 
-inline off_t FileSize(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
-}
-
-// A PNG as libpng reads it: the file's format (PNG_FORMAT_GRAY, PNG_FORMAT_RGB, PNG_FORMAT_LINEAR_Y
-// for 16-bit grey) and its pixels in that format, 16-bit samples in host order. No pixels and
-// format ~0 when it is no PNG.
+// A PNG as libpng reads it: its format (PNG_FORMAT_*) and its pixels in that format, 16-bit
+// samples in host order; format ~0 when it is no PNG.
 struct Png {
     int width = 0, height = 0;
     uint32_t format = ~0u;
     std::vector<uint8_t> bytes;
-
-    std::vector<uint16_t> Samples() const {
-        std::vector<uint16_t> samples(bytes.size() / 2);
-        std::memcpy(samples.data(), bytes.data(), 2 * samples.size());
-        return samples;
-    }
 };
 
-inline Png ReadPng(const std::string& path) {
+inline Png ReadPng(const std::string& bytes) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     Png png;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return png;
+    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return png;
     png.bytes.resize(PNG_IMAGE_SIZE(image));
     if (!png_image_finish_read(&image, nullptr, png.bytes.data(), 0, nullptr)) return Png{};
     png.width = static_cast<int>(image.width);
@@ -108,7 +85,16 @@ class ScratchDirTest : public ::testing::Test {
         char tmpl[] = "/tmp/kestrix-tools-XXXXXX";
         dir = mkdtemp(tmpl);
     }
-    void TearDown() override { RunTool({"/bin/rm", "-rf", dir}, "/tmp"); }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    // A 64x48 stream of the emulator's frames, written into the scratch folder.
+    std::string Dump(std::vector<std::string> options) {
+        std::vector<std::string> args = {
+            KX_CAMSIM, "--dump", dir + "/stream.bin", "--width", "64", "--height", "48", "--quiet"};
+        args.insert(args.end(), options.begin(), options.end());
+        EXPECT_EQ(RunTool(args, dir).status, 0);
+        return dir + "/stream.bin";
+    }
 
     std::string dir;
 };
