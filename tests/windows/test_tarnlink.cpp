@@ -40,7 +40,7 @@ DWORD HandleCount() {
 TEST(TarnlinkWindows, LoginStreamStopAndLogoutRepeatedLeaveNoHandleBehind) {
     std::ifstream in(g_portFile);
     uint16_t port = 0;
-    EXPECT_TRUE(in >> port);
+    ASSERT_TRUE(in >> port) << "no port in " << g_portFile;
     EXPECT_EQ(TLNK_Init(), TLNK_TRUE);
     // The answer to the camera's challenge is hashed with the system's crypto: a wrong one is
     // refused, the right one let in.
@@ -53,10 +53,10 @@ TEST(TarnlinkWindows, LoginStreamStopAndLogoutRepeatedLeaveNoHandleBehind) {
         if (cycle == 4) handles = HandleCount();
         DeviceInfo info{};
         const int32_t login = TLNK_Login("127.0.0.1", port, "admin", "qbxwz70413", &info);
-        EXPECT_TRUE(login >= 0 && info.width == 640 && info.height == 512);
+        ASSERT_TRUE(login >= 0 && info.width == 640 && info.height == 512);
         std::atomic<size_t> bytes{0};
         const int32_t play = TLNK_RealPlay_V30(login, &preview, CountData, &bytes, 0);
-        EXPECT_TRUE(play >= 0);
+        ASSERT_TRUE(play >= 0);
         // Two whole frames, so the data went on past the first chunk.
         EXPECT_TRUE(kx_test::WaitUntil([&] { return bytes >= 2 * 2 * 640 * 512; }, std::chrono::seconds(5)));
         EXPECT_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
