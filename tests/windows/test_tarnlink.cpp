@@ -58,12 +58,14 @@ TEST(TarnlinkWindows, LoginStreamStopAndLogoutRepeatedLeaveNoHandleBehind) {
         const int32_t play = TLNK_RealPlay_V30(login, &preview, CountData, &bytes, 0);
         ASSERT_TRUE(play >= 0);
         // Two whole frames, so the data went on past the first chunk.
-        EXPECT_TRUE(kx_test::WaitUntil([&] { return bytes >= 2 * 2 * 640 * 512; }, std::chrono::seconds(5)));
+        EXPECT_TRUE(kx_test::WaitUntil([&] { return bytes >= 2 * 2 * 640 * 512; },
+                                       std::chrono::seconds(5)));
         EXPECT_EQ(TLNK_StopRealPlay(play), TLNK_TRUE);
         EXPECT_EQ(TLNK_Logout(login), TLNK_TRUE);
     }
     // Wine opens the odd handle of its own now and then; a handle left by each cycle shows as 20.
-    EXPECT_TRUE(kx_test::WaitUntil([&] { return HandleCount() <= handles + 4; }, std::chrono::seconds(2)));
+    EXPECT_TRUE(
+        kx_test::WaitUntil([&] { return HandleCount() <= handles + 4; }, std::chrono::seconds(2)));
 }
 
 int main(int argc, char** argv) {

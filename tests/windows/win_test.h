@@ -156,9 +156,9 @@ inline void ExpectShown(
     };
     for (const Probe& p : probes) {
         if (matches(p)) continue;
-        ADD_FAILURE_AT(file, line) << "at (" << p.x << ", " << p.y << ") "
-                                   << text(window.Pixel(p.x, p.y)) << ", expected "
-                                   << text(p.expected);
+        ADD_FAILURE_AT(file, line)
+            << "at (" << p.x << ", " << p.y << ") " << text(window.Pixel(p.x, p.y)) << ", expected "
+            << text(p.expected);
     }
 }
 
