@@ -45,9 +45,13 @@ TEST(CameraFrames, HeaderCrcAndByteOrderFollowTheOptionsWhileTheParameterRowIsLi
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto camera = MakeCamera({.width = 96, .height = 64, .formatCode = c.format,
-                                  .bigEndianPixels = c.bigEndian, .crcBlocks = c.crcBlocks,
-                                  .crcErrorRate = c.errorRate, .log = false});
+        auto camera = MakeCamera({.width = 96,
+                                  .height = 64,
+                                  .formatCode = c.format,
+                                  .bigEndianPixels = c.bigEndian,
+                                  .crcBlocks = c.crcBlocks,
+                                  .crcErrorRate = c.errorRate,
+                                  .log = false});
         for (uint64_t i = 0; i < 3; ++i) {
             const auto frame = camera->FrameAt(i);
             ASSERT_EQ(frame->size(), 56u + 2 * 96 * 64);
@@ -87,11 +91,15 @@ TEST(CameraFrames, HeaderCrcAndByteOrderFollowTheOptionsWhileTheParameterRowIsLi
 }
 
 TEST(CameraFrames, TemperaturesAreSignAndMagnitudeHundredths) {
-    const struct { double celsius; uint16_t word; } cases[] = {{23.45, 0x0929}, {-23.45, 0x2929}, {0.0, 0x0000}, {81.91, 0x1FFF},
+    const struct {
+        double celsius;
+        uint16_t word;
+    } cases[] = {{23.45, 0x0929}, {-23.45, 0x2929}, {0.0, 0x0000}, {81.91, 0x1FFF},
                  {120.0, 0x1FFF}, {-0.001, 0x0000}, {0.01, 0x0001}};
     for (const auto& c : cases) {
         EXPECT_EQ(camsim::EncodeTemperature(c.celsius), c.word) << c.celsius;
-        EXPECT_NEAR(kestrix::DecodeTemperature(c.word), std::clamp(c.celsius, -81.91, 81.91), 0.006);
+        EXPECT_NEAR(kestrix::DecodeTemperature(c.word), std::clamp(c.celsius, -81.91, 81.91),
+                    0.006);
     }
 }
 
@@ -182,10 +190,15 @@ TEST(CameraFrames, ReplaySendsTheRecordedImagesVerbatimInALoopAndDumpWritesTheFr
 }
 
 TEST(CameraOptions, CommandLineIsCheckedWhole) {
-    const struct { std::vector<std::string> args; camsim::ParseResult result; } cases[] = {
+    const struct {
+        std::vector<std::string> args;
+        camsim::ParseResult result;
+    } cases[] = {
         {{"--help"}, camsim::ParseResult::Help},
-        {{"--port", "9000", "--width=320", "--height", "256", "--fps", "60"}, camsim::ParseResult::Run},
-        {{"--chunk-min", "10", "--chunk-max", "20", "--drop-after", "3", "--seed", "9"}, camsim::ParseResult::Run},
+        {{"--port", "9000", "--width=320", "--height", "256", "--fps", "60"},
+         camsim::ParseResult::Run},
+        {{"--chunk-min", "10", "--chunk-max", "20", "--drop-after", "3", "--seed", "9"},
+         camsim::ParseResult::Run},
         {{"--dump", "/tmp/x", "--frames", "3"}, camsim::ParseResult::Run},
         {{"--dump", "/tmp/x"}, camsim::ParseResult::Error},
         {{"--port", "70000"}, camsim::ParseResult::Error},
@@ -202,7 +215,8 @@ TEST(CameraOptions, CommandLineIsCheckedWhole) {
     for (const auto& c : cases) {
         camsim::CameraOptions o;
         std::string error;
-        EXPECT_EQ(camsim::ParseOptions(c.args, o, error), c.result) << ::testing::PrintToString(c.args) << error;
+        EXPECT_EQ(camsim::ParseOptions(c.args, o, error), c.result)
+            << ::testing::PrintToString(c.args) << error;
     }
     camsim::CameraOptions o;
     std::string error;

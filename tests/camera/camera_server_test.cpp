@@ -18,9 +18,12 @@ tarnlink::net::UniqueFd Connect(uint16_t port) {
 // Reads and discards until the camera closes the connection; false if it stays open 15 s.
 bool ClosedByCamera(const tarnlink::net::UniqueFd& fd) {
     std::vector<uint8_t> sink(65536);
-    return WaitUntil([&] {
-        return tarnlink::net::WaitReadable(fd.Get(), 100) > 0 && ::recv(fd.Get(), sink.data(), sink.size(), 0) <= 0;
-    }, 15s);
+    return WaitUntil(
+        [&] {
+            return tarnlink::net::WaitReadable(fd.Get(), 100) > 0 &&
+                   ::recv(fd.Get(), sink.data(), sink.size(), 0) <= 0;
+        },
+        15s);
 }
 
 TEST(CameraServer, SeveralClientsStreamAtOnceUntilEachIsDroppedOnPurpose) {
@@ -43,7 +46,8 @@ TEST(CameraServer, SeveralClientsStreamAtOnceUntilEachIsDroppedOnPurpose) {
         for (size_t pos = 0; pos + kFrame <= c.bytes.size(); pos += kFrame) {
             kestrix::FrameHeaderState state;
             ASSERT_TRUE(kestrix::ParseFrameHeader(c.bytes.data() + pos, state)) << pos;
-            EXPECT_EQ(kestrix::FrameCrc32(c.bytes.data() + pos + kFrame - kImage, kImage), state.m_nFrameCrc);
+            EXPECT_EQ(kestrix::FrameCrc32(c.bytes.data() + pos + kFrame - kImage, kImage),
+                      state.m_nFrameCrc);
         }
     }
 }
@@ -77,11 +81,13 @@ TEST(CameraServer, HostileClientCostsOnlyItsConnection) {
     const tarnlink::net::UniqueFd idle = Connect(camera.Port());  // never logs in
     for (const Case& c : cases) {
         const tarnlink::net::UniqueFd hostile = Connect(camera.Port());
-        ASSERT_TRUE(tarnlink::net::SendAll(hostile.Get(), c.bytes.data(), c.bytes.size())) << c.name;
+        ASSERT_TRUE(tarnlink::net::SendAll(hostile.Get(), c.bytes.data(), c.bytes.size()))
+            << c.name;
         EXPECT_TRUE(ClosedByCamera(hostile)) << c.name;
     }
     EXPECT_TRUE(ClosedByCamera(idle));
-    EXPECT_TRUE(WaitUntil([&] { return camera.server->ClientCount() == 1; })) << "closed clients are let go";
+    EXPECT_TRUE(WaitUntil([&] { return camera.server->ClientCount() == 1; }))
+        << "closed clients are let go";
     // The well-behaved client streamed on throughout.
     const size_t before = collector.byteCount;
     EXPECT_TRUE(WaitUntil([&] { return collector.byteCount > before + 10000; }));

@@ -146,7 +146,7 @@ TEST(FrameCopy, OwnFormatSurfacesReceiveEveryPlaneAtThePitch) {
         for (const auto& size : sizes) {
             for (DWORD padding : {0u, 20u}) {
                 SCOPED_TRACE(::testing::Message() << "format " << format << " " << size[0] << "x"
-                                                << size[1] << " padding " << padding);
+                                                  << size[1] << " padding " << padding);
                 TestFrame frame(format, size[0], size[1]);
                 TestSurface surface(format, size[0], size[1],
                                     TestSurface::PitchFor(format, size[0], padding));
@@ -190,6 +190,7 @@ TEST(FrameCopy, SubstitutesReceiveTheirOwnLayout) {
         ptrdiff_t pitch;
         std::vector<std::vector<uint8_t>> rows;
     };
+    // clang-format off
     const Case cases[] = {
         {"RGB24 on RGB32: B, G, R, 0", ORVD_FORMAT_RGB24, ORVD_FORMAT_RGB32, 3, 2, 16,
          {{0, 1, 2, 0, 3, 4, 5, 0, 6, 7, 8, 0}, {9, 10, 11, 0, 12, 13, 14, 0, 15, 16, 17, 0}}},
@@ -210,6 +211,7 @@ TEST(FrameCopy, SubstitutesReceiveTheirOwnLayout) {
         {"YV12 on IYUV", ORVD_FORMAT_YV12, ORVD_FORMAT_IYUV, 8, 4, 12, exchanged},
         {"IYUV on YV12", ORVD_FORMAT_IYUV, ORVD_FORMAT_YV12, 8, 4, 12, exchanged},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TestFrame frame(c.from, c.width, c.height);
@@ -318,7 +320,8 @@ TEST(X11Convert, MatchesTheReferenceConversionForEveryAcceptedFormat) {
         // two lines share it, the last line).
         const bool yuv = picture.mem.format > ORVD_FORMAT_RGB32;
         const bool planar = picture.mem.format == ORVD_FORMAT_YV12 ||
-                            picture.mem.format == ORVD_FORMAT_IYUV || picture.mem.format == ORVD_FORMAT_NV12;
+                            picture.mem.format == ORVD_FORMAT_IYUV ||
+                            picture.mem.format == ORVD_FORMAT_NV12;
         int worst = 0;
         for (int y = 0; y < (planar ? h & ~1 : h); ++y) {
             for (int x = 0; x < (yuv ? w & ~1 : w); ++x) {
@@ -336,7 +339,8 @@ TEST(X11Convert, ScalesBilinearlyKeepingFlatAreasFlat) {
     std::vector<uint8_t> bytes(40 * 20 * 4);
     for (size_t i = 0; i < bytes.size(); i += 4) {
         const bool left = i % 160 < 80;
-        bytes[i] = left ? 0 : 255, bytes[i + 1] = 0, bytes[i + 2] = left ? 255 : 0, bytes[i + 3] = 0;
+        bytes[i] = left ? 0 : 255, bytes[i + 1] = 0, bytes[i + 2] = left ? 255 : 0,
+        bytes[i + 3] = 0;
     }
     const SurfaceView picture{bytes.data(), 160, 40, 20, ORVD_FORMAT_RGB32, bytes.size()};
     auto near = [](int got, int want) { return std::abs(got - want) <= kTolerance; };

@@ -9,6 +9,7 @@
 
 #include <X11/extensions/Xcomposite.h>
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <functional>
@@ -90,9 +91,9 @@ class GlintraDisplay : public ::testing::Test {
     Window MakeWindow(int width, int height, Display* display = nullptr) {
         if (!display) display = m_display;
         const int screen = DefaultScreen(display);
-        const Window window =
-            XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, static_cast<unsigned>(width),
-                                static_cast<unsigned>(height), 0, 0, WhitePixel(display, screen));
+        const Window window = XCreateSimpleWindow(
+            display, RootWindow(display, screen), 0, 0, static_cast<unsigned>(width),
+            static_cast<unsigned>(height), 0, 0, WhitePixel(display, screen));
         // Tests running side by side on one display put their windows over each other; kept
         // off screen, each window's contents read back whole.
         int event = 0, error = 0;
@@ -107,8 +108,9 @@ class GlintraDisplay : public ::testing::Test {
     // Reads the window back until `ok` holds or ten seconds pass (sanitizers on a busy machine).
     bool ShowsWithin(Window window, const std::function<bool(const Screenshot&)>& ok) {
         Screenshot s;
-        return kx_test::WaitUntil([&] { return !(s = kx_test::ReadWindow(m_display, window)).Empty() && ok(s); }, 10s,
-                                  [] { std::this_thread::sleep_for(8ms); });
+        return kx_test::WaitUntil(
+            [&] { return !(s = kx_test::ReadWindow(m_display, window)).Empty() && ok(s); }, 10s,
+            [] { std::this_thread::sleep_for(8ms); });
     }
 
     bool Show(const std::vector<uint8_t>& picture, int width, int height, Window window) {
@@ -132,7 +134,8 @@ TEST_F(GlintraDisplay, ShowsEveryGreyLevelAsSentThroughSharedMemoryAndWithout) {
         ASSERT_TRUE(Show(Picture(256, 40, [](int x, int) { return static_cast<uint8_t>(x); }), 256, 40, window));
         std::vector<uint32_t> ramp;
         for (int i = 0; i < 256 * 40; ++i) ramp.push_back(Grey(i % 256));
-        EXPECT_TRUE(ShowsWithin(window, [&](const Screenshot& s) { return s.width == 256 && s.pixels == ramp; }));
+        EXPECT_TRUE(ShowsWithin(
+            window, [&](const Screenshot& s) { return s.width == 256 && s.pixels == ramp; }));
         EXPECT_EQ(glintra::testing::PresentsShared(m_handle), shm) << "Xvfb shares memory";
     }
 }
@@ -176,7 +179,8 @@ TEST_F(GlintraDisplay, OverlayDrawsTheRedCentreBoxOnGlintrasThreadAtEverySizeAnd
 
 std::atomic<int> g_programErrors{0};
 
-TEST_F(GlintraDisplay, WindowsTheServerRefusesAreReportedToTheCallerAloneAndTheNextShowsTheNewestPicture) {
+TEST_F(GlintraDisplay,
+       WindowsTheServerRefusesAreReportedToTheCallerAloneAndTheNextShowsTheNewestPicture) {
     XSetErrorHandler([](Display*, XErrorEvent*) { return ++g_programErrors, 0; });
     const auto picture = Flat(64, 64, 77);
     ASSERT_NE(GLT_UpdateFrameData(m_handle, picture.data(), 64, 64, 0), 0);
@@ -188,7 +192,8 @@ TEST_F(GlintraDisplay, WindowsTheServerRefusesAreReportedToTheCallerAloneAndTheN
     XSync(m_display, False);
     // The server reports a bad window after the request that met it, so a later call fails.
     for (const Window bad : {gone, Window{0x3fff0001}}) {
-        EXPECT_TRUE(kx_test::WaitUntil([&] { return GLT_Display(m_handle, 0, bad) == 0; }, 5s)) << bad;
+        EXPECT_TRUE(kx_test::WaitUntil([&] { return GLT_Display(m_handle, 0, bad) == 0; }, 5s))
+            << bad;
     }
     EXPECT_EQ(g_programErrors, 0) << "Glintra's errors stay Glintra's";
     // The program's own mistake still reaches the program's handler ...
@@ -201,10 +206,14 @@ TEST_F(GlintraDisplay, WindowsTheServerRefusesAreReportedToTheCallerAloneAndTheN
     const Window good = MakeWindow(320, 256);
     const std::pair<int, int> sizes[] = {{640, 512}, {320, 256}, {640, 256}};
     std::vector<std::vector<uint8_t>> pictures;
-    for (const auto& [w, h] : sizes) pictures.push_back(Flat(w, h, static_cast<uint8_t>(w / 10 + h / 10)));
-    for (int i = 0; i < 300; ++i) Show(pictures[i % 3], sizes[i % 3].first, sizes[i % 3].second, good);
+    for (const auto& [w, h] : sizes)
+        pictures.push_back(Flat(w, h, static_cast<uint8_t>(w / 10 + h / 10)));
+    for (int i = 0; i < 300; ++i)
+        Show(pictures[i % 3], sizes[i % 3].first, sizes[i % 3].second, good);
     ASSERT_TRUE(Show(Flat(640, 512, 222), 640, 512, good));
-    EXPECT_TRUE(ShowsWithin(good, [](const Screenshot& s) { return s.width == 320 && RowsAre(s, Grey(222), s.height); }));
+    EXPECT_TRUE(ShowsWithin(good, [](const Screenshot& s) {
+        return s.width == 320 && RowsAre(s, Grey(222), s.height);
+    }));
 }
 
 TEST_F(GlintraDisplay, CallbackNeverRunsAfterTeardownReturns) {
@@ -242,7 +251,8 @@ TEST_F(GlintraDisplay, CallbackNeverRunsAfterTeardownReturns) {
     }
 }
 
-// The process lives on, the loss is reported, and the same handle shows pictures on the next server.
+// The process lives on, the loss is reported, and the same handle shows pictures on the next
+// server.
 TEST_F(GlintraDisplay, SurvivesTheServerGoingAwayAndShowsOnTheNextOne) {
     kx_test::XvfbProcess first;
     if (!first.Start("320x240x24")) GTEST_SKIP() << "needs Xvfb";
@@ -257,7 +267,8 @@ TEST_F(GlintraDisplay, SurvivesTheServerGoingAwayAndShowsOnTheNextOne) {
     ASSERT_TRUE(glintra::testing::WaitPresented(m_handle, 1, 5000));
 
     first.Stop();
-    EXPECT_TRUE(kx_test::WaitUntil([&] { return !Show(picture, 50, 50, old); }, 5s)) << "the lost server is reported";
+    EXPECT_TRUE(kx_test::WaitUntil([&] { return !Show(picture, 50, 50, old); }, 5s))
+        << "the lost server is reported";
 
     kx_test::XvfbProcess second;
     ASSERT_TRUE(second.Start("320x240x24"));
@@ -265,11 +276,14 @@ TEST_F(GlintraDisplay, SurvivesTheServerGoingAwayAndShowsOnTheNextOne) {
     Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);
     const Window window = MakeWindow(100, 100, display);
-    EXPECT_TRUE(kx_test::WaitUntil([&] {
-        GLT_Display(m_handle, 0, window);
-        const Screenshot shot = kx_test::ReadWindow(display, window);
-        return !shot.Empty() && shot.At(50, 50) == Grey(123);
-    }, 10s, [] { std::this_thread::sleep_for(50ms); })) << "the handle reconnects to the next server";
+    EXPECT_TRUE(kx_test::WaitUntil(
+        [&] {
+            GLT_Display(m_handle, 0, window);
+            const Screenshot shot = kx_test::ReadWindow(display, window);
+            return !shot.Empty() && shot.At(50, 50) == Grey(123);
+        },
+        10s, [] { std::this_thread::sleep_for(50ms); }))
+        << "the handle reconnects to the next server";
     EXPECT_NE(GLT_DestroyHandle(std::exchange(m_handle, 0)), 0);  // while its server runs
     XCloseDisplay(display);
 }
@@ -285,9 +299,11 @@ struct Image {
 };
 
 // Draws one rectangle over fresh grey 100 pixels, as after a conversion; whether it was taken.
-bool Draw(glintra::OverlayPainter& painter, Image& image, const float rect[4], const float colour[4], int lineWidth) {
+bool Draw(glintra::OverlayPainter& painter, Image& image, const float rect[4],
+          const float colour[4], int lineWidth) {
     std::fill(image.pixels.begin(), image.pixels.end(), Grey(100));
-    painter.Begin({reinterpret_cast<uint8_t*>(image.pixels.data()), image.width * 4, image.width, image.height});
+    painter.Begin({reinterpret_cast<uint8_t*>(image.pixels.data()), image.width * 4, image.width,
+                   image.height});
     const bool taken = painter.DrawRect(rect, colour, lineWidth);
     painter.End();
     return taken;
@@ -296,38 +312,41 @@ bool Draw(glintra::OverlayPainter& painter, Image& image, const float rect[4], c
 TEST(GlintraOverlay, RectanglesCoverTheirNormalisedPixels) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    constexpr RedBox kNone{420, -1, 266, -1, 0};
+    constexpr RedBox kNone{420, -1, 266, -1, 0}, kWhole{0, 419, 0, 265, 420 * 266};
+    constexpr RedBox kOutline{189, 230, 120, 145, 2 * 42 + 2 * 24};
+    using Quad = std::array<float, 4>;
+    constexpr Quad kBox{0.45f, 0.55f, 0.45f, 0.55f}, kRed{1, 0, 0, 1}, kAll{0, 1, 0, 1};
     struct Case {
         const char* name;
-        float rect[4];
-        float colour[4];
+        Quad rect, colour;
         int lineWidth;
         bool taken;
         RedBox expected;
     } cases[] = {
         // The centre box of the live view on a 420 x 266 window: a one-pixel outline.
-        {"outline", {0.45f, 0.55f, 0.45f, 0.55f}, {1, 0, 0, 1}, 1, true, {189, 230, 120, 145, 2 * 42 + 2 * 24}},
-        {"3 wide", {0.45f, 0.55f, 0.45f, 0.55f}, {1, 0, 0, 1}, 3, true, {189, 230, 120, 145, 6 * 42 + 6 * 20}},
-        {"filled", {0.45f, 0.55f, 0.45f, 0.55f}, {1, 0, 0, 1}, 0, true, {189, 230, 120, 145, 42 * 26}},
-        {"swapped edges", {0.55f, 0.45f, 0.55f, 0.45f}, {1, 0, 0, 1}, 1, true, {189, 230, 120, 145, 2 * 42 + 2 * 24}},
+        {"outline", kBox, kRed, 1, true, kOutline},
+        {"3 wide", kBox, kRed, 3, true, {189, 230, 120, 145, 6 * 42 + 6 * 20}},
+        {"filled", kBox, kRed, 0, true, {189, 230, 120, 145, 42 * 26}},
+        {"swapped edges", {0.55f, 0.45f, 0.55f, 0.45f}, kRed, 1, true, kOutline},
         // Far outside the picture: clipped, no overflow.
-        {"huge", {-1e30f, 1e30f, -1e30f, 1e30f}, {1, 0, 0, 1}, 0, true, {0, 419, 0, 265, 420 * 266}},
-        {"beside the picture", {2.0f, 3.0f, 0.0f, 1.0f}, {1, 0, 0, 1}, 1, true, kNone},
-        {"channels out of range clamp", {0, 1, 0, 1}, {4.0f, -1.0f, 0.0f, 1.0f}, 0, true, {0, 419, 0, 265, 420 * 266}},
-        {"NaN edge", {0, nan, 0, 1}, {1, 0, 0, 1}, 1, false, kNone},
-        {"infinite colour", {0, 1, 0, 1}, {1, 0, inf, 1}, 1, false, kNone},
-        {"negative width", {0, 1, 0, 1}, {1, 0, 0, 1}, -1, false, kNone},
+        {"huge", {-1e30f, 1e30f, -1e30f, 1e30f}, kRed, 0, true, kWhole},
+        {"beside the picture", {2.0f, 3.0f, 0.0f, 1.0f}, kRed, 1, true, kNone},
+        {"channels out of range clamp", kAll, {4.0f, -1.0f, 0.0f, 1.0f}, 0, true, kWhole},
+        {"NaN edge", {0, nan, 0, 1}, kRed, 1, false, kNone},
+        {"infinite colour", kAll, {1, 0, inf, 1}, 1, false, kNone},
+        {"negative width", kAll, kRed, -1, false, kNone},
     };
     Image image(420, 266);
     for (const auto& c : cases) {
         glintra::OverlayPainter painter;
-        EXPECT_EQ(Draw(painter, image, c.rect, c.colour, c.lineWidth), c.taken) << c.name;
+        EXPECT_EQ(Draw(painter, image, c.rect.data(), c.colour.data(), c.lineWidth), c.taken)
+            << c.name;
         EXPECT_TRUE(FindRed(image) == c.expected) << c.name;
     }
     // Half-transparent red over grey is half red.
-    const float all[4] = {0, 1, 0, 1}, halfRed[4] = {1, 0, 0, 0.5f};
+    const Quad halfRed{1, 0, 0, 0.5f};
     glintra::OverlayPainter painter;
-    Draw(painter, image, all, halfRed, 0);
+    Draw(painter, image, kAll.data(), halfRed.data(), 0);
     EXPECT_NEAR(static_cast<int>(image.At(5, 5) >> 16), (255 + 100) / 2, 1);
     EXPECT_EQ(image.At(5, 5) & 0xffff, Grey(100) / 2 & 0xffff);
 }
@@ -347,25 +366,31 @@ TEST(GlintraApi, BadHandlesAndArgumentsGiveZeroAndWithoutADisplayOnlyDisplayFail
     const std::pair<const char*, std::function<int32_t(GLT_HANDLE)>> api[] = {
         {"Init", [](GLT_HANDLE h) { return GLT_Init(h, 8, 0, 1); }},
         {"AddSubPort", [](GLT_HANDLE h) { return GLT_AddSubPort(h, 0, 0); }},
-        {"SetCallBack", [](GLT_HANDLE h) { return GLT_SetCallBack(h, 0, 2, IgnoreOverlay, nullptr); }},
+        {"SetCallBack",
+         [](GLT_HANDLE h) { return GLT_SetCallBack(h, 0, 2, IgnoreOverlay, nullptr); }},
         {"UpdateFrameData", [=](GLT_HANDLE h) { return GLT_UpdateFrameData(h, pixels, 4, 4, 0); }},
         {"Display", [](GLT_HANDLE h) { return GLT_Display(h, 0, 1); }},
         {"DelSubPort", [](GLT_HANDLE h) { return GLT_DelSubPort(h, 0); }},
         {"DestroyHandle", [](GLT_HANDLE h) { return GLT_DestroyHandle(h); }},
     };
     for (GLT_HANDLE bad : {0, -1, 123456789, destroyed}) {
-        for (const auto& [name, call] : api) EXPECT_EQ(call(bad), 0) << name << " on handle " << bad;
+        for (const auto& [name, call] : api)
+            EXPECT_EQ(call(bad), 0) << name << " on handle " << bad;
     }
     const std::pair<const char*, std::function<int32_t()>> cases[] = {
         {"Init with another format", [=] { return GLT_Init(good, 7, 0, 1); }},
         {"Init with an unknown filter", [=] { return GLT_Init(good, 8, 0, 2); }},
         {"AddSubPort 1", [=] { return GLT_AddSubPort(good, 1, 0); }},
-        {"SetCallBack on sub-port 1", [=] { return GLT_SetCallBack(good, 1, 2, IgnoreOverlay, nullptr); }},
-        {"SetCallBack of kind 1", [=] { return GLT_SetCallBack(good, 0, 1, IgnoreOverlay, nullptr); }},
-        {"UpdateFrameData without image", [=] { return GLT_UpdateFrameData(good, nullptr, 4, 4, 0); }},
+        {"SetCallBack on sub-port 1",
+         [=] { return GLT_SetCallBack(good, 1, 2, IgnoreOverlay, nullptr); }},
+        {"SetCallBack of kind 1",
+         [=] { return GLT_SetCallBack(good, 0, 1, IgnoreOverlay, nullptr); }},
+        {"UpdateFrameData without image",
+         [=] { return GLT_UpdateFrameData(good, nullptr, 4, 4, 0); }},
         {"UpdateFrameData width 0", [=] { return GLT_UpdateFrameData(good, pixels, 0, 4, 0); }},
         {"UpdateFrameData height -1", [=] { return GLT_UpdateFrameData(good, pixels, 4, -1, 0); }},
-        {"UpdateFrameData too wide", [=] { return GLT_UpdateFrameData(good, pixels, GLT_MAX_SIDE + 1, 1, 0); }},
+        {"UpdateFrameData too wide",
+         [=] { return GLT_UpdateFrameData(good, pixels, GLT_MAX_SIDE + 1, 1, 0); }},
         {"Display before any picture", [=] { return GLT_Display(good, 0, 1); }},
         {"DrawRect outside the callback", [=] { return GLT_DrawRect(good, kRect, kOpaqueRed, 1); }},
         {"DrawRect without rect", [=] { return GLT_DrawRect(good, nullptr, kOpaqueRed, 1); }},

@@ -17,7 +17,8 @@ namespace codec {
 using namespace tarnlink::wire;
 
 // Feeds bytes in pieces of the given sizes (cycled) and returns the messages' types and sizes.
-std::vector<std::pair<MsgType, size_t>> ReadAll(const std::vector<uint8_t>& bytes, const std::vector<size_t>& pieces) {
+std::vector<std::pair<MsgType, size_t>> ReadAll(const std::vector<uint8_t>& bytes,
+                                                const std::vector<size_t>& pieces) {
     MessageReader reader(kMaxBody);
     std::vector<std::pair<MsgType, size_t>> seen;
     for (size_t i = 0, pos = 0; pos < bytes.size(); ++i) {
@@ -28,7 +29,8 @@ std::vector<std::pair<MsgType, size_t>> ReadAll(const std::vector<uint8_t>& byte
         pos += n;
         Message m;
         MessageReader::Result r;
-        while ((r = reader.Next(m)) == MessageReader::Result::Message) seen.emplace_back(m.type, m.body.size());
+        while ((r = reader.Next(m)) == MessageReader::Result::Message)
+            seen.emplace_back(m.type, m.body.size());
         EXPECT_EQ(r, MessageReader::Result::NeedMore);
     }
     return seen;
@@ -53,17 +55,23 @@ TEST(TarnlinkWire, ReaderCutsTheSameMessagesOutOfAnyChunking) {
     std::mt19937 random(3);
     size_t payload = 0, seen = 0;
     for (int i = 0; i < 40; ++i) {
-        const size_t n = std::uniform_int_distribution<size_t>(1, kMaxBody - kStreamPrefixSize)(random);
-        EncodeStream(bytes, MsgType::StreamData, 1, std::vector<uint8_t>(n, static_cast<uint8_t>(i)));
+        const size_t n =
+            std::uniform_int_distribution<size_t>(1, kMaxBody - kStreamPrefixSize)(random);
+        EncodeStream(bytes, MsgType::StreamData, 1,
+                     std::vector<uint8_t>(n, static_cast<uint8_t>(i)));
         payload += n;
     }
-    for (const auto& [type, size] : ReadAll(bytes, {100000, 333333, 1 << 20})) seen += size - kStreamPrefixSize;
+    for (const auto& [type, size] : ReadAll(bytes, {100000, 333333, 1 << 20}))
+        seen += size - kStreamPrefixSize;
     EXPECT_EQ(seen, payload);
 }
 
 TEST(TarnlinkWire, ReaderRejectsMalformedHeaders) {
     // A length over the limit is the emulator server test's (a hostile client).
-    const struct { const char* name; uint16_t type, flags; } cases[] = {
+    const struct {
+        const char* name;
+        uint16_t type, flags;
+    } cases[] = {
         {"type 0", 0, 0},
         {"unknown type", kLastMsgType + 1, 0},
         {"flags set", 11, 0x8000},
@@ -89,7 +97,10 @@ std::vector<uint8_t> Body(const T& message, int extra = 0) {
 TEST(TarnlinkWire, DecodersRefuseBodiesNotOfTheirExactShape) {
     std::vector<uint8_t> lying = Body(wire::Login{"admin", {}});
     lying[0] = 200;  // a user name length that points past the body
-    const struct { const char* name; bool decoded; } cases[] = {
+    const struct {
+        const char* name;
+        bool decoded;
+    } cases[] = {
         {"hello short", DecodeHello(Body(Hello{}, -1)).has_value()},
         {"hello long", DecodeHello(Body(Hello{}, 1)).has_value()},
         {"login short", DecodeLogin(Body(wire::Login{"admin", {}}, -1)).has_value()},
@@ -98,8 +109,10 @@ TEST(TarnlinkWire, DecodersRefuseBodiesNotOfTheirExactShape) {
         {"user name past the body", DecodeLogin(lying).has_value()},
         {"login result short", DecodeLoginResult(Body(LoginResult{}, -1)).has_value()},
         {"ptz long", DecodePtz(Body(Ptz{9, 1, 14, 0}, 1)).has_value()},
-        {"status the protocol lacks", DecodePtzResult(std::vector<uint8_t>{9, 0, 0, 0, 99, 0, 0, 0}).has_value()},
-        {"stream payload without its id", DecodeStreamPayload(std::vector<uint8_t>{1, 2, 3}).has_value()},
+        {"status the protocol lacks",
+         DecodePtzResult(std::vector<uint8_t>{9, 0, 0, 0, 99, 0, 0, 0}).has_value()},
+        {"stream payload without its id",
+         DecodeStreamPayload(std::vector<uint8_t>{1, 2, 3}).has_value()},
         {"empty message with a byte", DecodeEmpty(std::vector<uint8_t>{0})},
     };
     for (const auto& c : cases) EXPECT_FALSE(c.decoded) << c.name;
@@ -109,7 +122,8 @@ TEST(TarnlinkWire, DecodersRefuseBodiesNotOfTheirExactShape) {
 TEST(TarnlinkWire, LoginProofDependsOnTheNonceAndAnEmptyPassword) {
     Nonce a{}, b{};
     b[31] = 1;
-    EXPECT_FALSE(ProofsEqual(LoginProof("qbxwz70413", a, "admin"), LoginProof("qbxwz70413", b, "admin")));
+    EXPECT_FALSE(
+        ProofsEqual(LoginProof("qbxwz70413", a, "admin"), LoginProof("qbxwz70413", b, "admin")));
     EXPECT_FALSE(ProofsEqual(LoginProof("", a, "admin"), LoginProof("x", a, "admin")));
     ASSERT_TRUE(RandomNonce(a) && RandomNonce(b));
     EXPECT_NE(a, b);
@@ -137,7 +151,8 @@ protected:
 
 // One login through failed calls of every kind and working focus commands, streaming all along
 // until the camera stops.
-TEST_F(TarnlinkTest, FailedCallsGiveTheirErrorCodeAndLeaveLoginStreamAndFocusWorkingUntilTheCameraStops) {
+TEST_F(TarnlinkTest,
+       FailedCallsGiveTheirErrorCodeAndLeaveLoginStreamAndFocusWorkingUntilTheCameraStops) {
     EXPECT_EQ(info.width, 64);
     EXPECT_EQ(info.height, 48);
     EXPECT_EQ(info.formatCode, 4);
@@ -174,31 +189,41 @@ TEST_F(TarnlinkTest, FailedCallsGiveTheirErrorCodeAndLeaveLoginStreamAndFocusWor
         {"null address", logIn(nullptr, port, "admin", "x"), -1, TLNK_E_INVALID_ARGUMENT},
         {"null user", logIn(kLoopback, port, nullptr, "x"), -1, TLNK_E_INVALID_ARGUMENT},
         {"null password", logIn(kLoopback, port, "admin", nullptr), -1, TLNK_E_INVALID_ARGUMENT},
-        {"user name too long", logIn(kLoopback, port, longUser.c_str(), "x"), -1, TLNK_E_INVALID_ARGUMENT},
+        {"user name too long", logIn(kLoopback, port, longUser.c_str(), "x"), -1,
+         TLNK_E_INVALID_ARGUMENT},
         {"host name", logIn("localhost", port, "admin", "x"), -1, TLNK_E_INVALID_ARGUMENT},
         {"port 0", logIn(kLoopback, 0, "admin", "x"), -1, TLNK_E_INVALID_ARGUMENT},
-        {"garbage for a greeting", logInTo([](int fd) { tarnlink::net::SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n", 19); }),
-         -1, TLNK_E_PROTOCOL},
-        {"wrong protocol version", logInTo([](int fd) { FakeCamera::Send(fd, wire::Hello{7, {}}); }), -1,
+        {"garbage for a greeting",
+         logInTo([](int fd) { tarnlink::net::SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n", 19); }), -1,
          TLNK_E_PROTOCOL},
+        {"wrong protocol version", logInTo([](int fd) {
+             FakeCamera::Send(fd, wire::Hello{7, {}});
+         }),
+         -1, TLNK_E_PROTOCOL},
         {"camera says nothing", logInTo([](int) {}), -1, TLNK_E_TIMEOUT},
-        {"camera hangs up", logInTo([](int fd) { ::shutdown(fd, SHUT_RDWR); }), -1, TLNK_E_DISCONNECTED},
-        {"play on unknown user", [&] { return Play(login.id + 1000, collector); }, -1, TLNK_E_INVALID_HANDLE},
-        {"null preview", [&] { return TLNK_RealPlay_V30(other.id, nullptr, Collector::Callback, nullptr, 0); },
-         -1, TLNK_E_INVALID_ARGUMENT},
-        {"null callback", [&] { return TLNK_RealPlay_V30(other.id, &preview, nullptr, nullptr, 0); }, -1,
+        {"camera hangs up", logInTo([](int fd) { ::shutdown(fd, SHUT_RDWR); }), -1,
+         TLNK_E_DISCONNECTED},
+        {"play on unknown user", [&] { return Play(login.id + 1000, collector); }, -1,
+         TLNK_E_INVALID_HANDLE},
+        {"null preview",
+         [&] { return TLNK_RealPlay_V30(other.id, nullptr, Collector::Callback, nullptr, 0); }, -1,
+         TLNK_E_INVALID_ARGUMENT},
+        {"null callback",
+         [&] { return TLNK_RealPlay_V30(other.id, &preview, nullptr, nullptr, 0); }, -1,
          TLNK_E_INVALID_ARGUMENT},
         {"second stream of a login", [&] { return Play(login.id, collector); }, -1, TLNK_E_BUSY},
-        {"stream of channel 2", [&] { return TLNK_RealPlay_V30(other.id, &channel2, Collector::Callback, nullptr, 0); },
+        {"stream of channel 2",
+         [&] { return TLNK_RealPlay_V30(other.id, &channel2, Collector::Callback, nullptr, 0); },
          -1, TLNK_E_REFUSED},
-        {"stop unknown play", [&] { return TLNK_StopRealPlay(12345); }, TLNK_FALSE, TLNK_E_INVALID_HANDLE},
-        {"logout unknown user", [&] { return TLNK_Logout(-7); }, TLNK_FALSE, TLNK_E_INVALID_HANDLE},
-        {"focus on unknown user", [&] { return TLNK_PTZControl_Other(login.id + 1000, 1, 13, 0); }, TLNK_FALSE,
+        {"stop unknown play", [&] { return TLNK_StopRealPlay(12345); }, TLNK_FALSE,
          TLNK_E_INVALID_HANDLE},
-        {"unknown focus command", [&] { return TLNK_PTZControl_Other(login.id, 1, 99, 0); }, TLNK_FALSE,
-         TLNK_E_REFUSED},
-        {"focus on channel 2", [&] { return TLNK_PTZControl_Other(login.id, 2, 13, 0); }, TLNK_FALSE,
-         TLNK_E_REFUSED},
+        {"logout unknown user", [&] { return TLNK_Logout(-7); }, TLNK_FALSE, TLNK_E_INVALID_HANDLE},
+        {"focus on unknown user", [&] { return TLNK_PTZControl_Other(login.id + 1000, 1, 13, 0); },
+         TLNK_FALSE, TLNK_E_INVALID_HANDLE},
+        {"unknown focus command", [&] { return TLNK_PTZControl_Other(login.id, 1, 99, 0); },
+         TLNK_FALSE, TLNK_E_REFUSED},
+        {"focus on channel 2", [&] { return TLNK_PTZControl_Other(login.id, 2, 13, 0); },
+         TLNK_FALSE, TLNK_E_REFUSED},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.call(), c.failure) << c.name;
@@ -279,9 +304,11 @@ TEST_F(TarnlinkTest, NoCallbackOnceStopOrLogoutReturnsAlthoughOneWasRunning) {
         collector.during = [&, id = login.id](int32_t play) {
             if (returned) calledAfter = true;
             inCallback = true;
-            std::this_thread::sleep_for(1ms);  // keep calls long, so a stop from outside meets one running
+            std::this_thread::sleep_for(
+                1ms);  // keep calls long, so a stop from outside meets one running
             inCallback = false;
-            if (inside && collector.calls == 3) {  // last: the test may free all this once it returns
+            if (inside &&
+                collector.calls == 3) {  // last: the test may free all this once it returns
                 result = logout ? TLNK_Logout(id) : TLNK_StopRealPlay(play);
                 returned = true;
             }
@@ -314,14 +341,22 @@ TEST(Tarnlink, ALinkThatFailsMidStreamEndsTheStreamOnce) {
         encode(bytes);
         return [bytes](int fd) { tarnlink::net::SendAll(fd, bytes.data(), bytes.size()); };
     };
-    const struct { const char* name; FakeCamera::Script then; uint32_t error; } cases[] = {
+    const struct {
+        const char* name;
+        FakeCamera::Script then;
+        uint32_t error;
+    } cases[] = {
         {"hangs up", [](int fd) { ::shutdown(fd, SHUT_RDWR); }, TLNK_E_DISCONNECTED},
         {"falls silent", [](int) {}, TLNK_E_DISCONNECTED},
         {"garbage", sending([](auto& out) { out.assign(64, 0xA5); }), TLNK_E_PROTOCOL},
-        {"empty answer", sending([](auto& out) { wire::EncodeEmpty(out, wire::MsgType::PtzResult); }), TLNK_E_PROTOCOL},
-        {"login result again", sending([](auto& out) { wire::Encode(out, wire::LoginResult{}); }), TLNK_E_PROTOCOL},
-        {"short stream header",
-         sending([](auto& out) { wire::EncodeStream(out, wire::MsgType::StreamHeader, 0, std::vector<uint8_t>(5)); }),
+        {"empty answer",
+         sending([](auto& out) { wire::EncodeEmpty(out, wire::MsgType::PtzResult); }),
+         TLNK_E_PROTOCOL},
+        {"login result again", sending([](auto& out) { wire::Encode(out, wire::LoginResult{}); }),
+         TLNK_E_PROTOCOL},
+        {"short stream header", sending([](auto& out) {
+             wire::EncodeStream(out, wire::MsgType::StreamHeader, 0, std::vector<uint8_t>(5));
+         }),
          TLNK_E_PROTOCOL},
     };
     for (const auto& c : cases) {
@@ -329,7 +364,8 @@ TEST(Tarnlink, ALinkThatFailsMidStreamEndsTheStreamOnce) {
         FakeCamera fake([&](int fd) {
             wire::MessageReader reader(wire::kMaxRequestBody);
             wire::Message m;
-            if (FakeCamera::AcceptLogin(fd) && FakeCamera::Receive(fd, reader, m, wire::MsgType::StreamStart)) {
+            if (FakeCamera::AcceptLogin(fd) &&
+                FakeCamera::Receive(fd, reader, m, wire::MsgType::StreamStart)) {
                 c.then(fd);
             }
         });

@@ -36,9 +36,14 @@ constexpr const char* kPassword = "qbxwz70413";
 class LocalCamera {
 public:
     explicit LocalCamera(int dropAfterSeconds = 0) {
-        const camsim::CameraOptions o{.port = 0, .width = 64, .height = 48, .frameRate = 200,
-                                      .chunkMin = 100, .chunkMax = 3000,
-                                      .dropAfterSeconds = dropAfterSeconds, .log = false};
+        const camsim::CameraOptions o{.port = 0,
+                                      .width = 64,
+                                      .height = 48,
+                                      .frameRate = 200,
+                                      .chunkMin = 100,
+                                      .chunkMax = 3000,
+                                      .dropAfterSeconds = dropAfterSeconds,
+                                      .log = false};
         std::string error;
         std::shared_ptr<camsim::Camera> camera = camsim::Camera::Create(o, error);
         if (!camera) throw std::runtime_error(error);
@@ -115,7 +120,8 @@ public:
     static bool Receive(int fd, tarnlink::wire::MessageReader& reader, tarnlink::wire::Message& m,
                         tarnlink::wire::MsgType type) {
         using Result = tarnlink::wire::MessageReader::Result;
-        for (Result r = reader.Next(m); r != Result::Message || m.type != type; r = reader.Next(m)) {
+        for (Result r = reader.Next(m); r != Result::Message || m.type != type;
+             r = reader.Next(m)) {
             if (r == Result::Message) continue;
             if (tarnlink::net::WaitReadable(fd, 10000) <= 0) return false;
             auto space = reader.WritableSpace();
@@ -129,7 +135,8 @@ public:
     static bool AcceptLogin(int fd) {
         tarnlink::wire::MessageReader reader(tarnlink::wire::kMaxRequestBody);
         tarnlink::wire::Message m;
-        return Send(fd, tarnlink::wire::Hello{}) && Receive(fd, reader, m, tarnlink::wire::MsgType::Login) &&
+        return Send(fd, tarnlink::wire::Hello{}) &&
+               Receive(fd, reader, m, tarnlink::wire::MsgType::Login) &&
                Send(fd, tarnlink::wire::LoginResult{});
     }
 

@@ -103,15 +103,16 @@ TEST(OrvennaByName, the_dll_exports_exactly_the_nine_functions_by_their_plain_na
     }
     std::sort(names.begin(), names.end());
     EXPECT_TRUE(names ==
-             (std::vector<std::string>{"ORVD_DisplayFrame", "ORVD_InitByDisEngine",
-                                       "ORVD_RefreshDisplay", "ORVD_RegisterDCCallback",
-                                       "ORVD_Release", "ORVD_SetDisplayMode", "ORVD_SetDisplayRect",
-                                       "ORVD_SetDisplayWindow", "ORVD_SetRotationAngle"}));
+                (std::vector<std::string>{
+                    "ORVD_DisplayFrame", "ORVD_InitByDisEngine", "ORVD_RefreshDisplay",
+                    "ORVD_RegisterDCCallback", "ORVD_Release", "ORVD_SetDisplayMode",
+                    "ORVD_SetDisplayRect", "ORVD_SetDisplayWindow", "ORVD_SetRotationAngle"}));
     for (const std::string& name : names) std::printf("  export %s\n", name.c_str());
 }
 
 // The last case: it unloads the library that the others use (a hang is ctest's timeout).
-TEST(OrvennaByName, unloading_with_live_handles_releases_everything_and_loading_again_starts_afresh) {
+TEST(OrvennaByName,
+     unloading_with_live_handles_releases_everything_and_loading_again_starts_afresh) {
     wt::TestWindow window(300, 300, 160, 120);
     int32_t handle = -1;
     EXPECT_EQ(ORVD(InitByDisEngine)(&handle, ORVD_ENGINE_DDRAW), ORVD_OK);
@@ -128,8 +129,8 @@ TEST(OrvennaByName, unloading_with_live_handles_releases_everything_and_loading_
     const HMODULE again = LoadLibraryW(L"orvenna.dll");
     handle = -1;
     EXPECT_EQ(Export<decltype(&ORVD_InitByDisEngine)>("ORVD_InitByDisEngine", again)(
-                    &handle, ORVD_ENGINE_DDRAW),
-                ORVD_OK);
+                  &handle, ORVD_ENGINE_DDRAW),
+              ORVD_OK);
     EXPECT_EQ(handle, 0);  // a fresh table
     Export<decltype(&ORVD_Release)>("ORVD_Release", again)(handle);
     EXPECT_TRUE(FreeLibrary(again));
